@@ -1,0 +1,13 @@
+// Bringing a kept header up to date for the image being saved.
+#pragma once
+
+#include "shell/plugin_state.h"
+
+namespace nebulite {
+
+// Rewrites the size, depth, axis, scaling and range cards of the header text
+// for the image in the host's record. False when the header text needed to
+// grow for a card and could not.
+bool rewriteHeader(PluginState& state);
+
+}  // namespace nebulite

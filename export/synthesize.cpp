@@ -1,0 +1,54 @@
+#include "export/synthesize.h"
+
+#include <cstring>
+
+#include "export/write_layout.h"
+#include "header/card_buffer.h"
+#include "header/card_text.h"
+#include "shell/session.h"
+
+namespace nebulite {
+
+namespace {
+
+// Keyword, value indicator and a value whose last character is in column 30.
+void putValueCard(char* card, const char* keyword, std::string_view value) {
+    std::memcpy(card, keyword, 8);
+    std::memcpy(card + 8, "= ", 2);
+    putRightAligned(card, value, 30);
+}
+
+void putIntegerCard(char* card, const char* keyword, int64_t value) {
+    char digits[24];
+    putValueCard(card, keyword, decimalText(value, digits));
+}
+
+}  // namespace
+
+void synthesizeHeader(PluginState& state) {
+    const FormatRecord& record = *state.formatRecord;
+    int16_t planes = planesToWrite(record.imageMode, record.planes);
+    session.isColor = planes > 1;
+    session.planesWritten = planes;
+    // Whatever non-header cards were there, the block starts clean.
+    std::memset(session.cardBuffer, ' ', kBlockBytes);
+    uint32_t slot = 0;
+    auto next = [&slot]() { return session.cardBuffer + kCardBytes * slot++; };
+    putValueCard(next(), "SIMPLE  ", "T");
+    putIntegerCard(next(), "BITPIX  ", record.depth);
+    putIntegerCard(next(), "NAXIS   ", session.isColor ? 3 : 2);
+    putIntegerCard(next(), "NAXIS1  ", record.imageSize.h);
+    putIntegerCard(next(), "NAXIS2  ", record.imageSize.v);
+    if (session.isColor) putIntegerCard(next(), "NAXIS3  ", planes);
+    bool wide = record.depth == 16;
+    putValueCard(next(), "BZERO   ", wide ? "32768.0" : "0.0");
+    session.bzero = wide ? 32768.0 : 0.0;
+    putValueCard(next(), "BSCALE  ", "1.0");
+    char* id = next();
+    std::memcpy(id, "NEBULITE= 'Photoshop Plugin ", 28);
+    std::memcpy(id + 28, kSynthesisIdentificationText.data(), kSynthesisIdentificationText.size());
+    id[79] = '\'';
+    std::memcpy(next(), "END", 3);
+}
+
+}  // namespace nebulite

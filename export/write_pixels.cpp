@@ -1,0 +1,186 @@
+#include "export/write_pixels.h"
+
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "export/rewrite.h"
+#include "export/synthesize.h"
+#include "export/write_layout.h"
+#include "header/card_buffer.h"
+#include "import/history.h"
+#include "import/row_buffer.h"
+#include "platform/win32.h"
+#include "shell/file_access.h"
+#include "shell/handlers.h"
+#include "shell/host_services.h"
+#include "shell/session.h"
+#include "shell/sizes.h"
+
+namespace nebulite {
+
+int16_t planesToWrite(int16_t mode, int16_t planes) {
+    int16_t channels = 1;
+    switch (mode) {
+        case plugInModeRGBColor:
+        case plugInModeHSLColor:
+        case plugInModeHSBColor:
+        case plugInModeLabColor: channels = 3; break;
+        case plugInModeCMYKColor: channels = 4; break;
+        case plugInModeMultichannel: channels = planes; break;
+        default: channels = 1; break;
+    }
+    if (planes < channels) channels = planes;
+    return channels < 1 ? int16_t{1} : channels;
+}
+
+namespace {
+
+void tellUser(const std::string& message) {
+    MessageBoxA(nullptr, message.c_str(), "Nebulite", MB_OK);
+}
+
+// Bytes of samples the file will hold, or nothing beyond the 32-bit counts.
+std::optional<uint64_t> sampleBytes(const FormatRecord& record) {
+    if (record.imageSize.v < 0 || record.imageSize.h < 0) return std::nullopt;
+    uint64_t perSample = static_cast<uint64_t>(record.depth / 8);
+    auto plane = checkedMul(static_cast<uint64_t>(record.imageSize.v) * static_cast<uint64_t>(record.imageSize.h),
+                            perSample);
+    if (!plane) return std::nullopt;
+    return checkedMul(*plane, static_cast<uint64_t>(planesToWrite(record.imageMode, record.planes)));
+}
+
+}  // namespace
+
+bool imageCanBeSaved(PluginState& state) {
+    const FormatRecord& record = *state.formatRecord;
+    if (record.depth != 8 && record.depth != 16) {
+        tellUser(std::to_string(record.depth) + "-bit Fits Files are not supported");
+        return recordCancel(state, true);
+    }
+    auto bytes = sampleBytes(record);
+    uint64_t header = state.headerLength == 0 ? kBlockBytes : state.headerLength;
+    // Room for the header, the samples and the closing fill within the
+    // host's 32-bit counts.
+    if (!bytes || !checkedAdd(*bytes, header + 2 * uint64_t{kBlockBytes})) {
+        tellUser("Fits Files larger than 2 GB are not supported");
+        return recordCancel(state, true);
+    }
+    return true;
+}
+
+uint16_t storedSample16(uint16_t h, double bzero) {
+    int32_t v = 2 * int32_t{h};
+    if (bzero != 0.0) {
+        v -= 32768;
+        if (v > 32767) v = 32767;
+        return static_cast<uint16_t>(static_cast<int16_t>(v));
+    }
+    return static_cast<uint16_t>(v > 65535 ? 65535 : v);
+}
+
+void convertAndWriteRow(PluginState& state, int32_t byteCount, Ptr buffer) {
+    if (state.result != noErr) return;
+    if (session.hostSampleBytes == 2) {
+        auto* bytes = reinterpret_cast<unsigned char*>(buffer);
+        const double bzero = session.bzero;
+        for (int32_t i = 0; i + 1 < byteCount; i += 2) {
+            uint16_t h;
+            std::memcpy(&h, bytes + i, 2);
+            uint16_t v = storedSample16(h, bzero);
+            bytes[i] = static_cast<unsigned char>(v >> 8);
+            bytes[i + 1] = static_cast<unsigned char>(v & 0xFF);
+        }
+    }
+    int32_t moved = byteCount;
+    recordError(state, fileWrite(state.formatRecord->dataFork, &moved, buffer));
+}
+
+void doEstimateStart(PluginState& state) {
+    FormatRecord& record = *state.formatRecord;
+    if (state.headerLength == 0) state.headerLength = kBlockBytes;
+    if (!recordCancel(state, !hostServicesPresent(state))) return;
+    if (!imageCanBeSaved(state)) return;
+    uint64_t size = *sampleBytes(record) + state.headerLength;
+    record.minDataBytes = static_cast<int32_t>(size);
+    record.maxDataBytes = static_cast<int32_t>(size);
+    record.data = nullptr;
+}
+
+void doWritePrepare(PluginState& state) {
+    FormatRecord& record = *state.formatRecord;
+    session.bytesWritten = 0;
+    record.maxData = 0;
+    if (!allocateCardBuffer()) {
+        recordError(state, memFullErr);
+        return;
+    }
+    if (!rebuildHeaderFromResources(state) || !rewriteHeader(state)) {
+        // A header that lost cards for want of memory is not written at all.
+        releaseCardBuffer();
+        recordError(state, memFullErr);
+    }
+}
+
+void doWriteStart(PluginState& state) {
+    FormatRecord& record = *state.formatRecord;
+    if (state.result != noErr) return;
+    if (!recordCancel(state, !hostServicesPresent(state))) return;
+    if (session.cardBuffer == nullptr) {
+        // WritePrepare could not make the header; nothing is written.
+        recordError(state, memFullErr);
+        return;
+    }
+    if (!imageCanBeSaved(state)) return;
+    fileSeek(record.dataFork, FILE_BEGIN, 0);
+    const int16_t rows = record.imageSize.v;
+    const int16_t columns = record.imageSize.h;
+    session.hostDepth = record.depth;
+    session.hostSampleBytes = static_cast<int16_t>(record.depth / 8);
+    if (session.cardBuffer[0] != 'S') {
+        synthesizeHeader(state);
+        state.headerLength = kBlockBytes;
+        session.headerBlocks = 1;
+    }
+    const int16_t planes = session.planesWritten;
+    // Never more than the header text holds.
+    uint32_t headerBytes = state.headerLength;
+    if (headerBytes > session.cardBufferSize) headerBytes = session.cardBufferSize;
+    writeExact(state, static_cast<int32_t>(headerBytes), session.cardBuffer);
+    session.bytesWritten = headerBytes;
+    if (state.result != noErr) return;
+
+    int32_t done = 0;
+    const int32_t total = int32_t{rows} * planes;
+    acquireRowBuffer(state, session.hostSampleBytes, false);
+    record.theRect.left = 0;
+    record.theRect.right = columns;
+    record.colBytes = session.hostSampleBytes;
+    record.rowBytes = state.bufferRowBytes;
+    record.planeBytes = 0;
+    record.data = state.bufferPtr;
+    for (int16_t p = 0; state.result == noErr && p < planes; ++p) {
+        record.loPlane = record.hiPlane = p;
+        for (int16_t r = 0; state.result == noErr && r < rows; ++r) {
+            record.theRect.top = r;
+            record.theRect.bottom = static_cast<int16_t>(r + 1);
+            state.result = record.advanceState();
+            convertAndWriteRow(state, state.bufferRowBytes, state.bufferPtr);
+            session.bytesWritten += static_cast<uint32_t>(state.bufferRowBytes);
+            ++done;
+            if (record.progressProc != nullptr) record.progressProc(done, total);
+        }
+    }
+    record.data = nullptr;
+    releaseRowBuffers(state);
+
+    if (state.result != noErr) return;
+    static const char zeros[kBlockBytes] = {};
+    int32_t fill = static_cast<int32_t>((kBlockBytes - session.bytesWritten % kBlockBytes) % kBlockBytes);
+    if (fill > 0) {
+        int32_t moved = fill;
+        recordError(state, fileWrite(record.dataFork, &moved, zeros));
+    }
+}
+
+}  // namespace nebulite

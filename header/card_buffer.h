@@ -1,0 +1,42 @@
+// The FITS header held in memory exactly as a file holds it: 80-byte cards,
+// 36 to a 2880-byte block. Reading fills it card by card; writing rebuilds,
+// rewrites or synthesises it and writes it out ahead of the samples.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "shell/sizes.h"
+
+namespace nebulite {
+
+// The module's mark in a header it has handled. Its value is a FITS string
+// so that standard readers and validators take the card as it is.
+constexpr std::string_view kIdentificationText = "Nebulite 1.0.0  support@nebulite-fits.org  (FITS)";
+static_assert(kIdentificationText.size() == 49);
+// The card as the reader inserts it in front of END.
+void makeIdentificationCard(char* card);
+// The longer form a synthesised header carries (51 characters of text).
+constexpr std::string_view kSynthesisIdentificationText =
+    "Nebulite 1.0.0  support@nebulite-fits.org  (FITS)  ";
+static_assert(kSynthesisIdentificationText.size() == 51);
+
+// A new buffer of one block of spaces. False when it cannot be had; the old
+// buffer (if any) is released either way.
+bool allocateCardBuffer();
+// Stores one card at slot cardPos (reading only): drops it beyond the last
+// slot of the block being read, and puts the identification card in front
+// of END when END falls in slots 1 to 34 of a header without one.
+void appendCard(const char* card);
+// Replaces the buffer by one of `newSize` bytes (whole blocks) keeping the
+// first `keep` bytes; the rest are spaces. False (buffer unchanged) when the
+// new buffer cannot be had.
+bool resizeCardBuffer(uint32_t keep, uint32_t newSize);
+// Grows the buffer, by whole blocks, until it holds `bytes`. False when it cannot.
+bool reserveCardBuffer(uint64_t bytes);
+void releaseCardBuffer();
+
+// Card `index` of the buffer, or null when the buffer does not reach it.
+char* cardAt(uint32_t index);
+
+}  // namespace nebulite

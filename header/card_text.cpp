@@ -1,0 +1,119 @@
+#include "header/card_text.h"
+
+#include <charconv>
+#include <cstring>
+#include <limits>
+
+namespace nebulite {
+
+SplitCard splitCard(const char* card) {
+    return {std::string_view(card, 8), std::string_view(card + 10, 20),
+            std::string_view(card + 30, 50)};
+}
+
+bool keywordIs(std::string_view keyword, std::string_view name) {
+    if (keyword.size() != 8 || name.size() > 8) return false;
+    for (size_t i = 0; i < 8; ++i) {
+        char expected = i < name.size() ? name[i] : ' ';
+        if (keyword[i] != expected) return false;
+    }
+    return true;
+}
+
+namespace {
+
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+int64_t intValue(std::string_view field) {
+    size_t i = 0;
+    while (i < field.size() && isSpace(field[i])) ++i;
+    bool negative = false;
+    if (i < field.size() && (field[i] == '+' || field[i] == '-')) negative = field[i++] == '-';
+    // 20 columns hold at most 20 digits; saturate rather than wrap.
+    constexpr int64_t kLimit = INT64_MAX / 10 - 1;
+    int64_t value = 0;
+    while (i < field.size() && isDigit(field[i])) {
+        if (value < kLimit) value = value * 10 + (field[i] - '0');
+        ++i;
+    }
+    return negative ? -value : value;
+}
+
+double realValue(std::string_view field) {
+    size_t i = 0;
+    while (i < field.size() && isSpace(field[i])) ++i;
+    bool negative = false;
+    if (i < field.size() && (field[i] == '+' || field[i] == '-')) negative = field[i++] == '-';
+    // Copy the longest prefix that is a decimal number, with FITS's D
+    // exponent read as E, and let from_chars do the exact conversion.
+    char number[32];
+    size_t n = 0;
+    size_t digits = 0;
+    while (i < field.size() && isDigit(field[i]) && n < sizeof number - 1) {
+        number[n++] = field[i++];
+        ++digits;
+    }
+    if (i < field.size() && field[i] == '.' && n < sizeof number - 1) {
+        number[n++] = field[i++];
+        while (i < field.size() && isDigit(field[i]) && n < sizeof number - 1) {
+            number[n++] = field[i++];
+            ++digits;
+        }
+    }
+    if (digits == 0) return 0.0;
+    if (i < field.size() && (field[i] == 'E' || field[i] == 'e' || field[i] == 'D' || field[i] == 'd')) {
+        size_t j = i + 1;
+        char exponent[8];
+        size_t e = 0;
+        exponent[e++] = 'e';
+        if (j < field.size() && (field[j] == '+' || field[j] == '-')) exponent[e++] = field[j++];
+        size_t expDigits = 0;
+        while (j < field.size() && isDigit(field[j]) && e < sizeof exponent) {
+            exponent[e++] = field[j++];
+            ++expDigits;
+        }
+        if (expDigits > 0 && n + e < sizeof number) {
+            std::memcpy(number + n, exponent, e);
+            n += e;
+        }
+    }
+    double value = 0.0;
+    auto [end, error] = std::from_chars(number, number + n, value);
+    if (error == std::errc::result_out_of_range) {
+        // from_chars leaves the value alone on overflow and underflow.
+        const char* ePos = static_cast<const char*>(std::memchr(number, 'e', n));
+        bool tiny = ePos != nullptr && ePos + 1 < number + n && ePos[1] == '-';
+        value = tiny ? 0.0 : std::numeric_limits<double>::infinity();
+    }
+    (void)end;
+    return negative ? -value : value;
+}
+
+void putRightAligned(char* card, std::string_view text, int lastColumn) {
+    size_t length = text.size();
+    if (length > static_cast<size_t>(lastColumn)) {
+        text = text.substr(length - static_cast<size_t>(lastColumn));
+        length = text.size();
+    }
+    std::memcpy(card + lastColumn - static_cast<int>(length), text.data(), length);
+}
+
+std::string_view decimalText(int64_t value, char (&storage)[24]) {
+    auto [end, error] = std::to_chars(storage, storage + sizeof storage, value);
+    (void)error;
+    return {storage, static_cast<size_t>(end - storage)};
+}
+
+void setCardText(char* card, std::string_view text) {
+    std::memset(card, ' ', kCardBytes);
+    std::memcpy(card, text.data(), text.size() < kCardBytes ? text.size() : kCardBytes);
+}
+
+bool isSimpleCard(const char* card) {
+    return std::memcmp(card, "SIMPLE  =", 9) == 0;
+}
+
+}  // namespace nebulite

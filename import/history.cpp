@@ -1,0 +1,76 @@
+#include "import/history.h"
+
+#include <cstring>
+
+#include "header/card_buffer.h"
+#include "header/card_text.h"
+#include "shell/host_services.h"
+#include "shell/pascal_string.h"
+#include "shell/session.h"
+#include "shell/sizes.h"
+
+namespace nebulite {
+
+// The record format is the one documents already carry: the card is taken
+// as a Pascal string whose length byte is the card's own first character.
+// So a record holds columns 2 to L + 1 of the card (L = that character's
+// code), with a 0 at content byte 80; cards from 'O' on come back whole,
+// lower ones lose their tail. It cannot change without losing the headers
+// of existing documents.
+void storeHeaderCards(PluginState& state) {
+    const FormatRecord& record = *state.formatRecord;
+    uint64_t cards = uint64_t{static_cast<uint32_t>(session.headerBlocks)} * kCardsPerBlock;
+    for (uint32_t i = 0; i < cards; ++i) {
+        const char* card = cardAt(i);
+        if (card == nullptr) break;
+        if (!resourceSuiteUsable(record.resourceProcs)) break;
+        // The work area is the card, its closing 0, and zeros beyond, so a
+        // length byte above 80 never reads past it.
+        PascalString work;
+        std::memset(work.bytes, 0, sizeof work.bytes);
+        std::memcpy(work.bytes, card, kCardBytes);
+        Handle handle = handleFromPString(record.handleProcs, work);
+        if (handle == nullptr) continue;
+        handleLock(record.handleProcs, handle);
+        resourceAdd(record.resourceProcs, kHistoryResourceType, handle);
+        handleUnlock(record.handleProcs, handle);
+        handleDispose(record.handleProcs, handle);
+    }
+}
+
+bool rebuildHeaderFromResources(PluginState& state) {
+    const FormatRecord& record = *state.formatRecord;
+    int16_t count = resourceCount(record.resourceProcs, kHistoryResourceType);
+    if (count < 0) count = 0;
+    std::memset(session.cardBuffer, ' ', kBlockBytes);
+    session.bzero = 0.0;
+    session.bscale = 1.0;
+    session.keyCardsSeen = 0;
+    // Every record is one card, so the header is the records in whole blocks.
+    // Sizing it from the count up front holds records that lack the size
+    // keywords as well as those that have them.
+    uint64_t length = roundUpToBlock(uint64_t{static_cast<uint16_t>(count)} * kCardBytes);
+    if (length < kBlockBytes) length = kBlockBytes;
+    bool roomy = length == session.cardBufferSize ||
+                 resizeCardBuffer(0, static_cast<uint32_t>(length));
+    if (!roomy) {
+        state.headerLength = session.cardBufferSize;
+        session.headerBlocks = static_cast<int32_t>(session.cardBufferSize / kBlockBytes);
+        return false;
+    }
+    state.headerLength = static_cast<uint32_t>(length);
+    for (int16_t i = 0; i < count; ++i) {
+        PascalString work;
+        std::memset(work.bytes, ' ', 255);
+        work.bytes[255] = 0;
+        Handle handle = resourceGet(record.resourceProcs, kHistoryResourceType, static_cast<int16_t>(i + 1));
+        pstringFromHandle(record.handleProcs, handle, work);
+        for (size_t k = 0; k < kCardBytes; ++k)
+            if (work.bytes[k] == 0) work.bytes[k] = ' ';
+        std::memcpy(cardAt(static_cast<uint32_t>(i)), work.bytes, kCardBytes);
+    }
+    session.headerBlocks = static_cast<int32_t>(state.headerLength / kBlockBytes);
+    return true;
+}
+
+}  // namespace nebulite

@@ -1,0 +1,189 @@
+// Win32 stand-in for POSIX systems. See win32.h and host_hooks.h.
+#include "platform/win32.h"
+
+#if !defined(_WIN32)
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "platform/host_hooks.h"
+#include "platform/platform.h"
+#include "resources/string_table.h"
+
+namespace {
+
+const NebuliteHostHooks* hooks() {
+    // Looked up on every call: hosts in tests come and go within one process,
+    // and the lookup is cheap next to a message box or a file call.
+    void* symbol = dlsym(RTLD_DEFAULT, "nebuliteHostHooks");
+    if (symbol == nullptr) return nullptr;
+    auto proc = reinterpret_cast<NebuliteHostHooksProc>(symbol);
+    const NebuliteHostHooks* h = proc();
+    if (h == nullptr || h->version != nebuliteHostHooksVersion) return nullptr;
+    return h;
+}
+
+// A global-memory block: the bookkeeping lives in front of the data, so that
+// GlobalHandle can find the block from the data address.
+struct GlobalBlock {
+    uint32_t magic;
+    uint32_t lockCount;
+    size_t size;
+    alignas(std::max_align_t) unsigned char data[1];
+};
+constexpr uint32_t kGlobalMagic = 0x474c4f42;  // "GLOB"
+constexpr size_t kDataOffset = offsetof(GlobalBlock, data);
+
+GlobalBlock* blockOf(HGLOBAL handle) {
+    auto* block = static_cast<GlobalBlock*>(handle);
+    if (block == nullptr || block->magic != kGlobalMagic) return nullptr;
+    return block;
+}
+
+}  // namespace
+
+bool nebulitePlatformAllocationFails(int kind, size_t bytes) {
+    const NebuliteHostHooks* h = hooks();
+    return h != nullptr && h->failAllocation != nullptr && h->failAllocation(kind, bytes);
+}
+
+HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
+    if (nebulitePlatformAllocationFails(nebuliteAllocGlobal, bytes)) return nullptr;
+    if (bytes > SIZE_MAX - kDataOffset - 1) return nullptr;
+    // At least one data byte, so that a block of size 0 still has an address.
+    void* memory = (flags & GMEM_ZEROINIT) ? std::calloc(1, kDataOffset + bytes + 1)
+                                           : std::malloc(kDataOffset + bytes + 1);
+    if (memory == nullptr) return nullptr;
+    auto* block = static_cast<GlobalBlock*>(memory);
+    block->magic = kGlobalMagic;
+    block->lockCount = 0;
+    block->size = bytes;
+    return block;
+}
+
+LPVOID GlobalLock(HGLOBAL handle) {
+    GlobalBlock* block = blockOf(handle);
+    // As on Windows, a moveable block of size 0 has been discarded and
+    // cannot be locked.
+    if (block == nullptr || block->size == 0) return nullptr;
+    ++block->lockCount;
+    return block->data;
+}
+
+BOOL GlobalUnlock(HGLOBAL handle) {
+    GlobalBlock* block = blockOf(handle);
+    if (block == nullptr || block->lockCount == 0) return 0;
+    --block->lockCount;
+    return block->lockCount != 0;
+}
+
+HGLOBAL GlobalFree(HGLOBAL handle) {
+    GlobalBlock* block = blockOf(handle);
+    if (block == nullptr) return handle;
+    block->magic = 0;
+    std::free(block);
+    return nullptr;
+}
+
+HGLOBAL GlobalHandle(LPCVOID address) {
+    if (address == nullptr) return nullptr;
+    auto* block = reinterpret_cast<GlobalBlock*>(
+        const_cast<unsigned char*>(static_cast<const unsigned char*>(address)) - kDataOffset);
+    return block->magic == kGlobalMagic ? block : nullptr;
+}
+
+SIZE_T GlobalSize(HGLOBAL handle) {
+    GlobalBlock* block = blockOf(handle);
+    return block == nullptr ? 0 : block->size;
+}
+
+UINT _lread(HFILE file, LPVOID buffer, UINT count) {
+    if (const NebuliteHostHooks* h = hooks(); h != nullptr && h->fileRead != nullptr) {
+        unsigned moved = 0;
+        if (h->fileRead(file, buffer, count, &moved)) return moved;
+    }
+    // Like ReadFile on a disk file, keep reading until the count is met or
+    // the file ends.
+    auto* out = static_cast<unsigned char*>(buffer);
+    UINT total = 0;
+    while (total < count) {
+        ssize_t n = ::read(file, out + total, count - total);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return static_cast<UINT>(HFILE_ERROR);
+        }
+        if (n == 0) break;
+        total += static_cast<UINT>(n);
+    }
+    return total;
+}
+
+UINT _lwrite(HFILE file, LPCSTR buffer, UINT count) {
+    if (const NebuliteHostHooks* h = hooks(); h != nullptr && h->fileWrite != nullptr) {
+        unsigned moved = 0;
+        if (h->fileWrite(file, buffer, count, &moved)) return moved;
+    }
+    UINT total = 0;
+    while (total < count) {
+        ssize_t n = ::write(file, buffer + total, count - total);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return total == 0 ? static_cast<UINT>(HFILE_ERROR) : total;
+        }
+        if (n == 0) break;
+        total += static_cast<UINT>(n);
+    }
+    return total;
+}
+
+LONG _llseek(HFILE file, LONG offset, int origin) {
+    if (const NebuliteHostHooks* h = hooks(); h != nullptr && h->fileSeek != nullptr) {
+        int32_t position = 0;
+        if (h->fileSeek(file, offset, origin, &position)) return position;
+    }
+    off_t position = ::lseek(file, offset, origin);
+    return position < 0 ? HFILE_ERROR : static_cast<LONG>(position);
+}
+
+int LoadStringA(HINSTANCE, UINT id, LPSTR buffer, int bufferMax) {
+    if (buffer == nullptr || bufferMax <= 0) return 0;
+    const char* text = nebuliteStringResource(id);
+    if (text == nullptr) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    size_t length = std::strlen(text);
+    size_t room = static_cast<size_t>(bufferMax) - 1;
+    if (length > room) length = room;
+    std::memcpy(buffer, text, length);
+    buffer[length] = '\0';
+    return static_cast<int>(length);
+}
+
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+    if (const NebuliteHostHooks* h = hooks(); h != nullptr && h->messageBox != nullptr)
+        return h->messageBox(owner, text, caption, type);
+    std::fprintf(stderr, "Nebulite: %s\n", text != nullptr ? text : "");
+    return IDOK;
+}
+
+// The library entry: there is no DllMain on ELF, so a constructor hands the
+// module its own base address as the instance handle.
+extern "C" BOOL nebuliteDllMain(HINSTANCE instance, DWORD reason, LPVOID reserved);
+
+namespace {
+__attribute__((constructor)) void libraryLoaded() {
+    Dl_info info{};
+    HINSTANCE instance = nullptr;
+    if (dladdr(reinterpret_cast<void*>(&libraryLoaded), &info) != 0) instance = info.dli_fbase;
+    nebuliteDllMain(instance, DLL_PROCESS_ATTACH, nullptr);
+}
+}  // namespace
+
+#endif

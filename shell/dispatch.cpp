@@ -1,0 +1,81 @@
+#include <cstring>
+
+#include "header/card_buffer.h"
+#include "header/card_text.h"
+#include "shell/alerts.h"
+#include "shell/file_access.h"
+#include "shell/handlers.h"
+#include "shell/host_services.h"
+#include "shell/sizes.h"
+
+namespace nebulite {
+
+namespace {
+
+void doNothing(PluginState&) {}
+
+using Handler = void (*)(PluginState&);
+
+// Indexed by selector number, 0 to 17.
+constexpr Handler kHandlers[] = {
+    doAbout,          // formatSelectorAbout
+    doReadPrepare,    // formatSelectorReadPrepare
+    doReadStart,      // formatSelectorReadStart
+    doReadContinue,   // formatSelectorReadContinue
+    doReadFinish,     // formatSelectorReadFinish
+    doOptionsPrepare, // formatSelectorOptionsPrepare
+    doOptionsStart,   // formatSelectorOptionsStart
+    doNothing,        // formatSelectorOptionsContinue
+    doNothing,        // formatSelectorOptionsFinish
+    doNothing,        // formatSelectorEstimatePrepare
+    doEstimateStart,  // formatSelectorEstimateStart
+    doNothing,        // formatSelectorEstimateContinue
+    doNothing,        // formatSelectorEstimateFinish
+    doWritePrepare,   // formatSelectorWritePrepare
+    doWriteStart,     // formatSelectorWriteStart
+    doNothing,        // formatSelectorWriteContinue
+    doWriteFinish,    // formatSelectorWriteFinish
+    doFilterFile,     // formatSelectorFilterFile
+};
+static_assert(std::size(kHandlers) == formatSelectorFilterFile + 1);
+
+}  // namespace
+
+void dispatchSelector(int16_t selector, PluginState& state) {
+    if (selector < 0 || selector > formatSelectorFilterFile) {
+        state.result = formatBadParameters;
+        return;
+    }
+    // The about box can do without its record; every other step needs the
+    // host's parameter block.
+    if (state.formatRecord == nullptr && selector != formatSelectorAbout) {
+        state.result = formatBadParameters;
+        return;
+    }
+    kHandlers[selector](state);
+}
+
+void doAbout(PluginState& state) {
+    showAbout(state.formatRecord, moduleInstance, kStringAbout);
+}
+
+void doReadFinish(PluginState&) { releaseReadMemory(); }
+
+void doOptionsPrepare(PluginState& state) { state.formatRecord->maxData = 0; }
+
+void doOptionsStart(PluginState& state) {
+    if (recordCancel(state, !hostServicesPresent(state))) state.formatRecord->data = nullptr;
+}
+
+void doWriteFinish(PluginState&) { releaseCardBuffer(); }
+
+void doFilterFile(PluginState& state) {
+    if (state.result != noErr) return;
+    if (!recordError(state, fileSeek(state.formatRecord->dataFork, FILE_BEGIN, 0))) return;
+    char card[kCardBytes];
+    readExact(state, kCardBytes, card);
+    if (state.result != noErr) return;
+    if (!isSimpleCard(card)) state.result = formatCannotRead;
+}
+
+}  // namespace nebulite

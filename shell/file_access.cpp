@@ -1,0 +1,49 @@
+#include "shell/file_access.h"
+
+#include "platform/win32.h"
+
+namespace nebulite {
+
+OSErr fileRead(int32_t file, int32_t* count, void* buffer) {
+    auto asked = static_cast<uint16_t>(*count);
+    UINT got = _lread(static_cast<HFILE>(file), buffer, asked);
+    if (got == static_cast<UINT>(HFILE_ERROR)) {
+        *count = 0;
+        return readErr;
+    }
+    *count = static_cast<int32_t>(got);
+    return noErr;
+}
+
+OSErr fileWrite(int32_t file, int32_t* count, const void* buffer) {
+    int32_t asked = *count;
+    if (asked < 0) {
+        *count = 0;
+        return writErr;
+    }
+    UINT written = _lwrite(static_cast<HFILE>(file), static_cast<LPCSTR>(buffer),
+                           static_cast<UINT>(asked));
+    if (written == static_cast<UINT>(HFILE_ERROR)) written = 0;
+    *count = static_cast<int32_t>(written);
+    return written == static_cast<UINT>(asked) ? noErr : writErr;
+}
+
+OSErr fileSeek(int32_t file, int origin, int32_t offset) {
+    _llseek(static_cast<HFILE>(file), offset, origin);
+    return noErr;
+}
+
+void readExact(PluginState& state, int32_t count, void* buffer) {
+    if (state.result != noErr) return;
+    int32_t moved = count;
+    state.result = fileRead(state.formatRecord->dataFork, &moved, buffer);
+    if (state.result == noErr && moved < count) state.result = eofErr;
+}
+
+void writeExact(PluginState& state, int32_t count, const void* buffer) {
+    if (state.result != noErr) return;
+    int32_t moved = count;
+    state.result = fileWrite(state.formatRecord->dataFork, &moved, buffer);
+}
+
+}  // namespace nebulite

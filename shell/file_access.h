@@ -1,0 +1,24 @@
+// Reading, writing and rewinding the file the host has opened (dataFork).
+#pragma once
+
+#include <cstdint>
+
+#include "platform/host_sdk.h"
+#include "shell/plugin_state.h"
+
+namespace nebulite {
+
+// One read of at most 65535 bytes (the count travels as 16 bits); *count
+// becomes the number read. readErr when the read fails; a short read is noErr.
+OSErr fileRead(int32_t file, int32_t* count, void* buffer);
+// *count becomes the number written; writErr unless all of it was written.
+OSErr fileWrite(int32_t file, int32_t* count, const void* buffer);
+// The outcome is not examined: a rewind that fails shows in the next read.
+OSErr fileSeek(int32_t file, int origin, int32_t offset);
+
+// Exact transfers under the first-error rule: nothing happens once `result`
+// holds an error; a short read is eofErr.
+void readExact(PluginState& state, int32_t count, void* buffer);
+void writeExact(PluginState& state, int32_t count, const void* buffer);
+
+}  // namespace nebulite

@@ -1,0 +1,37 @@
+// The record the host keeps for the module between calls, and the
+// first-error-wins rule every step follows.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/host_sdk.h"
+
+namespace nebulite {
+
+struct PluginState {
+    FormatRecord* formatRecord;  // this call's parameter block (AboutRecord for About)
+    OSErr result;                // this call's result; the first error wins
+    BufferID bufferId;           // host buffer carrying one row, 0 when none
+    Ptr bufferPtr;               // its locked address
+    int32_t bufferRowBytes;      // bytes in one row of one plane there
+    uint32_t headerLength;       // header bytes of the last file read or written
+};
+
+// True when `code` is noErr. Otherwise keeps `code` unless an earlier error
+// is already there, and answers false so the caller stops its step.
+inline bool recordError(PluginState& state, OSErr code) {
+    if (code == noErr) return true;
+    if (state.result == noErr) state.result = code;
+    return false;
+}
+
+// True when `condition` is false. Otherwise the user has already been told
+// by the module's own message: keep userCanceledErr (unless an error came
+// first) and answer false.
+inline bool recordCancel(PluginState& state, bool condition) {
+    if (!condition) return true;
+    if (state.result == noErr) state.result = userCanceledErr;
+    return false;
+}
+
+}  // namespace nebulite
