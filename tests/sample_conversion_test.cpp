@@ -1,0 +1,105 @@
+// Sample conversions on both sides: file values to host values and back.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <bit>
+#include <cmath>
+#include <limits>
+
+#include "export/write_layout.h"
+#include "export/write_pixels.h"
+#include "import/read_pixels.h"
+
+using namespace nebulite;
+
+namespace {
+
+uint16_t raw16(int value) { return static_cast<uint16_t>(static_cast<int16_t>(value)); }
+
+}  // namespace
+
+TEST(Import16, ScalingIntoTheHostRange) {
+    struct Case {
+        double bscale, bzero;
+        uint16_t raw;
+        uint16_t host;
+    } cases[] = {
+        {1, 32768, 0x8000, 0},      {1, 32768, 0x0000, 16384},  {1, 32768, 0x7FFF, 32768},
+        {1, 0, 0xFFFF, 32768},      {1, 0, 0x8000, 16384},      {1, 0, 0x0001, 1},
+        {2, 0, raw16(20000), 20000}, {2, 0, 40000, 32768},       // 80000 clamps to 65535
+        {0.5, 0, 3, 1},             // 1.5 truncates to 1, then (1 + 1) / 2
+        {1, -100, 50, 0},           // negative physical values clamp to 0
+        {1, 10, raw16(-1), 5},      // non-zero BZERO reads signed: -1 + 10 = 9
+    };
+    std::array<uint16_t, 65536> table{};
+    for (const Case& c : cases) {
+        build16BitTable(c.bscale, c.bzero, table);
+        EXPECT_EQ(table[c.raw], c.host) << c.bscale << " " << c.bzero << " raw " << c.raw;
+    }
+}
+
+TEST(Import16, EveryHostValueIsInRange) {
+    std::array<uint16_t, 65536> table{};
+    build16BitTable(1e9, -5, table);
+    for (uint16_t v : table) EXPECT_LE(v, 32768);
+    build16BitTable(std::numeric_limits<double>::quiet_NaN(), 0, table);
+    for (uint16_t v : table) EXPECT_EQ(v, 0);
+}
+
+TEST(Import32, PhysicalValuesAndUndefinedSamples) {
+    EXPECT_EQ(physicalValue32(static_cast<uint32_t>(-5), false, 2, 1, false, 0), -9.0);
+    EXPECT_TRUE(std::isnan(physicalValue32(static_cast<uint32_t>(-1), false, 1, 0, true, -1)));
+    EXPECT_EQ(physicalValue32(static_cast<uint32_t>(-1), false, 1, 0, false, -1), -1.0);
+    EXPECT_EQ(physicalValue32(std::bit_cast<uint32_t>(1.5f), true, 2, 0, false, 0), 3.0);
+    EXPECT_TRUE(std::isnan(physicalValue32(std::bit_cast<uint32_t>(NAN), true, 1, 0, false, 0)));
+    EXPECT_TRUE(std::isnan(physicalValue32(std::bit_cast<uint32_t>(INFINITY), true, 1, 0, false, 0)));
+}
+
+TEST(Import32, ScaleToHost) {
+    EXPECT_EQ(scaleToHost(0, 0, 100), 0);
+    EXPECT_EQ(scaleToHost(100, 0, 100), 32768);
+    EXPECT_EQ(scaleToHost(50, 0, 100), 16384);
+    EXPECT_EQ(scaleToHost(-10, 0, 100), 0);
+    EXPECT_EQ(scaleToHost(1e300, 0, 100), 32768);
+    EXPECT_EQ(scaleToHost(5, 5, 5), 0);  // an empty range maps everything to 0
+    EXPECT_EQ(scaleToHost(NAN, 0, 1), 0);
+    // round((1 / 3) x 32768) = round(10922.67) = 10923
+    EXPECT_EQ(scaleToHost(1, 0, 3), 10923);
+}
+
+TEST(Export16, StoredValues) {
+    // With BZERO 32768: host 0, 16384 and 32768 become -32768, 0 and 32767.
+    EXPECT_EQ(storedSample16(0, 32768.0), 0x8000);
+    EXPECT_EQ(storedSample16(16384, 32768.0), 0x0000);
+    EXPECT_EQ(storedSample16(32768, 32768.0), 0x7FFF);
+    EXPECT_EQ(storedSample16(65535, 32768.0), 0x7FFF);  // out-of-range host samples clamp
+    EXPECT_EQ(storedSample16(100, 0.0), 200);
+    EXPECT_EQ(storedSample16(32768, 0.0), 0xFFFF);
+}
+
+TEST(Export16, ReadBackIsWithinOneOfWhatWasRead) {
+    // Open then save: the stored value t read from a file becomes host
+    // (t + 1) / 2, which is written back as 2h - 32768 with BZERO 32768.
+    std::array<uint16_t, 65536> table{};
+    build16BitTable(1, 32768, table);
+    for (uint32_t raw = 0; raw < 65536; ++raw) {
+        int t = static_cast<int16_t>(raw) + 32768;
+        uint16_t stored = storedSample16(table[raw], 32768.0);
+        int back = static_cast<int16_t>(stored) + 32768;
+        ASSERT_LE(std::abs(back - t), 1) << raw;
+    }
+}
+
+TEST(ExportLayout, PlanesWrittenPerMode) {
+    struct Case {
+        int16_t mode, planes, expected;
+    } cases[] = {
+        {plugInModeGrayScale, 1, 1}, {plugInModeGrayScale, 2, 1},   // grey + alpha
+        {plugInModeGray16, 1, 1},    {plugInModeRGBColor, 3, 3},
+        {plugInModeRGBColor, 4, 3},  {plugInModeCMYKColor, 5, 4},
+        {plugInModeLabColor, 3, 3},  {plugInModeMultichannel, 7, 7},
+        {plugInModeMultichannel, 1, 1}, {plugInModeIndexedColor, 1, 1},
+        {plugInModeDuotone, 1, 1},   {plugInModeRGBColor, 1, 1},
+    };
+    for (const Case& c : cases) EXPECT_EQ(planesToWrite(c.mode, c.planes), c.expected) << c.mode;
+}
