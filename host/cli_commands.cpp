@@ -1,0 +1,402 @@
+#include "host/cli_commands.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "host/image_io.h"
+#include "host/result_codes.h"
+
+namespace nebulite::cli {
+
+namespace {
+
+using host::Document;
+using host::File;
+using host::Image;
+using host::ImageFormat;
+using host::Outcome;
+
+constexpr size_t kCardBytes = 80;
+
+// Splits arguments into flags (with values where the command expects them)
+// and positional ones; anything unknown is a usage error.
+struct Parsed {
+    std::vector<std::string> positional;
+    std::vector<std::pair<std::string, std::string>> flags;
+
+    bool has(std::string_view name) const {
+        for (auto& [n, v] : flags)
+            if (n == name) return true;
+        return false;
+    }
+    std::string value(std::string_view name) const {
+        std::string found;
+        for (auto& [n, v] : flags)
+            if (n == name) found = v;
+        return found;
+    }
+};
+
+Parsed parse(const Args& args, std::string_view command, std::initializer_list<std::string_view> switches,
+             std::initializer_list<std::string_view> valued) {
+    Parsed parsed;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a.size() < 2 || a[0] != '-' || a == "--") {
+            parsed.positional.push_back(a);
+            continue;
+        }
+        std::string name = a;
+        std::string value;
+        bool hasValue = false;
+        if (size_t eq = a.find('='); eq != std::string::npos) {
+            name = a.substr(0, eq);
+            value = a.substr(eq + 1);
+            hasValue = true;
+        }
+        bool isSwitch = std::find(switches.begin(), switches.end(), name) != switches.end();
+        bool isValued = std::find(valued.begin(), valued.end(), name) != valued.end();
+        if (isSwitch && !hasValue) {
+            parsed.flags.emplace_back(name, "");
+        } else if (isValued) {
+            if (!hasValue) {
+                if (i + 1 >= args.size()) usageError(name + " needs a value", command);
+                value = args[++i];
+            }
+            parsed.flags.emplace_back(name, value);
+        } else {
+            usageError("unknown option " + a, command);
+        }
+    }
+    return parsed;
+}
+
+void expectCount(const Parsed& p, size_t min, size_t max, std::string_view command) {
+    if (p.positional.size() < min) usageError("missing arguments", command);
+    if (p.positional.size() > max) usageError("too many arguments", command);
+}
+
+bool isImageOutput(const std::string& path) {
+    ImageFormat f = host::formatForPath(path);
+    return f == ImageFormat::png || f == ImageFormat::pgm || f == ImageFormat::ppm || f == ImageFormat::pnm;
+}
+
+// Runs a sequence with the progress bar hooked up.
+template <typename Run>
+Outcome withProgress(host::Host& h, Run run) {
+    ProgressBar bar;
+    h.onProgress = [&bar](int32_t done, int32_t total) { bar.update(done, total); };
+    Outcome outcome = run();
+    bar.finish();
+    h.onProgress = nullptr;
+    return outcome;
+}
+
+Document openFits(Context& context, const std::string& path) {
+    auto h = context.makeHost();
+    File file = File::disk(path);
+    Outcome outcome = withProgress(*h, [&] { return h->read(file); });
+    if (!outcome.ok()) failSequence("opening " + path, outcome);
+    return h->takeDocument();
+}
+
+void saveFits(Context& context, Document& document, const std::string& path) {
+    const Image& image = document.image;
+    if (image.rows > 32767 || image.columns > 32767)
+        throw Failure("the image is larger than 32767 on a side", formatBadParameters);
+    AtomicOutput output(path);
+    auto h = context.makeHost();
+    File file = File::disk(output.path());
+    Outcome outcome = withProgress(*h, [&] { return h->save(document, file); });
+    if (!outcome.ok()) failSequence("saving " + path, outcome);
+    output.commit();
+}
+
+void saveImageAtomically(const Document& document, const std::string& path) {
+    AtomicOutput output(path);
+    try {
+        host::saveImage(document, output.path());
+    } catch (const host::ImageError& e) {
+        throw Failure("writing " + path + ": " + e.what(), e.code());
+    }
+    output.commit();
+}
+
+Document loadImageOrFail(const std::string& path) {
+    try {
+        return host::loadImage(path);
+    } catch (const host::ImageError& e) {
+        throw Failure("reading " + path + ": " + e.what(), e.code());
+    }
+}
+
+// ---- about ---------------------------------------------------------------------
+
+int runAbout(Context& context, const Args& args) {
+    Parsed p = parse(args, "about", {}, {});
+    expectCount(p, 0, 0, "about");
+    host::Host h(context.loadModule().entry());
+    Outcome outcome = h.about();
+    if (!outcome.ok()) failSequence("the about box", outcome);
+    if (outcome.messages.empty()) throw Failure("the module showed no about box", outcome.result);
+    for (const host::MessageBox& box : outcome.messages)
+        std::printf("%s\n", host::ansiToUtf8(box.text).c_str());
+    return 0;
+}
+
+// ---- check ---------------------------------------------------------------------
+
+int runCheck(Context& context, const Args& args) {
+    Parsed p = parse(args, "check", {}, {});
+    expectCount(p, 1, SIZE_MAX, "check");
+    auto h = context.makeHost();
+    bool all = true;
+    for (const std::string& path : p.positional) {
+        File file = File::disk(path);
+        Outcome outcome = h->filterFile(file);
+        if (!outcome.hostFailure.empty()) {
+            std::fprintf(stderr, "%s\n", failureLine(outcome.hostFailure, outcome.result).c_str());
+            all = false;
+        } else if (outcome.ok()) {
+            std::printf("%s: FITS\n", path.c_str());
+        } else {
+            std::printf("%s: not FITS (%s %d)\n", path.c_str(),
+                        std::string(host::resultName(outcome.result)).c_str(), outcome.result);
+            all = false;
+        }
+    }
+    return all ? 0 : 1;
+}
+
+// ---- info ----------------------------------------------------------------------
+
+std::vector<std::string> headerCards(const std::string& path, uint32_t headerLength) {
+    std::vector<std::string> cards;
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> bytes(headerLength);
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    auto got = static_cast<size_t>(in.gcount());
+    for (size_t at = 0; at + kCardBytes <= got; at += kCardBytes) {
+        std::string card(bytes.data() + at, kCardBytes);
+        cards.push_back(card);
+        if (card.compare(0, 8, "END     ") == 0) break;
+    }
+    return cards;
+}
+
+// Header cards are ASCII; anything else is shown the way the module would
+// show it (Windows-1252), with control characters made visible.
+std::string printableCard(const std::string& card) {
+    std::string clean = card;
+    for (char& c : clean)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return host::ansiToUtf8(clean);
+}
+
+int runInfo(Context& context, const Args& args) {
+    Parsed p = parse(args, "info", {"--json"}, {});
+    expectCount(p, 1, 1, "info");
+    const std::string& path = p.positional[0];
+    auto h = context.makeHost();
+    File file = File::disk(path);
+    Outcome outcome = h->info(file);
+    uint32_t headerLength = h->peekHeaderLength().value_or(0);
+    std::vector<std::string> cards;
+    if (outcome.hostFailure.empty() && headerLength > 0) cards = headerCards(path, headerLength);
+    const host::Geometry& g = outcome.told;
+    if (p.has("--json")) {
+        std::string json = "{";
+        json += "\"result\": " + std::to_string(outcome.result);
+        json += ", \"resultName\": " + jsonString(host::resultName(outcome.result));
+        json += ", \"width\": " + std::to_string(g.columns);
+        json += ", \"height\": " + std::to_string(g.rows);
+        json += ", \"depth\": " + std::to_string(g.depth);
+        json += ", \"planes\": " + std::to_string(g.planes);
+        json += ", \"mode\": " + std::to_string(g.imageMode);
+        json += ", \"modeName\": " + jsonString(host::modeName(g.imageMode));
+        json += ", \"headerLength\": " + std::to_string(headerLength);
+        json += ", \"cards\": [";
+        for (size_t i = 0; i < cards.size(); ++i) {
+            if (i > 0) json += ", ";
+            json += jsonString(host::ansiToUtf8(cards[i]));
+        }
+        json += "]}";
+        std::printf("%s\n", json.c_str());
+        if (!outcome.ok()) failSequence("reading the header of " + path, outcome);
+        return 0;
+    }
+    if (!outcome.ok()) failSequence("reading the header of " + path, outcome);
+    std::printf("file:         %s\n", path.c_str());
+    std::printf("result:       %s (%d)\n", std::string(host::resultName(outcome.result)).c_str(),
+                outcome.result);
+    std::printf("width:        %d\n", g.columns);
+    std::printf("height:       %d\n", g.rows);
+    std::printf("depth:        %d\n", g.depth);
+    std::printf("planes:       %d\n", g.planes);
+    std::printf("mode:         %s (%d)\n", std::string(host::modeName(g.imageMode)).c_str(), g.imageMode);
+    std::printf("headerLength: %u\n", headerLength);
+    std::printf("header:\n");
+    for (const std::string& card : cards) std::printf("%s\n", printableCard(card).c_str());
+    return 0;
+}
+
+// ---- open ----------------------------------------------------------------------
+
+int runOpen(Context& context, const Args& args) {
+    Parsed p = parse(args, "open", {}, {});
+    expectCount(p, 2, 2, "open");
+    const std::string& in = p.positional[0];
+    const std::string& out = p.positional[1];
+    if (!isImageOutput(out)) usageError(out + " is not a .png, .pgm, .ppm or .pnm file", "open");
+    Document document = openFits(context, in);
+    saveImageAtomically(document, out);
+    return 0;
+}
+
+// ---- save ----------------------------------------------------------------------
+
+int runSave(Context& context, const Args& args) {
+    Parsed p = parse(args, "save", {}, {});
+    expectCount(p, 2, 2, "save");
+    const std::string& in = p.positional[0];
+    const std::string& out = p.positional[1];
+    if (!isImageOutput(in)) usageError(in + " is not a .png, .pgm, .ppm or .pnm file", "save");
+    Document document = loadImageOrFail(in);
+    saveFits(context, document, out);
+    return 0;
+}
+
+// ---- convert -------------------------------------------------------------------
+
+// Rec. 601 luma weights, the ones a grey conversion of video-range RGB
+// conventionally uses, rounded to the nearest sample.
+void toGray(Image& image) {
+    if (image.planes == 1) return;
+    if (image.planes != 3)
+        throw Failure("cannot make grey from " + std::to_string(image.planes) + " planes", formatBadParameters);
+    Image grey;
+    grey.rows = image.rows;
+    grey.columns = image.columns;
+    grey.planes = 1;
+    grey.depth = image.depth;
+    grey.mode = plugInModeGrayScale;
+    grey.allocate();
+    for (int r = 0; r < image.rows; ++r)
+        for (int c = 0; c < image.columns; ++c) {
+            uint64_t y = 299u * uint64_t{image.sample(0, r, c)} + 587u * uint64_t{image.sample(1, r, c)} +
+                         114u * uint64_t{image.sample(2, r, c)};
+            grey.setSample(0, r, c, static_cast<uint32_t>((y + 500) / 1000));
+        }
+    image = std::move(grey);
+}
+
+void toRgb(Image& image) {
+    if (image.planes == 3) return;
+    if (image.planes != 1)
+        throw Failure("cannot make RGB from " + std::to_string(image.planes) + " planes", formatBadParameters);
+    Image rgb = image;
+    rgb.planes = 3;
+    rgb.mode = plugInModeRGBColor;
+    rgb.allocate();
+    for (int p = 0; p < 3; ++p)
+        for (int r = 0; r < image.rows; ++r)
+            for (int c = 0; c < image.columns; ++c) rgb.setSample(p, r, c, image.sample(0, r, c));
+    image = std::move(rgb);
+}
+
+void toDepth(Image& image, int16_t depth) {
+    if (image.depth == depth) return;
+    Image out = image;
+    out.depth = depth;
+    out.allocate();
+    for (int p = 0; p < image.planes; ++p)
+        for (int r = 0; r < image.rows; ++r)
+            for (int c = 0; c < image.columns; ++c) {
+                uint32_t v = image.sample(p, r, c);
+                out.setSample(p, r, c, depth == 16 ? host::depth8To16(v) : host::depth16To8(v));
+            }
+    image = std::move(out);
+}
+
+int runConvert(Context& context, const Args& args) {
+    Parsed p = parse(args, "convert", {"--gray", "--grey", "--rgb"}, {"--depth"});
+    expectCount(p, 2, 2, "convert");
+    bool gray = p.has("--gray") || p.has("--grey");
+    bool rgb = p.has("--rgb");
+    if (gray && rgb) usageError("--gray and --rgb exclude each other", "convert");
+    int16_t depth = 0;
+    if (p.has("--depth")) {
+        std::string d = p.value("--depth");
+        if (d == "8")
+            depth = 8;
+        else if (d == "16")
+            depth = 16;
+        else
+            usageError("--depth must be 8 or 16", "convert");
+    }
+    Document document = openFits(context, p.positional[0]);
+    if (gray) toGray(document.image);
+    if (rgb) toRgb(document.image);
+    if (depth != 0) toDepth(document.image, depth);
+    saveFits(context, document, p.positional[1]);
+    return 0;
+}
+
+constexpr Command kCommands[] = {
+    {"about", "show the module's about box",
+     "usage: nebulite about\n\n"
+     "Shows the module's about box text.\n",
+     runAbout},
+    {"check", "ask the module whether files are FITS files",
+     "usage: nebulite check FILE...\n\n"
+     "Asks the module (FilterFile) about each file and prints\n"
+     "  FILE: FITS              when the module takes it\n"
+     "  FILE: not FITS (<code name> <code>)  otherwise.\n"
+     "Exit status 0 when every file is taken, else 1.\n",
+     runCheck},
+    {"info", "show a FITS file's size, mode and header",
+     "usage: nebulite info FILE [--json]\n\n"
+     "Reads the file's header through the module (ReadPrepare, ReadStart,\n"
+     "ReadFinish) and prints width, height, depth, planes, mode, the header\n"
+     "length, the result and the header cards up to END.\n\n"
+     "  --json   one JSON object: result, resultName, width, height, depth,\n"
+     "           planes, mode, modeName, headerLength, cards\n",
+     runInfo},
+    {"open", "open a FITS file and write it as PNG or PNM",
+     "usage: nebulite open FILE OUT\n\n"
+     "Opens FILE through the module and writes the image to OUT (.png, .pgm,\n"
+     ".ppm or .pnm). 16-bit images: PNM keeps the host's 0..32768 samples\n"
+     "(maxval 32768); PNG scales them to 0..65535 and keeps the FITS header\n"
+     "in a private chunk, so that `nebulite save` brings it back.\n",
+     runOpen},
+    {"save", "save a PNG or PNM image as FITS",
+     "usage: nebulite save IN OUT.fits\n\n"
+     "Loads IN (.png, .pgm, .ppm or .pnm) and saves it through the module.\n"
+     "OUT is replaced only when the save succeeds.\n",
+     runSave},
+    {"convert", "open a FITS file and save it again, optionally converted",
+     "usage: nebulite convert IN.fits OUT.fits [--gray | --rgb] [--depth 8|16]\n\n"
+     "Opens IN through the module, converts in the host, and saves through the\n"
+     "module with the header it kept.\n"
+     "  --gray      RGB to grey by Rec. 601 luminance (0.299 R + 0.587 G + 0.114 B)\n"
+     "  --rgb       grey to RGB by copying the grey plane three times\n"
+     "  --depth N   8 to 16: round(v * 32768 / 255); 16 to 8: round(v * 255 / 32768)\n"
+     "OUT is replaced only when the save succeeds.\n",
+     runConvert},
+    // More commands go here, e.g. `modules` (listing the modules the CLI can
+    // find); main() and `nebulite --help` pick them up from this table.
+};
+
+}  // namespace
+
+std::span<const Command> commands() { return kCommands; }
+
+const Command* findCommand(std::string_view name) {
+    for (const Command& c : kCommands)
+        if (c.name == name) return &c;
+    return nullptr;
+}
+
+}  // namespace nebulite::cli

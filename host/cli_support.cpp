@@ -1,0 +1,159 @@
+#include "host/cli_support.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "host/result_codes.h"
+
+namespace nebulite::cli {
+
+std::string failureLine(std::string_view what, int code) {
+    std::string line = "nebulite: ";
+    line += what;
+    line += ": ";
+    line += host::resultName(code);
+    line += " (" + std::to_string(code) + ")";
+    return line;
+}
+
+void usageError(const std::string& what, std::string_view command) {
+    std::string help = command.empty() ? "nebulite --help" : "nebulite " + std::string(command) + " --help";
+    throw Failure(what + " (see " + help + ")", formatBadParameters, 2);
+}
+
+void failSequence(std::string_view doing, const host::Outcome& outcome) {
+    std::string what(doing);
+    if (!outcome.hostFailure.empty())
+        what += ": " + outcome.hostFailure;
+    else if (outcome.failedSelector >= 0)
+        what += " failed at " + std::string(host::selectorName(outcome.failedSelector));
+    else
+        what += " failed";
+    throw Failure(what, outcome.result);
+}
+
+std::string defaultModulePath() {
+    char buffer[PATH_MAX];
+    ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n <= 0) return "Nebulite.so";
+    std::string self(buffer, static_cast<size_t>(n));
+    size_t slash = self.find_last_of('/');
+    return (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) + "/Nebulite.so";
+}
+
+host::Module& Context::loadModule() {
+    if (module) return *module;
+    std::string path = modulePath.empty() ? defaultModulePath() : modulePath;
+    // dlopen searches the library path for a bare name; a path given on the
+    // command line means that file.
+    if (path.find('/') == std::string::npos) path = "./" + path;
+    std::string error;
+    module = host::Module::load(path, &error);
+    if (!module) throw Failure("cannot load the module " + path + " (" + error + ")", readErr);
+    return *module;
+}
+
+std::unique_ptr<host::Host> Context::makeHost() {
+    auto h = std::make_unique<host::Host>(loadModule().entry());
+    h->onMessageBox = [](const host::MessageBox& box) {
+        std::fprintf(stderr, "Nebulite: %s\n", host::ansiToUtf8(box.text).c_str());
+    };
+    return h;
+}
+
+// ---- Progress ------------------------------------------------------------------
+
+ProgressBar::ProgressBar() : enabled_(::isatty(STDERR_FILENO) == 1) {}
+
+ProgressBar::~ProgressBar() { finish(); }
+
+void ProgressBar::update(int32_t done, int32_t total) {
+    if (!enabled_ || total <= 0) return;
+    constexpr int kCells = 40;
+    if (done < 0) done = 0;
+    if (done > total) done = total;
+    int cells = static_cast<int>(int64_t{done} * kCells / total);
+    // Redraw only when the bar grows: a large image reports every row.
+    if (cells == lastCells_) return;
+    lastCells_ = cells;
+    std::string bar(static_cast<size_t>(cells), '#');
+    bar.append(static_cast<size_t>(kCells - cells), '.');
+    std::fprintf(stderr, "\r[%s] %3d%%", bar.c_str(), static_cast<int>(int64_t{done} * 100 / total));
+    std::fflush(stderr);
+    drawn_ = true;
+}
+
+void ProgressBar::finish() {
+    if (!drawn_) return;
+    // Clear the line so that what follows starts clean.
+    std::fprintf(stderr, "\r%*s\r", 48, "");
+    std::fflush(stderr);
+    drawn_ = false;
+    lastCells_ = -1;
+}
+
+// ---- Outputs -------------------------------------------------------------------
+
+AtomicOutput::AtomicOutput(const std::string& destination) : destination_(destination) {
+    size_t slash = destination.find_last_of('/');
+    std::string dir = slash == std::string::npos ? "" : destination.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? destination : destination.substr(slash + 1);
+    // The extension stays last: the image writers go by it.
+    size_t dot = base.find_last_of('.');
+    std::string suffix = dot == std::string::npos ? "" : base.substr(dot);
+    std::string pattern = dir + "." + base + ".XXXXXX" + suffix;
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    int fd = ::mkstemps(name.data(), static_cast<int>(suffix.size()));
+    if (fd < 0) throw Failure("cannot create a file next to " + destination + ": " + std::strerror(errno), writErr);
+    // mkstemps makes the file private; the result should look like any new file.
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    ::close(fd);
+    temporary_ = name.data();
+}
+
+AtomicOutput::~AtomicOutput() {
+    if (!committed_) ::unlink(temporary_.c_str());
+}
+
+void AtomicOutput::commit() {
+    if (::rename(temporary_.c_str(), destination_.c_str()) != 0)
+        throw Failure("cannot replace " + destination_ + ": " + std::strerror(errno), writErr);
+    committed_ = true;
+}
+
+// ---- JSON ------------------------------------------------------------------------
+
+std::string jsonString(std::string_view utf8) {
+    std::string out = "\"";
+    for (char ch : utf8) {
+        auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20 || c == 0x7F) {
+                    char buffer[8];
+                    std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+                    out += buffer;
+                } else {
+                    out += ch;
+                }
+        }
+    }
+    out += '"';
+    return out;
+}
+
+}  // namespace nebulite::cli

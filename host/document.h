@@ -1,0 +1,68 @@
+// The host's document: an image and the resources that travel with it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "platform/host_sdk.h"
+
+namespace nebulite::host {
+
+// The host's 16-bit samples run from 0 to 32768, not to 65535.
+constexpr uint32_t kHostMax16 = 32768;
+constexpr uint32_t kHostMax8 = 255;
+
+constexpr ResType kHistoryResource = 0x68697374;  // 'hist': the FITS header cards
+
+// Planar storage: plane, then row, then column. 8-bit images use `narrow`,
+// 16-bit images `wide` (native byte order, as the module hands them over).
+struct Image {
+    int32_t rows = 0;
+    int32_t columns = 0;
+    int16_t planes = 0;
+    int16_t depth = 8;
+    int16_t mode = plugInModeGrayScale;
+    std::vector<uint8_t> narrow;
+    std::vector<uint16_t> wide;
+
+    // Sizes the sample store for the geometry above, every sample 0.
+    void allocate();
+    bool empty() const { return rows <= 0 || columns <= 0 || planes <= 0; }
+    size_t sampleCount() const {
+        return static_cast<size_t>(rows) * static_cast<size_t>(columns) *
+               static_cast<size_t>(planes);
+    }
+    size_t index(int plane, int row, int column) const {
+        return (static_cast<size_t>(plane) * static_cast<size_t>(rows) +
+                static_cast<size_t>(row)) * static_cast<size_t>(columns) +
+               static_cast<size_t>(column);
+    }
+    uint32_t sample(int plane, int row, int column) const {
+        size_t i = index(plane, row, column);
+        return depth == 16 ? wide[i] : narrow[i];
+    }
+    void setSample(int plane, int row, int column, uint32_t value) {
+        size_t i = index(plane, row, column);
+        if (depth == 16)
+            wide[i] = static_cast<uint16_t>(value);
+        else
+            narrow[i] = static_cast<uint8_t>(value);
+    }
+    uint32_t maxSample() const { return depth == 16 ? kHostMax16 : kHostMax8; }
+    bool operator==(const Image&) const = default;
+};
+
+using ResourceRecord = std::vector<uint8_t>;
+
+struct Document {
+    Image image;
+    // By type; within a type in insertion order (the resource suite's
+    // indices are 1-based positions in these lists).
+    std::map<ResType, std::vector<ResourceRecord>> resources;
+
+    bool operator==(const Document&) const = default;
+};
+
+}  // namespace nebulite::host

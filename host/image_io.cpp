@@ -1,0 +1,446 @@
+#include "host/image_io.h"
+
+#include <png.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+namespace nebulite::host {
+
+namespace {
+
+// The host describes an image to the module with 16-bit sizes.
+constexpr uint32_t kMaxSide = 32767;
+
+std::string lowerExtension(std::string_view path) {
+    size_t slash = path.find_last_of('/');
+    size_t dot = path.find_last_of('.');
+    if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return {};
+    std::string ext(path.substr(dot + 1));
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+int16_t modeForPlanes(int planes) {
+    return planes == 3 ? plugInModeRGBColor : plugInModeGrayScale;
+}
+
+void requireWritable(const Image& image) {
+    if (image.empty()) throw ImageError(formatBadParameters, "the document has no image");
+    if (image.planes != 1 && image.planes != 3)
+        throw ImageError(formatBadParameters,
+                         "an image of " + std::to_string(image.planes) + " planes has no PNG or PNM form");
+    if (image.depth != 8 && image.depth != 16)
+        throw ImageError(formatBadParameters, "depth " + std::to_string(image.depth));
+}
+
+// ---- PNM header parsing ------------------------------------------------------
+
+struct PnmReader {
+    std::span<const uint8_t> bytes;
+    size_t pos = 0;
+
+    void skipSpaceAndComments() {
+        while (pos < bytes.size()) {
+            if (bytes[pos] == '#') {
+                while (pos < bytes.size() && bytes[pos] != '\n' && bytes[pos] != '\r') ++pos;
+            } else if (std::isspace(bytes[pos])) {
+                ++pos;
+            } else {
+                return;
+            }
+        }
+    }
+
+    uint32_t number(const char* what) {
+        skipSpaceAndComments();
+        if (pos >= bytes.size() || !std::isdigit(bytes[pos]))
+            throw ImageError(formatCannotRead, std::string("PNM header: no ") + what);
+        uint64_t value = 0;
+        while (pos < bytes.size() && std::isdigit(bytes[pos])) {
+            value = value * 10 + static_cast<uint64_t>(bytes[pos] - '0');
+            if (value > 0xFFFFFFFFu)
+                throw ImageError(formatCannotRead, std::string("PNM header: ") + what + " too large");
+            ++pos;
+        }
+        return static_cast<uint32_t>(value);
+    }
+};
+
+// ---- libpng glue ----------------------------------------------------------------
+//
+// libpng reports errors by longjmp. The functions that call setjmp keep no
+// C++ objects of their own; everything they fill belongs to their callers,
+// and the callers turn a failure into an exception afterwards.
+
+struct PngMessage {
+    char text[200] = "";
+};
+
+[[noreturn]] void pngError(png_structp png, png_const_charp message) {
+    auto* out = static_cast<PngMessage*>(png_get_error_ptr(png));
+    if (out != nullptr) std::snprintf(out->text, sizeof out->text, "%s", message);
+    png_longjmp(png, 1);
+}
+
+void pngWarning(png_structp, png_const_charp) {}
+
+struct PngSink {
+    std::vector<uint8_t>* out;
+};
+
+void pngWrite(png_structp png, png_bytep data, png_size_t length) {
+    auto* sink = static_cast<PngSink*>(png_get_io_ptr(png));
+    sink->out->insert(sink->out->end(), data, data + length);
+}
+
+void pngFlush(png_structp) {}
+
+struct PngSource {
+    const uint8_t* data;
+    size_t size;
+    size_t pos;
+};
+
+void pngRead(png_structp png, png_bytep data, png_size_t length) {
+    auto* source = static_cast<PngSource*>(png_get_io_ptr(png));
+    if (source->size - source->pos < length) png_error(png, "the file ends early");
+    std::memcpy(data, source->data + source->pos, length);
+    source->pos += length;
+}
+
+struct PngWriteJob {
+    uint32_t width;
+    uint32_t height;
+    int colorType;
+    int bitDepth;
+    std::vector<png_bytep>* rows;
+    std::vector<png_unknown_chunk>* chunks;
+    std::vector<uint8_t>* out;
+    PngMessage message;
+};
+
+bool runPngWrite(PngWriteJob* job) {
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &job->message, pngError, pngWarning);
+    if (png == nullptr) return false;
+    png_infop info = png_create_info_struct(png);
+    if (info == nullptr) {
+        png_destroy_write_struct(&png, nullptr);
+        return false;
+    }
+    PngSink sink{job->out};
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_set_write_fn(png, &sink, pngWrite, pngFlush);
+    png_set_IHDR(png, info, job->width, job->height, job->bitDepth, job->colorType,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (!job->chunks->empty()) {
+        // An unsafe-to-copy chunk is written only when asked for by name.
+        png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS,
+                                    reinterpret_cast<png_const_bytep>(kHistoryChunk), 1);
+        png_set_unknown_chunks(png, info, job->chunks->data(), static_cast<int>(job->chunks->size()));
+        for (int i = 0; i < static_cast<int>(job->chunks->size()); ++i)
+            png_set_unknown_chunk_location(png, info, i, PNG_HAVE_IHDR);
+    }
+    png_write_info(png, info);
+    png_write_image(png, job->rows->data());
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+struct PngReadJob {
+    PngSource source;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    int channels = 0;
+    int bitDepth = 0;
+    std::vector<uint8_t>* pixels;                  // filled rows, interleaved
+    std::vector<std::vector<uint8_t>>* history;    // the hiST chunks in order
+    PngMessage message;
+};
+
+// Reads the header, sizes the pixels (through the caller's vector), reads
+// the rows, then collects the hiST chunks from before and after the data.
+bool runPngRead(PngReadJob* job) {
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &job->message, pngError, pngWarning);
+    if (png == nullptr) return false;
+    png_infop info = png_create_info_struct(png);
+    if (info == nullptr) {
+        png_destroy_read_struct(&png, nullptr, nullptr);
+        return false;
+    }
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return false;
+    }
+    png_set_read_fn(png, &job->source, pngRead);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS,
+                                reinterpret_cast<png_const_bytep>(kHistoryChunk), 1);
+    png_read_info(png, info);
+    uint32_t width = png_get_image_width(png, info);
+    uint32_t height = png_get_image_height(png, info);
+    if (width > kMaxSide || height > kMaxSide)
+        png_error(png, "the image is larger than 32767 on a side");
+    int colorType = png_get_color_type(png, info);
+    if (colorType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
+    if (colorType == PNG_COLOR_TYPE_GRAY && png_get_bit_depth(png, info) < 8)
+        png_set_expand_gray_1_2_4_to_8(png);
+    if (colorType & PNG_COLOR_MASK_ALPHA) png_set_strip_alpha(png);
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    job->width = width;
+    job->height = height;
+    job->channels = png_get_channels(png, info);
+    job->bitDepth = png_get_bit_depth(png, info);
+    if ((job->channels != 1 && job->channels != 3) || (job->bitDepth != 8 && job->bitDepth != 16))
+        png_error(png, "unexpected pixel layout");
+    size_t rowBytes = png_get_rowbytes(png, info);
+    job->pixels->assign(rowBytes * height, 0);
+    for (uint32_t y = 0; y < height; ++y)
+        png_read_row(png, job->pixels->data() + static_cast<size_t>(y) * rowBytes, nullptr);
+    png_read_end(png, info);
+    png_unknown_chunkp chunks = nullptr;
+    int count = png_get_unknown_chunks(png, info, &chunks);
+    for (int i = 0; i < count; ++i) {
+        if (std::memcmp(chunks[i].name, kHistoryChunk, 4) != 0) continue;
+        job->history->emplace_back(chunks[i].data, chunks[i].data + chunks[i].size);
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    return true;
+}
+
+}  // namespace
+
+ImageFormat formatForPath(std::string_view path) {
+    std::string ext = lowerExtension(path);
+    if (ext == "png") return ImageFormat::png;
+    if (ext == "pgm") return ImageFormat::pgm;
+    if (ext == "ppm") return ImageFormat::ppm;
+    if (ext == "pnm") return ImageFormat::pnm;
+    if (ext == "fits" || ext == "fit" || ext == "fts") return ImageFormat::fits;
+    return ImageFormat::unknown;
+}
+
+// ---- PNM ---------------------------------------------------------------------
+
+std::vector<uint8_t> encodePnm(const Image& image) {
+    requireWritable(image);
+    uint32_t maxval = image.maxSample();
+    std::string header = (image.planes == 3 ? "P6\n" : "P5\n") + std::to_string(image.columns) +
+                         " " + std::to_string(image.rows) + "\n" + std::to_string(maxval) + "\n";
+    size_t sampleBytes = image.depth == 16 ? 2 : 1;
+    std::vector<uint8_t> out(header.begin(), header.end());
+    out.reserve(out.size() + image.sampleCount() * sampleBytes);
+    for (int r = 0; r < image.rows; ++r) {
+        for (int c = 0; c < image.columns; ++c) {
+            for (int p = 0; p < image.planes; ++p) {
+                // A sample above the range (a module's fault) would make the
+                // file invalid; it is written at the top of the range.
+                uint32_t v = std::min(image.sample(p, r, c), maxval);
+                if (sampleBytes == 2) out.push_back(static_cast<uint8_t>(v >> 8));
+                out.push_back(static_cast<uint8_t>(v & 0xFF));
+            }
+        }
+    }
+    return out;
+}
+
+Image decodePnm(std::span<const uint8_t> bytes) {
+    if (bytes.size() < 2 || bytes[0] != 'P' || (bytes[1] != '5' && bytes[1] != '6'))
+        throw ImageError(formatCannotRead, "not a binary PGM or PPM file (P5 or P6)");
+    PnmReader reader{bytes, 2};
+    uint32_t width = reader.number("width");
+    uint32_t height = reader.number("height");
+    uint32_t maxval = reader.number("maxval");
+    if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide)
+        throw ImageError(formatCannotRead, "PNM size " + std::to_string(width) + "x" +
+                                               std::to_string(height) + " is not 1..32767 on a side");
+    if (maxval == 0 || maxval > 65535)
+        throw ImageError(formatCannotRead, "PNM maxval " + std::to_string(maxval) + " is not 1..65535");
+    // Exactly one whitespace character ends the header.
+    if (reader.pos >= bytes.size() || !std::isspace(bytes[reader.pos]))
+        throw ImageError(formatCannotRead, "PNM header: no whitespace after maxval");
+    ++reader.pos;
+
+    Image image;
+    image.columns = static_cast<int32_t>(width);
+    image.rows = static_cast<int32_t>(height);
+    image.planes = bytes[1] == '6' ? 3 : 1;
+    image.depth = maxval <= 255 ? 8 : 16;
+    image.mode = modeForPlanes(image.planes);
+    image.allocate();
+    size_t sampleBytes = maxval <= 255 ? 1 : 2;
+    size_t need = image.sampleCount() * sampleBytes;
+    if (bytes.size() - reader.pos < need)
+        throw ImageError(eofErr, "PNM data: " + std::to_string(bytes.size() - reader.pos) +
+                                     " bytes of " + std::to_string(need));
+    const uint8_t* data = bytes.data() + reader.pos;
+    uint32_t target = image.maxSample();
+    for (int r = 0; r < image.rows; ++r) {
+        for (int c = 0; c < image.columns; ++c) {
+            for (int p = 0; p < image.planes; ++p) {
+                uint32_t v = sampleBytes == 2 ? (uint32_t{data[0]} << 8 | data[1]) : data[0];
+                data += sampleBytes;
+                if (v > maxval)
+                    throw ImageError(formatCannotRead, "PNM sample " + std::to_string(v) +
+                                                           " above maxval " + std::to_string(maxval));
+                image.setSample(p, r, c, rescale(v, maxval, target));
+            }
+        }
+    }
+    return image;
+}
+
+// ---- PNG -----------------------------------------------------------------------
+
+std::vector<uint8_t> encodePng(const Document& document) {
+    const Image& image = document.image;
+    requireWritable(image);
+    size_t sampleBytes = image.depth == 16 ? 2 : 1;
+    size_t rowBytes = static_cast<size_t>(image.columns) * static_cast<size_t>(image.planes) * sampleBytes;
+    std::vector<uint8_t> pixels(rowBytes * static_cast<size_t>(image.rows));
+    std::vector<png_bytep> rows(static_cast<size_t>(image.rows));
+    for (int r = 0; r < image.rows; ++r) {
+        uint8_t* out = pixels.data() + static_cast<size_t>(r) * rowBytes;
+        rows[static_cast<size_t>(r)] = out;
+        for (int c = 0; c < image.columns; ++c) {
+            for (int p = 0; p < image.planes; ++p) {
+                uint32_t v = image.sample(p, r, c);
+                if (sampleBytes == 2) {
+                    uint16_t w = hostToPng16(v);
+                    *out++ = static_cast<uint8_t>(w >> 8);
+                    *out++ = static_cast<uint8_t>(w & 0xFF);
+                } else {
+                    *out++ = static_cast<uint8_t>(v);
+                }
+            }
+        }
+    }
+    // libpng copies the chunk data; the records themselves stay in the document.
+    std::vector<png_unknown_chunk> chunks;
+    if (auto it = document.resources.find(kHistoryResource); it != document.resources.end()) {
+        for (const ResourceRecord& record : it->second) {
+            png_unknown_chunk chunk{};
+            std::memcpy(chunk.name, kHistoryChunk, 5);
+            chunk.data = const_cast<png_bytep>(record.data());
+            chunk.size = record.size();
+            chunk.location = PNG_HAVE_IHDR;
+            chunks.push_back(chunk);
+        }
+    }
+    std::vector<uint8_t> out;
+    PngWriteJob job{static_cast<uint32_t>(image.columns),
+                    static_cast<uint32_t>(image.rows),
+                    image.planes == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY,
+                    image.depth,
+                    &rows,
+                    &chunks,
+                    &out,
+                    {}};
+    if (!runPngWrite(&job))
+        throw ImageError(writErr, std::string("PNG encoding failed: ") + job.message.text);
+    return out;
+}
+
+Document decodePng(std::span<const uint8_t> bytes) {
+    static constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (bytes.size() < 8 || std::memcmp(bytes.data(), kSignature, 8) != 0)
+        throw ImageError(formatCannotRead, "not a PNG file");
+    std::vector<uint8_t> pixels;
+    std::vector<std::vector<uint8_t>> history;
+    PngReadJob job;
+    job.source = {bytes.data(), bytes.size(), 0};
+    job.pixels = &pixels;
+    job.history = &history;
+    if (!runPngRead(&job))
+        throw ImageError(formatCannotRead, std::string("PNG: ") + job.message.text);
+
+    Document document;
+    Image& image = document.image;
+    image.columns = static_cast<int32_t>(job.width);
+    image.rows = static_cast<int32_t>(job.height);
+    image.planes = static_cast<int16_t>(job.channels);
+    image.depth = static_cast<int16_t>(job.bitDepth);
+    image.mode = modeForPlanes(image.planes);
+    image.allocate();
+    const uint8_t* in = pixels.data();
+    for (int r = 0; r < image.rows; ++r) {
+        for (int c = 0; c < image.columns; ++c) {
+            for (int p = 0; p < image.planes; ++p) {
+                if (image.depth == 16) {
+                    image.setSample(p, r, c, png16ToHost(uint32_t{in[0]} << 8 | in[1]));
+                    in += 2;
+                } else {
+                    image.setSample(p, r, c, *in++);
+                }
+            }
+        }
+    }
+    if (!history.empty()) document.resources[kHistoryResource] = std::move(history);
+    return document;
+}
+
+// ---- Files ---------------------------------------------------------------------------
+
+std::vector<uint8_t> readFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw ImageError(readErr, "cannot open " + path + ": " + std::strerror(errno));
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) throw ImageError(readErr, "cannot read " + path);
+    return bytes;
+}
+
+void writeFileBytes(const std::string& path, std::span<const uint8_t> bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) throw ImageError(writErr, "cannot create " + path + ": " + std::strerror(errno));
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) throw ImageError(writErr, "cannot write " + path);
+}
+
+Document loadImage(const std::string& path) {
+    ImageFormat format = formatForPath(path);
+    switch (format) {
+        case ImageFormat::png: return decodePng(readFileBytes(path));
+        case ImageFormat::pgm:
+        case ImageFormat::ppm:
+        case ImageFormat::pnm: {
+            Document document;
+            document.image = decodePnm(readFileBytes(path));
+            return document;
+        }
+        default:
+            throw ImageError(formatBadParameters, path + ": not a .png, .pgm, .ppm or .pnm file");
+    }
+}
+
+void saveImage(const Document& document, const std::string& path) {
+    const Image& image = document.image;
+    switch (formatForPath(path)) {
+        case ImageFormat::png: writeFileBytes(path, encodePng(document)); return;
+        case ImageFormat::pgm:
+            if (image.planes != 1)
+                throw ImageError(formatBadParameters, "a colour image cannot be written as PGM (use .ppm or --gray)");
+            writeFileBytes(path, encodePnm(image));
+            return;
+        case ImageFormat::ppm:
+            if (image.planes != 3)
+                throw ImageError(formatBadParameters, "a grey image cannot be written as PPM (use .pgm or .pnm)");
+            writeFileBytes(path, encodePnm(image));
+            return;
+        case ImageFormat::pnm: writeFileBytes(path, encodePnm(image)); return;
+        default:
+            throw ImageError(formatBadParameters, path + ": not a .png, .pgm, .ppm or .pnm file");
+    }
+}
+
+}  // namespace nebulite::host
