@@ -221,7 +221,11 @@ bool acquireRowBuffer(PluginState& state, int16_t hostSampleBytes, bool forImpor
                            static_cast<uint16_t>(record.imageSize.h) *
                            static_cast<uint16_t>(record.planes);
         uint64_t sampleBytes = session.fileSampleBytes == 2 ? 2 : 4;
-        session.sampleStore = moduleAllocate(nebuliteAllocSampleStore, samples * sampleBytes);
+        uint64_t storeBytes = samples * sampleBytes;
+        // A 32-bit process cannot address the store of the largest images.
+        if (storeBytes != static_cast<size_t>(storeBytes)) return recordError(state, memFullErr);
+        session.sampleStore =
+            moduleAllocate(nebuliteAllocSampleStore, static_cast<size_t>(storeBytes));
         if (session.sampleStore == nullptr) return recordError(state, memFullErr);
         if (session.fileSampleBytes == 4) {
             session.rowBlock = moduleAllocate(nebuliteAllocRowBlock,

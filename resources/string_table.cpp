@@ -1,27 +1,18 @@
 // The string table the module loads with LoadStringA where there are no
-// Windows resources. The texts are the module's own and must match the
-// Windows resource script.
+// Windows resources. The entries are generated from resources/definition.py,
+// the same definition the Windows resource script is generated from, so the
+// two platforms cannot drift apart.
 #include "resources/string_table.h"
 
 namespace {
 
 struct StringEntry {
     unsigned id;
-    const char* text;
+    const char* text;  // code page 1252, as LoadStringA answers on Windows
 };
 
 constexpr StringEntry kStrings[] = {
-    {16000,
-     "Nebulite\n"
-     "\n"
-     "Version 1.0.0\n"
-     "Copyright \xA9 2026 the Nebulite developers.\n"
-     "All rights reserved.\n"
-     "\n"
-     "FITS format plug-in for Adobe Photoshop\xAE 5.0 and later on the PC."},
-    {16001, ""},
-    {16992, "This plug-in requires Adobe Photoshop\xAE ^1 or later functionality."},
-    {16993, "This plug-in is incompatible with this version of the host program."},
+#include "nebulite_strings.inc"
 };
 
 }  // namespace

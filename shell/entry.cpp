@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "platform/host_sdk.h"
+#include "platform/host_sdk_layout.h"
 #include "platform/win32.h"
 #include "shell/alerts.h"
 #include "shell/handlers.h"

@@ -1,0 +1,41 @@
+# The Windows module: Nebulite.8bi, a DLL that exports ENTRYPOINT alone, needs
+# no compiler runtime DLL beside it and carries the PiPL, the terminology and
+# the string table as resources. Cross-build it with one of the toolchain
+# files in this folder (see scripts/windows_checks.sh).
+if(NOT WIN32)
+  return()
+endif()
+if(NOT MINGW)
+  message(FATAL_ERROR "The Windows module is built with mingw-w64 (cmake/toolchain-mingw-*.cmake)")
+endif()
+if(NOT TARGET nebulite_resources)
+  message(FATAL_ERROR "cmake/windows.cmake needs cmake/resources.cmake")
+endif()
+
+# windres is run here rather than through CMake's RC language so that the
+# module's C++ warning flags never reach it. The script is ASCII; the code
+# page pragma in it decides how the string table's bytes become UTF-16.
+set(NEBULITE_RC_OBJECT ${CMAKE_BINARY_DIR}/generated/nebulite_rc.o)
+add_custom_command(
+  OUTPUT ${NEBULITE_RC_OBJECT}
+  COMMAND ${CMAKE_RC_COMPILER} -O coff -i ${NEBULITE_RESOURCE_DIR}/nebulite.rc -o ${NEBULITE_RC_OBJECT}
+  DEPENDS ${NEBULITE_RESOURCE_DIR}/nebulite.rc ${NEBULITE_RESOURCE_DIR}/pipl.bin
+          ${NEBULITE_RESOURCE_DIR}/aete.bin nebulite_resources
+  COMMENT "Compiling the Windows resources"
+  VERBATIM)
+set_source_files_properties(${NEBULITE_RC_OBJECT} PROPERTIES EXTERNAL_OBJECT TRUE GENERATED TRUE)
+target_sources(nebulite_module PRIVATE ${NEBULITE_RC_OBJECT})
+
+set(NEBULITE_DEF_FILE ${PROJECT_SOURCE_DIR}/resources/nebulite.def)
+set_target_properties(nebulite_module PROPERTIES
+  SUFFIX ".8bi"
+  LINK_DEPENDS ${NEBULITE_DEF_FILE})
+target_link_options(nebulite_module PRIVATE
+  # Exports come from the .def file alone: nothing else is exported even if
+  # a library in the link marks a symbol for export.
+  ${NEBULITE_DEF_FILE}
+  -Wl,--exclude-all-symbols
+  # The host loads the module by itself; no libgcc or libstdc++ DLL travels
+  # with it.
+  -static-libgcc -static-libstdc++
+  -Wl,--nxcompat -Wl,--dynamicbase)

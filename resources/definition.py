@@ -1,0 +1,116 @@
+# What the host learns about Nebulite before it runs any of the module's code:
+# the plug-in property list (PiPL), the scripting terminology and the string
+# table. This file is the only place these values are written down;
+# generate.py turns it into the bytes for Windows (a resource script and the
+# binary resources windres embeds) and for POSIX systems (ELF sections and the
+# string table behind the LoadStringA stand-in).
+#
+# Four-character codes are written as text here. The encoder stores each as a
+# 32-bit integer whose first character is the high byte, in the target's
+# little-endian order, so '8BIF' lands in the file as the bytes "FIB8".
+
+RESOURCE_ID = 16000
+
+# Windows language of every resource: English (Australia).
+LANGUAGE_PRIMARY = 0x09    # LANG_ENGLISH
+LANGUAGE_SUB = 0x03        # SUBLANG_ENGLISH_AUS
+LANGUAGE_ID = LANGUAGE_SUB << 10 | LANGUAGE_PRIMARY   # 3081
+
+# Code page of the texts as the module hands them to the Win32 "A" calls.
+CODE_PAGE = 1252
+
+VENDOR = "8BIM"
+NAME = "Nebulite"
+VERSION_MAJOR = 1
+VERSION_MINOR = 0
+ENTRY_POINT = "ENTRYPOINT"
+TERMINOLOGY_CLASS = "FITS"
+TERMINOLOGY_EVENT = "null"
+TERMINOLOGY_SCOPE = "Quasarine Nebulite"
+FILE_TYPE = "8B1F"
+FILE_CREATOR = "8BIM"
+FILE_TYPE_LIST_CREATOR = "    "
+EXTENSIONS = ["FTS", "FIT", "FITS", "FI*"]
+
+# The host's image modes, in the order the `mode` flag bits and the `mxch`
+# entries follow. 16-bit grayscale and 48-bit RGB are not offered: the module
+# only opens and saves 8 bits per channel through these modes.
+MODES = [
+    # (mode, supported, most channels)
+    ("Bitmap", True, 1),
+    ("Grayscale", True, 24),
+    ("Indexed", True, 24),
+    ("RGB", True, 24),
+    ("CMYK", True, 24),
+    ("HSL", True, 24),
+    ("HSB", True, 24),
+    ("Multichannel", True, 24),
+    ("Duotone", True, 24),
+    ("Lab", True, 24),
+    ("Gray16", False, 24),
+    ("RGB48", False, 24),
+]
+# Format flags, first flag in the high bit of the one flag byte.
+FORMAT_FLAGS = [
+    ("reads all types", False),
+    ("saves image resources", True),
+    ("can read", True),
+    ("can write", True),
+    ("can write if read", True),
+]
+
+MAX_ROWS = 32767
+MAX_COLUMNS = 32767
+
+# Enable condition: always.
+ENABLE_CONDITION = "true"
+
+# ---- Scripting terminology --------------------------------------------------
+TERMINOLOGY = {
+    "version": 1,
+    "terminology_version": (1, 0),
+    "language": 0,
+    "script": 0,
+    "suites": [
+        {
+            "name": "Quasarine plug-ins",
+            "description": "Quasarine plug-ins",
+            "id": "FITS",
+            "level": 1,
+            "version": 1,
+            "events": [],
+            "classes": [
+                {
+                    # The leading blank keeps the class apart from the
+                    # suite's own name in the host's scripting listings.
+                    "name": " Nebulite",
+                    "id": "FITS",
+                    "description": "A FITS Format Plugin for PC Photoshop",
+                    "properties": [
+                        ("<Inheritance>", "c@#^", "Fmt ", "parent class format", 0x1000),
+                        ("foo", "fooB", "bool", "foobar", 0x1000),
+                        ("bar", "barF", "bool", "foobar", 0x1000),
+                    ],
+                    "elements": [],
+                },
+            ],
+            "comparison_operators": [],
+            "enumerations": [],
+        },
+    ],
+}
+
+# ---- String table -------------------------------------------------------------
+STRINGS = [
+    (16000,
+     "Nebulite\n"
+     "\n"
+     "Version 1.0.0\n"
+     "Copyright \u00a9 2026 the Nebulite developers.\n"
+     "All rights reserved.\n"
+     "\n"
+     "FITS format plug-in for Adobe Photoshop\u00ae 5.0 and later on the PC."),
+    (16001, ""),
+    (16992, "This plug-in requires Adobe Photoshop\u00ae ^1 or later functionality."),
+    (16993, "This plug-in is incompatible with this version of the host program."),
+]

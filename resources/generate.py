@@ -1,0 +1,268 @@
+#!/usr/bin/env python3
+"""Turns resources/definition.py into what each platform's build consumes.
+
+  generate.py OUTPUT_DIR
+
+writes into OUTPUT_DIR:
+  pipl.bin, aete.bin        the PiPL and terminology resources, byte for byte
+  nebulite.rc               the Windows resource script (embeds the two .bin
+                            files, holds the string table)
+  resource_sections.cpp     the same PiPL and terminology bytes in the ELF
+                            sections .pipl and .aete of the POSIX module
+  nebulite_strings.inc      the string table for the LoadStringA stand-in
+
+A file is rewritten only when its content changes, so an unchanged definition
+does not rebuild the module.
+"""
+
+import os
+import struct
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import definition as d  # noqa: E402
+
+# ---- Encoding helpers -----------------------------------------------------------
+
+
+def fourcc(code):
+    """A four-character code as the 32-bit little-endian integer whose high
+    byte is the first character ('8BIF' -> b'FIB8')."""
+    raw = code.encode("ascii")
+    if len(raw) != 4:
+        raise ValueError("four-character code of %d characters: %r" % (len(raw), code))
+    return struct.pack("<I", int.from_bytes(raw, "big"))
+
+
+def int16(value):
+    return struct.pack("<h", value)
+
+
+def int32(value):
+    return struct.pack("<i", value)
+
+
+def text(value):
+    return value.encode("cp%d" % d.CODE_PAGE)
+
+
+def pascal(value):
+    raw = text(value)
+    if len(raw) > 255:
+        raise ValueError("Pascal string longer than 255 bytes: %r" % value)
+    return bytes([len(raw)]) + raw
+
+
+def flag_bytes(flags):
+    """Flags packed first-to-last from the high bit of the first byte."""
+    out = bytearray((len(flags) + 7) // 8)
+    for i, on in enumerate(flags):
+        if on:
+            out[i // 8] |= 0x80 >> (i % 8)
+    return bytes(out)
+
+
+# ---- PiPL ---------------------------------------------------------------------------
+
+
+def pipl_properties():
+    extensions = b"".join(text(e).ljust(4, b" ") for e in d.EXTENSIONS)
+    if any(len(e) > 4 for e in d.EXTENSIONS):
+        raise ValueError("an extension is longer than four characters")
+    return [
+        ("kind", fourcc("8BIF")),
+        ("name", pascal(d.NAME)),
+        ("vers", int32(d.VERSION_MAJOR << 16 | d.VERSION_MINOR)),
+        ("wx86", text(d.ENTRY_POINT) + b"\0"),
+        ("hstm", int32(0) + fourcc(d.TERMINOLOGY_CLASS) + fourcc(d.TERMINOLOGY_EVENT)
+         + int16(d.RESOURCE_ID) + text(d.TERMINOLOGY_SCOPE) + b"\0"),
+        ("mode", flag_bytes([supported for _, supported, _ in d.MODES])),
+        ("enbl", text(d.ENABLE_CONDITION)),
+        ("fmTC", fourcc(d.FILE_TYPE) + fourcc(d.FILE_CREATOR)),
+        ("fftT", fourcc(d.FILE_TYPE) + fourcc(d.FILE_TYPE_LIST_CREATOR)),
+        ("RdEx", extensions),
+        ("WrEx", extensions),
+        ("fmtf", flag_bytes([on for _, on in d.FORMAT_FLAGS])),
+        ("mxsz", int16(d.MAX_ROWS) + int16(d.MAX_COLUMNS)),
+        ("mxch", b"".join(int16(channels) for _, _, channels in d.MODES)),
+    ]
+
+
+def pipl():
+    """Header (version 1, property count), then each property: vendor, key,
+    property id 0, the data's own length, the data padded to 4 bytes."""
+    props = pipl_properties()
+    out = bytearray(int32(1) + int32(len(props)))
+    for key, data in props:
+        out += fourcc(d.VENDOR) + fourcc(key) + int32(0) + int32(len(data))
+        out += data + b"\0" * (-len(data) % 4)
+    return bytes(out)
+
+
+# ---- Terminology -----------------------------------------------------------------------
+
+
+def aete():
+    """The host's terminology layout: Pascal strings with no alignment byte
+    after them, 16-bit counts and flags, codes as in the PiPL."""
+    t = d.TERMINOLOGY
+    out = bytearray(int16(t["version"]))
+    out += bytes(t["terminology_version"])
+    out += int16(t["language"]) + int16(t["script"]) + int16(len(t["suites"]))
+    for suite in t["suites"]:
+        if suite["events"]:
+            raise ValueError("events are not encoded: the module has none")
+        out += pascal(suite["name"]) + pascal(suite["description"]) + fourcc(suite["id"])
+        out += int16(suite["level"]) + int16(suite["version"])
+        out += int16(len(suite["events"])) + int16(len(suite["classes"]))
+        for cls in suite["classes"]:
+            if cls["elements"]:
+                raise ValueError("class elements are not encoded: the module has none")
+            out += pascal(cls["name"]) + fourcc(cls["id"]) + pascal(cls["description"])
+            out += int16(len(cls["properties"]))
+            for name, key, kind, description, flags in cls["properties"]:
+                out += pascal(name) + fourcc(key) + fourcc(kind) + pascal(description)
+                out += int16(flags)
+            out += int16(len(cls["elements"]))
+        if suite["comparison_operators"] or suite["enumerations"]:
+            raise ValueError("comparison operators and enumerations are not encoded")
+        out += int16(len(suite["comparison_operators"])) + int16(len(suite["enumerations"]))
+    return bytes(out)
+
+
+# ---- Source texts ------------------------------------------------------------------------
+
+
+def c_string(value):
+    """A C string literal of the code-page bytes. Octal escapes are at most
+    three digits long, so a following digit can never join them."""
+    out = []
+    for b in text(value):
+        c = chr(b)
+        if c == "\n":
+            out.append("\\n")
+        elif c in "\"\\":
+            out.append("\\" + c)
+        elif 0x20 <= b < 0x7F and c != "?":  # '?' could start a trigraph
+            out.append(c)
+        else:
+            out.append("\\%03o" % b)
+    return '"' + "".join(out) + '"'
+
+
+def rc_string(value):
+    """A resource-script string literal. windres reads the script in the code
+    page given by the pragma, so the bytes above 0x7F are written as octal
+    escapes of code-page bytes and the file itself stays ASCII."""
+    out = []
+    for b in text(value):
+        c = chr(b)
+        if c == "\n":
+            out.append("\\n")
+        elif c == '"':
+            out.append('""')
+        elif c == "\\":
+            out.append("\\\\")
+        elif 0x20 <= b < 0x7F:
+            out.append(c)
+        else:
+            out.append("\\%03o" % b)
+    return '"' + "".join(out) + '"'
+
+
+def byte_rows(data, indent="    "):
+    rows = []
+    for i in range(0, len(data), 12):
+        rows.append(indent + ", ".join("0x%02x" % b for b in data[i:i + 12]) + ",")
+    return "\n".join(rows)
+
+
+GENERATED = "Generated by resources/generate.py from resources/definition.py. Do not edit."
+
+
+def rc_script(out_dir):
+    lines = [
+        "// " + GENERATED,
+        "#pragma code_page(%d)" % d.CODE_PAGE,
+        "LANGUAGE %d, %d  // English (Australia), %d" % (d.LANGUAGE_PRIMARY, d.LANGUAGE_SUB,
+                                                          d.LANGUAGE_ID),
+        "",
+        '%d PIPL "%s"' % (d.RESOURCE_ID, os.path.join(out_dir, "pipl.bin").replace("\\", "/")),
+        '%d AETE "%s"' % (d.RESOURCE_ID, os.path.join(out_dir, "aete.bin").replace("\\", "/")),
+        "",
+        "STRINGTABLE",
+        "BEGIN",
+    ]
+    for ident, value in d.STRINGS:
+        lines.append("    %d, %s" % (ident, rc_string(value)))
+    lines += ["END", ""]
+    return "\n".join(lines)
+
+
+def sections_source(pipl_bytes, aete_bytes):
+    return """// {gen}
+//
+// The PiPL and the terminology travel inside the POSIX module as the ELF
+// sections .pipl and .aete, where a host reads them from the file without
+// running any of the module's code (on Windows they are resources).
+#include <cstddef>
+
+namespace {{
+
+[[gnu::section(".pipl"), gnu::used, gnu::aligned(4)]]
+const unsigned char kPipl[{pn}] = {{
+{pipl}
+}};
+
+[[gnu::section(".aete"), gnu::used, gnu::aligned(4)]]
+const unsigned char kAete[{an}] = {{
+{aete}
+}};
+
+}}  // namespace
+""".format(gen=GENERATED, pn=len(pipl_bytes), pipl=byte_rows(pipl_bytes),
+           an=len(aete_bytes), aete=byte_rows(aete_bytes))
+
+
+def strings_include():
+    lines = ["// " + GENERATED,
+             "// Entries of the string table, code page %d: {id, text}," % d.CODE_PAGE]
+    for ident, value in d.STRINGS:
+        lines.append("{%d, %s}," % (ident, c_string(value)))
+    return "\n".join(lines) + "\n"
+
+
+def write_if_changed(path, data):
+    if isinstance(data, str):
+        data = data.encode("ascii")
+    try:
+        with open(path, "rb") as f:
+            if f.read() == data:
+                return
+    except OSError:
+        pass
+    tmp = path + ".tmp"
+    with open(tmp, "wb") as f:
+        f.write(data)
+    os.replace(tmp, path)
+
+
+def main(argv):
+    if len(argv) != 2:
+        sys.stderr.write("usage: generate.py OUTPUT_DIR\n")
+        return 2
+    out_dir = os.path.abspath(argv[1])
+    os.makedirs(out_dir, exist_ok=True)
+    pipl_bytes = pipl()
+    aete_bytes = aete()
+    write_if_changed(os.path.join(out_dir, "pipl.bin"), pipl_bytes)
+    write_if_changed(os.path.join(out_dir, "aete.bin"), aete_bytes)
+    write_if_changed(os.path.join(out_dir, "nebulite.rc"), rc_script(out_dir))
+    write_if_changed(os.path.join(out_dir, "resource_sections.cpp"),
+                     sections_source(pipl_bytes, aete_bytes))
+    write_if_changed(os.path.join(out_dir, "nebulite_strings.inc"), strings_include())
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

@@ -1,0 +1,455 @@
+#!/usr/bin/python3
+"""Checks the registration resources a host finds in a built module.
+
+  pipl_resources_check.py elf Nebulite.so
+  pipl_resources_check.py pe Nebulite.8bi MACHINE [--same-as Nebulite.so]
+  pipl_resources_check.py self-test Nebulite.so
+
+elf: the PiPL and terminology in the ELF sections .pipl and .aete.
+pe:  the PIPL and AETE resources (id 16000, language 3081), the string table,
+     the PE machine (0x14c or 0x8664), the exports (ENTRYPOINT alone) and the
+     imports (system DLLs only, the Win32 calls the module is built on).
+     --same-as also demands the very bytes of the POSIX module's sections.
+self-test: damages the module's resources in the ways a faulty encoder would
+     and demands that every damage is caught.
+
+The expected values are written out here byte by byte rather than taken from
+resources/definition.py, so a fault in the definition or in the generator
+shows up as a difference. Reads files only: nothing of the module runs.
+pefile is needed for pe (Debian's python3-pefile, hence /usr/bin/python3).
+"""
+
+import struct
+import sys
+
+# ---- Expected values ----------------------------------------------------------
+
+VENDOR = b"MIB8"  # '8BIM' as a 32-bit little-endian integer
+PIPL_HEADER = struct.pack("<ii", 1, 14)
+
+# key as stored, data as stored (before padding), what it means
+EXPECTED_PIPL = [
+    (b"dnik", b"FIB8", "kind: Photoshop format module '8BIF'"),
+    (b"eman", b"\x08Nebulite", "name: Pascal string"),
+    (b"srev", b"\x00\x00\x01\x00", "version 1.0: 1 in the high 16 bits"),
+    (b"68xw", b"ENTRYPOINT\x00", "entry point of the x86 code"),
+    (b"mtsh",
+     b"\x00\x00\x00\x00" + b"STIF" + b"llun" + struct.pack("<h", 16000)
+     + b"Quasarine Nebulite\x00",
+     "has terminology: version 0, class 'FITS', event 'null', id 16000, scope"),
+    (b"edom", b"\xff\xc0", "modes: the ten 8-bit modes, no 16-bit ones"),
+    (b"lbne", b"true", "enabled always"),
+    (b"CTmf", b"F1B8" + b"MIB8", "file type '8B1F', creator '8BIM'"),
+    (b"Ttff", b"F1B8" + b"    ", "file type list: '8B1F', creator blank"),
+    (b"xEdR", b"FTS FIT FITSFI* ", "read extensions"),
+    (b"xErW", b"FTS FIT FITSFI* ", "write extensions"),
+    (b"ftmf", b"\x78", "format flags"),
+    (b"zsxm", struct.pack("<hh", 32767, 32767), "largest image: rows, columns"),
+    (b"hcxm", struct.pack("<12h", 1, *[24] * 11), "most channels per mode"),
+]
+
+MODE_NAMES = ["Bitmap", "Grayscale", "Indexed", "RGB", "CMYK", "HSL", "HSB",
+              "Multichannel", "Duotone", "Lab", "Gray16", "RGB48"]
+SUPPORTED_MODES = MODE_NAMES[:10]
+FORMAT_FLAG_NAMES = ["reads all types", "saves image resources", "can read", "can write",
+                     "can write if read"]
+SET_FORMAT_FLAGS = FORMAT_FLAG_NAMES[1:]
+
+# Four-character ids in the terminology are stored like the PiPL's: 32-bit
+# little-endian integers, so 'FITS' is the bytes "STIF".
+EXPECTED_AETE = {
+    "version": 1,
+    "terminology_version": (1, 0),
+    "language": 0,
+    "script": 0,
+    "suites": [{
+        "name": b"Quasarine plug-ins",
+        "description": b"Quasarine plug-ins",
+        "id": b"STIF",
+        "level": 1,
+        "version": 1,
+        "events": 0,
+        "classes": [{
+            "name": b" Nebulite",
+            "id": b"STIF",
+            "description": b"A FITS Format Plugin for PC Photoshop",
+            "properties": [
+                (b"<Inheritance>", b"^#@c", b" tmF", b"parent class format", 0x1000),
+                (b"foo", b"Boof", b"loob", b"foobar", 0x1000),
+                (b"bar", b"Frab", b"loob", b"foobar", 0x1000),
+            ],
+            "elements": 0,
+        }],
+        "comparison_operators": 0,
+        "enumerations": 0,
+    }],
+}
+AETE_LENGTH = 206
+
+EXPECTED_STRINGS = {
+    16000: ("Nebulite\n\nVersion 1.0.0\n"
+            "Copyright \u00a9 2026 the Nebulite developers.\n"
+            "All rights reserved.\n\n"
+            "FITS format plug-in for Adobe Photoshop\u00ae 5.0 and later on the PC."),
+    16001: "",
+    16992: "This plug-in requires Adobe Photoshop\u00ae ^1 or later functionality.",
+    16993: "This plug-in is incompatible with this version of the host program.",
+}
+
+LANGUAGE = 3081  # English (Australia)
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "msvcrt.dll"}
+# The Win32 calls the module is written against; each must come from the
+# system, not from a stand-in linked into the module.
+REQUIRED_IMPORTS = {
+    "kernel32.dll": {"_lread", "_lwrite", "_llseek", "GlobalAlloc", "GlobalLock",
+                     "GlobalUnlock", "GlobalFree", "GlobalHandle", "GlobalSize"},
+    "user32.dll": {"LoadStringA", "MessageBoxA"},
+}
+
+
+# ---- Result keeping ---------------------------------------------------------------
+
+
+class Checks:
+    def __init__(self, label):
+        self.label = label
+        self.passed = 0
+        self.failures = []
+
+    def equal(self, what, actual, expected):
+        if actual == expected:
+            self.passed += 1
+        else:
+            self.failures.append("%s: %s: got %r, expected %r" % (self.label, what, actual,
+                                                                   expected))
+
+    def true(self, what, condition, detail=""):
+        self.equal(what + (" (%s)" % detail if detail else ""), bool(condition), True)
+
+
+class Malformed(Exception):
+    pass
+
+
+class Reader:
+    def __init__(self, data):
+        self.data = data
+        self.at = 0
+
+    def take(self, n):
+        if self.at + n > len(self.data):
+            raise Malformed("%d bytes wanted at offset %d of %d" % (n, self.at, len(self.data)))
+        out = self.data[self.at:self.at + n]
+        self.at += n
+        return out
+
+    def int16(self):
+        return struct.unpack("<h", self.take(2))[0]
+
+    def int32(self):
+        return struct.unpack("<i", self.take(4))[0]
+
+    def pascal(self):
+        return self.take(self.take(1)[0])
+
+
+# ---- Decoding -------------------------------------------------------------------------
+
+
+def decode_pipl(data):
+    r = Reader(data)
+    header = r.take(8)
+    count = struct.unpack("<i", header[4:])[0]
+    props = []
+    for _ in range(count):
+        vendor, key = r.take(4), r.take(4)
+        ident, length = r.int32(), r.int32()
+        if length < 0:
+            raise Malformed("negative property length")
+        value = r.take(length)
+        padding = r.take(-length % 4)
+        props.append({"vendor": vendor, "key": key, "id": ident, "length": length,
+                      "data": value, "padding": padding})
+    return header, props, len(data) - r.at
+
+
+def decode_aete(data):
+    r = Reader(data)
+    out = {"version": r.int16(), "terminology_version": tuple(r.take(2)),
+           "language": r.int16(), "script": r.int16(), "suites": []}
+    for _ in range(r.int16()):
+        suite = {"name": r.pascal(), "description": r.pascal(), "id": r.take(4),
+                 "level": r.int16(), "version": r.int16(), "events": r.int16()}
+        if suite["events"]:
+            raise Malformed("events present; this reader does not decode them")
+        suite["classes"] = []
+        for _ in range(r.int16()):
+            cls = {"name": r.pascal(), "id": r.take(4), "description": r.pascal(),
+                   "properties": []}
+            for _ in range(r.int16()):
+                cls["properties"].append((r.pascal(), r.take(4), r.take(4), r.pascal(),
+                                          r.int16() & 0xFFFF))
+            cls["elements"] = r.int16()
+            suite["classes"].append(cls)
+        suite["comparison_operators"] = r.int16()
+        suite["enumerations"] = r.int16()
+        out["suites"].append(suite)
+    return out, len(data) - r.at
+
+
+def flags_set(flag_bytes, names):
+    return [name for i, name in enumerate(names)
+            if i // 8 < len(flag_bytes) and flag_bytes[i // 8] & (0x80 >> (i % 8))]
+
+
+# ---- Checks of the two resources ----------------------------------------------------------
+
+
+def check_pipl(c, data):
+    try:
+        header, props, left = decode_pipl(data)
+    except Malformed as e:
+        c.true("PiPL decodes", False, str(e))
+        return
+    c.equal("PiPL header (version 1, 14 properties)", header, PIPL_HEADER)
+    c.equal("PiPL bytes after the last property", left, 0)
+    c.equal("PiPL keys in order", [p["key"] for p in props], [e[0] for e in EXPECTED_PIPL])
+    for prop, (key, value, meaning) in zip(props, EXPECTED_PIPL):
+        name = key[::-1].decode("latin-1")
+        c.equal("%s vendor" % name, prop["vendor"], VENDOR)
+        c.equal("%s property id" % name, prop["id"], 0)
+        c.equal("%s length (unpadded)" % name, prop["length"], len(value))
+        c.equal("%s: %s" % (name, meaning), prop["data"], value)
+        c.equal("%s padding to 4 bytes with zeros" % name, prop["padding"],
+                b"\0" * (-len(value) % 4))
+    by_key = {p["key"]: p["data"] for p in props}
+    # The same facts once more as a host reads them, so that a wrong table
+    # above and a wrong resource cannot agree by accident.
+    if b"edom" in by_key:
+        c.equal("modes offered", flags_set(by_key[b"edom"], MODE_NAMES), SUPPORTED_MODES)
+    if b"ftmf" in by_key:
+        c.equal("format flags set", flags_set(by_key[b"ftmf"], FORMAT_FLAG_NAMES),
+                SET_FORMAT_FLAGS)
+    if b"zsxm" in by_key and len(by_key[b"zsxm"]) == 4:
+        c.equal("largest image", struct.unpack("<hh", by_key[b"zsxm"]), (32767, 32767))
+    if b"hcxm" in by_key and len(by_key[b"hcxm"]) == 24:
+        c.equal("channel limits by mode", dict(zip(MODE_NAMES, struct.unpack("<12h",
+                                                                            by_key[b"hcxm"]))),
+                dict(zip(MODE_NAMES, [1] + [24] * 11)))
+    if b"dnik" in by_key and len(by_key[b"dnik"]) == 4:
+        c.equal("kind as an integer", struct.unpack("<I", by_key[b"dnik"])[0],
+                int.from_bytes(b"8BIF", "big"))
+    if b"mtsh" in by_key:
+        c.equal("terminology scope", by_key[b"mtsh"][14:], b"Quasarine Nebulite\0")
+
+
+def check_aete(c, data):
+    c.equal("terminology length", len(data), AETE_LENGTH)
+    try:
+        decoded, left = decode_aete(data)
+    except Malformed as e:
+        c.true("terminology decodes", False, str(e))
+        return
+    c.equal("terminology bytes after the last suite", left, 0)
+    for key in ("version", "terminology_version", "language", "script"):
+        c.equal("terminology %s" % key, decoded[key], EXPECTED_AETE[key])
+    c.equal("suite count", len(decoded["suites"]), 1)
+    for suite, want in zip(decoded["suites"], EXPECTED_AETE["suites"]):
+        for key in ("name", "description", "id", "level", "version", "events",
+                    "comparison_operators", "enumerations"):
+            c.equal("suite %s" % key, suite[key], want[key])
+        c.equal("class count", len(suite["classes"]), 1)
+        for cls, want_cls in zip(suite["classes"], want["classes"]):
+            for key in ("name", "id", "description", "elements"):
+                c.equal("class %s" % key, cls[key], want_cls[key])
+            c.equal("class property count", len(cls["properties"]), 3)
+            for got, expected in zip(cls["properties"], want_cls["properties"]):
+                label = expected[0].decode()
+                for i, part in enumerate(("name", "key", "type", "description", "flags")):
+                    c.equal("property %s %s" % (label, part), got[i], expected[i])
+
+
+# ---- Containers ------------------------------------------------------------------------------
+
+
+def elf_sections(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    if data[:4] != b"\x7fELF":
+        raise Malformed("%s is not an ELF file" % path)
+    is64 = data[4] == 2
+    endian = "<" if data[5] == 1 else ">"
+    if is64:
+        shoff, = struct.unpack_from(endian + "Q", data, 0x28)
+        shentsize, shnum, shstrndx = struct.unpack_from(endian + "HHH", data, 0x3A)
+    else:
+        shoff, = struct.unpack_from(endian + "I", data, 0x20)
+        shentsize, shnum, shstrndx = struct.unpack_from(endian + "HHH", data, 0x2E)
+
+    def header(i):
+        base = shoff + i * shentsize
+        if is64:
+            name, kind, _, _, offset, size = struct.unpack_from(endian + "IIQQQQ", data, base)
+        else:
+            name, kind, _, _, offset, size = struct.unpack_from(endian + "IIIIII", data, base)
+        return name, kind, offset, size
+
+    _, _, str_offset, _ = header(shstrndx)
+    sections = {}
+    for i in range(shnum):
+        name, kind, offset, size = header(i)
+        end = data.index(b"\0", str_offset + name)
+        sections[data[str_offset + name:end].decode("latin-1")] = (
+            kind, data[offset:offset + size])
+    return sections
+
+
+def check_elf(path):
+    c = Checks(path)
+    sections = elf_sections(path)
+    for name, check in ((".pipl", check_pipl), (".aete", check_aete)):
+        c.true("section %s present" % name, name in sections)
+        if name in sections:
+            kind, data = sections[name]
+            c.equal("section %s holds file bytes (PROGBITS)" % name, kind, 1)
+            check(c, data)
+    return c, sections
+
+
+def pe_resources(pe):
+    out = {}
+    for rtype in getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None).entries:
+        type_key = str(rtype.name) if rtype.name is not None else rtype.id
+        for entry in rtype.directory.entries:
+            ident = str(entry.name) if entry.name is not None else entry.id
+            for lang in entry.directory.entries:
+                size = lang.data.struct.Size
+                out[(type_key, ident, lang.id)] = pe.get_data(lang.data.struct.OffsetToData, size)
+    return out
+
+
+def string_table(resources, c):
+    strings = {}
+    for (rtype, block, lang), data in resources.items():
+        if rtype != 6:
+            continue
+        c.equal("string block %s language" % block, lang, LANGUAGE)
+        r = Reader(data)
+        for i in range(16):
+            n = struct.unpack("<H", r.take(2))[0]
+            if n:
+                strings[(block - 1) * 16 + i] = r.take(2 * n).decode("utf-16-le")
+    return strings
+
+
+def check_pe(path, machine, same_as=None):
+    import pefile
+
+    c = Checks(path)
+    pe = pefile.PE(path)
+    c.equal("PE machine", hex(pe.FILE_HEADER.Machine), hex(machine))
+    c.true("is a DLL", pe.FILE_HEADER.Characteristics & 0x2000)
+    exports = [(s.name, s.forwarder) for s in pe.DIRECTORY_ENTRY_EXPORT.symbols]
+    c.equal("exports", exports, [(b"ENTRYPOINT", None)])
+    imports = {}
+    for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []):
+        imports.setdefault(entry.dll.decode().lower(), set()).update(
+            i.name.decode() for i in entry.imports if i.name)
+    c.true("imports system DLLs only", set(imports) <= SYSTEM_DLLS, ", ".join(sorted(imports)))
+    for dll, names in REQUIRED_IMPORTS.items():
+        missing = names - imports.get(dll, set())
+        c.true("imports the Win32 calls from %s" % dll, not missing, ", ".join(sorted(missing)))
+
+    resources = pe_resources(pe)
+    found = {}
+    for rtype, check in (("PIPL", check_pipl), ("AETE", check_aete)):
+        keys = [k for k in resources if k[0] == rtype]
+        c.equal("%s resources (type, id, language)" % rtype, keys, [(rtype, 16000, LANGUAGE)])
+        if keys:
+            found[rtype] = resources[keys[0]]
+            check(c, found[rtype])
+    # A Windows string table cannot hold an empty string: LoadStringA answers
+    # 0 and an empty buffer for it exactly as for a missing one.
+    c.equal("string table", string_table(resources, c),
+            {k: v for k, v in EXPECTED_STRINGS.items() if v})
+    if same_as is not None:
+        sections = elf_sections(same_as)
+        for rtype, section in (("PIPL", ".pipl"), ("AETE", ".aete")):
+            c.equal("%s bytes equal the POSIX module's %s" % (rtype, section),
+                    found.get(rtype), sections.get(section, (0, None))[1])
+    return c
+
+
+# ---- Self-test --------------------------------------------------------------------------------
+
+
+def damaged_copies(pipl, aete):
+    """Faults an encoder could make, each of which the checks must catch."""
+    def patch(data, at, new):
+        return data[:at] + new + data[at + len(new):]
+
+    def pipl_data_offset(key):
+        at = 8
+        while at < len(pipl):
+            length = struct.unpack_from("<i", pipl, at + 12)[0]
+            if pipl[at + 4:at + 8] == key:
+                return at + 16
+            at += 16 + length + (-length % 4)
+        raise KeyError(key)
+
+    yield "codes big-endian", "pipl", patch(pipl, pipl_data_offset(b"dnik"), b"8BIF")
+    yield "vendor big-endian", "pipl", patch(pipl, 8, b"8BIM")
+    yield "header version 0", "pipl", patch(pipl, 0, b"\0")
+    yield "16-bit gray offered", "pipl", patch(pipl, pipl_data_offset(b"edom"), b"\xff\xe0")
+    yield "reads all types", "pipl", patch(pipl, pipl_data_offset(b"ftmf"), b"\xf8")
+    yield "cannot write if read", "pipl", patch(pipl, pipl_data_offset(b"ftmf"), b"\x70")
+    yield "rows limit 32766", "pipl", patch(pipl, pipl_data_offset(b"zsxm"), b"\xfe\x7f")
+    yield "bitmap with 24 channels", "pipl", patch(pipl, pipl_data_offset(b"hcxm"), b"\x18\x00")
+    yield "scope misspelt", "pipl", patch(pipl, pipl_data_offset(b"mtsh") + 15, b"U")
+    yield "padding not zero", "pipl", patch(pipl, pipl_data_offset(b"eman") + 9, b"\x01")
+    yield "padded length recorded", "pipl", patch(pipl, pipl_data_offset(b"eman") - 4, b"\x0c")
+    yield "extensions as integers", "pipl", patch(pipl, pipl_data_offset(b"xEdR"), b" STF")
+    yield "property dropped", "pipl", patch(pipl, 4, b"\x0d")[:-40]
+    yield "trailing byte", "pipl", pipl + b"\0"
+    yield "suite id big-endian", "aete", aete.replace(b"STIF", b"FITS", 1)
+    yield "property flags 0", "aete", aete.replace(b"\x00\x10", b"\x00\x00", 1)
+    yield "word-aligned strings", "aete", aete[:10] + b"\x12" + aete[11:29] + b"\0" + aete[29:]
+    yield "class name without blank", "aete", aete.replace(b"\x09 Nebulite", b"\x08Nebulite", 1)
+    yield "type 'bool' big-endian", "aete", aete.replace(b"loob", b"bool", 1)
+    yield "terminology version 0.1", "aete", patch(aete, 2, b"\x00\x01")
+
+
+def self_test(path):
+    good, sections = check_elf(path)
+    out = Checks("self-test")
+    out.equal("undamaged module passes", good.failures, [])
+    pipl, aete = sections[".pipl"][1], sections[".aete"][1]
+    for name, which, data in damaged_copies(pipl, aete):
+        c = Checks(name)
+        (check_pipl if which == "pipl" else check_aete)(c, data)
+        out.true("damage caught: " + name, c.failures)
+    return out
+
+
+def main(argv):
+    if len(argv) >= 3 and argv[1] == "elf":
+        results = [check_elf(argv[2])[0]]
+    elif len(argv) >= 4 and argv[1] == "pe":
+        same_as = argv[5] if len(argv) >= 6 and argv[4] == "--same-as" else None
+        results = [check_pe(argv[2], int(argv[3], 0), same_as)]
+    elif len(argv) >= 3 and argv[1] == "self-test":
+        results = [self_test(argv[2])]
+    else:
+        sys.stderr.write(__doc__)
+        return 2
+    passed = sum(c.passed for c in results)
+    failed = sum(len(c.failures) for c in results)
+    for c in results:
+        for failure in c.failures:
+            print("FAIL " + failure)
+    print("%d passed, %d failed" % (passed, failed))
+    return 0 if failed == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
