@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Nebulite's build, tests and tools need, and
+# only those that are missing. Safe to run again: with everything present it
+# changes nothing and needs no network.
+set -euo pipefail
+
+packages=(
+  # build and tests
+  build-essential cmake pkg-config libgtest-dev libpng-dev
+  # test oracles
+  libcfitsio-dev fitsverify python3-astropy python3-numpy netpbm
+  # sanitizers, fuzzing, memory checks
+  clang libclang-rt-14-dev valgrind
+  # the Windows module and its checks
+  g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 wine64 python3-pefile
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null || true)
+  [[ "$status" == installed ]] || missing+=("$p")
+done
+
+if ((${#missing[@]} == 0)); then
+  echo "setup: all ${#packages[@]} packages present"
+  exit 0
+fi
+
+sudo=()
+if [[ $(id -u) -ne 0 ]]; then
+  command -v sudo >/dev/null || { echo "setup: need root or sudo to install: ${missing[*]}" >&2; exit 1; }
+  sudo=(sudo)
+fi
+
+echo "setup: installing ${missing[*]}"
+"${sudo[@]}" apt-get update
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"

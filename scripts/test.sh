@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Everything CI runs: the Release build and the ASan+UBSan build, each built
+# and tested with ctest. Stops at the first failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+jobs=2
+summary=()
+step() {
+  local name=$1; shift
+  local start=$SECONDS
+  echo
+  echo "=== $name"
+  if "$@"; then
+    summary+=("ok    $name ($((SECONDS - start)) s)")
+  else
+    summary+=("FAIL  $name ($((SECONDS - start)) s)")
+    report
+    exit 1
+  fi
+}
+report() {
+  echo
+  echo "=== summary"
+  printf '%s\n' "${summary[@]}"
+}
+
+step "setup" bash scripts/setup.sh
+
+step "release: configure" cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
+step "release: build" cmake --build build -j"$jobs"
+step "release: ctest" ctest --test-dir build --output-on-failure -j"$jobs"
+
+step "sanitize: configure" cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNEBULITE_SANITIZE=ON
+step "sanitize: build" cmake --build build-sanitize -j"$jobs"
+step "sanitize: ctest" env ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-sanitize --output-on-failure -j"$jobs"
+
+# ---- Later steps go here --------------------------------------------------
+# - fuzz corpus replay (fuzz/): replay the stored corpus through the fuzz
+#   targets of the sanitizer build.
+# - Windows checks: cross-build the module with MinGW, check its exports with
+#   python3-pefile and run the Windows tests under wine64.
+
+report
+echo "test: all steps passed"
