@@ -117,7 +117,7 @@ bool rewriteHeader(PluginState& state) {
             naxis2Slot = slot;
         } else if (startsWith(card, "BZERO")) {
             session.bzero = 32768.0;
-            bzeroCardSeen = true;
+            if (keywordIs(splitCard(card).keyword, "BZERO")) bzeroCardSeen = true;
             rewriteValue(card, depth == 16 ? "32768.0" : "0.0");
         } else if (startsWith(card, "NAXIS3") && !session.isColor) {
             setCardText(card, kNaxis3Comment);
@@ -175,7 +175,7 @@ bool rewriteHeader(PluginState& state) {
     }
     // A colour image needs its third axis even when the kept header had none:
     // it goes right after NAXIS2, the cards after it move one slot on.
-    if (session.isColor && !naxis3Seen && naxis2Slot >= 0) {
+    if (session.isColor && !naxis3Seen && naxis2Slot >= 0 && endSlot > naxis2Slot) {
         if (endSlot + 1 >= static_cast<int64_t>(state.headerLength / kCardBytes)) {
             uint32_t grown = state.headerLength + kBlockBytes;
             if (!resizeCardBuffer(state.headerLength, grown)) return false;
