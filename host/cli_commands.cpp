@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "host/cli_modules.h"
 #include "host/image_io.h"
 #include "host/result_codes.h"
 
@@ -385,8 +386,9 @@ constexpr Command kCommands[] = {
      "  --depth N   8 to 16: round(v * 32768 / 255); 16 to 8: round(v * 255 / 32768)\n"
      "OUT is replaced only when the save succeeds.\n",
      runConvert},
-    // More commands go here, e.g. `modules` (listing the modules the CLI can
-    // find); main() and `nebulite --help` pick them up from this table.
+    {"modules", kModulesSummary, kModulesHelp, runModules},
+    // More commands go here; main() and `nebulite --help` pick them up from
+    // this table.
 };
 
 }  // namespace

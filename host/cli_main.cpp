@@ -22,7 +22,8 @@ void printUsage(std::FILE* out) {
                      static_cast<int>(c.summary.size()), c.summary.data());
     std::fprintf(out,
                  "\noptions:\n"
-                 "  --module PATH   the module to load (default: Nebulite.so next to nebulite)\n"
+                 "  --module PATH   the module to load (default: the module next to nebulite\n"
+                 "                  whose PiPL claims FITS files; see nebulite modules)\n"
                  "  --help          this text; `nebulite COMMAND --help` for a command\n");
 }
 

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "host/cli_modules.h"
+#include "host/pipl.h"
 #include "host/result_codes.h"
 
 namespace nebulite::cli {
@@ -49,12 +51,22 @@ std::string defaultModulePath() {
 
 host::Module& Context::loadModule() {
     if (module) return *module;
-    std::string path = modulePath.empty() ? defaultModulePath() : modulePath;
+    std::string path = modulePath;
+    std::string entryPoint = "ENTRYPOINT";
+    if (path.empty()) {
+        // As the image editor does: the module whose PiPL claims FITS files,
+        // entered where its PiPL says.
+        std::string dir = executableDirectory();
+        auto found = host::findFitsModule(dir);
+        if (!found) throw Failure("no module in " + dir + " claims FITS files (see nebulite modules)", readErr);
+        path = found->path;
+        entryPoint = *found->info.entryPoint;
+    }
     // dlopen searches the library path for a bare name; a path given on the
     // command line means that file.
     if (path.find('/') == std::string::npos) path = "./" + path;
     std::string error;
-    module = host::Module::load(path, &error);
+    module = host::Module::load(path, &error, entryPoint);
     if (!module) throw Failure("cannot load the module " + path + " (" + error + ")", readErr);
     return *module;
 }

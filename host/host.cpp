@@ -1094,7 +1094,8 @@ void Image::allocate() {
 
 // ---- Module loading -------------------------------------------------------------------
 
-std::unique_ptr<Module> Module::load(const std::string& path, std::string* error) {
+std::unique_ptr<Module> Module::load(const std::string& path, std::string* error,
+                                     const std::string& entryPoint) {
     // RTLD_NOW: a module with a missing symbol fails here, not mid-call.
     void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) {
@@ -1104,9 +1105,9 @@ std::unique_ptr<Module> Module::load(const std::string& path, std::string* error
         }
         return nullptr;
     }
-    void* symbol = dlsym(library, "ENTRYPOINT");
+    void* symbol = dlsym(library, entryPoint.c_str());
     if (symbol == nullptr) {
-        if (error != nullptr) *error = path + " has no ENTRYPOINT";
+        if (error != nullptr) *error = path + " has no " + entryPoint;
         dlclose(library);
         return nullptr;
     }

@@ -221,8 +221,10 @@ struct Outcome {
 
 class Module {
 public:
-    // Null (and `error` set) when the file cannot be loaded or has no ENTRYPOINT.
-    static std::unique_ptr<Module> load(const std::string& path, std::string* error);
+    // Null (and `error` set) when the file cannot be loaded or has no
+    // function `entryPoint` (the name the module's PiPL gives).
+    static std::unique_ptr<Module> load(const std::string& path, std::string* error,
+                                        const std::string& entryPoint = "ENTRYPOINT");
     PluginEntryProc entry() const { return entry_; }
     const std::string& path() const { return path_; }
     // The module stays loaded for the life of the process, as in a host that
