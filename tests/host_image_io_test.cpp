@@ -1,0 +1,195 @@
+// The CLI's image files: exact 16-bit round trips, the header chunk, and
+// what PNM input the host accepts.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "host/image_io.h"
+
+namespace {
+
+using namespace nebulite::host;
+
+std::vector<uint8_t> bytesOf(std::string_view text) { return {text.begin(), text.end()}; }
+
+Image makeImage(int rows, int columns, int planes, int depth) {
+    Image image;
+    image.rows = rows;
+    image.columns = columns;
+    image.planes = static_cast<int16_t>(planes);
+    image.depth = static_cast<int16_t>(depth);
+    image.mode = planes == 3 ? plugInModeRGBColor : plugInModeGrayScale;
+    image.allocate();
+    return image;
+}
+
+TEST(HostPng16, EveryHostValueSurvivesTheRoundTrip) {
+    // 257 x 128 samples cover 0..32768 once each (and a few again).
+    Document document;
+    document.image = makeImage(128, 257, 1, 16);
+    for (int r = 0; r < 128; ++r)
+        for (int c = 0; c < 257; ++c)
+            document.image.setSample(0, r, c, static_cast<uint32_t>((r * 257 + c) % 32769));
+    Document back = decodePng(encodePng(document));
+    EXPECT_EQ(back.image, document.image);
+}
+
+TEST(HostPng16, ScalingUsesTheWholePngRangeAndIsMonotonic) {
+    EXPECT_EQ(hostToPng16(0), 0);
+    EXPECT_EQ(hostToPng16(32768), 65535);
+    EXPECT_EQ(hostToPng16(16384), 32768);
+    EXPECT_EQ(hostToPng16(40000), 65535);  // out-of-range samples are clipped, not wrapped
+    for (uint32_t v = 1; v <= 32768; ++v) {
+        ASSERT_LT(hostToPng16(v - 1), hostToPng16(v)) << v;
+        ASSERT_EQ(png16ToHost(hostToPng16(v)), v) << v;
+    }
+    EXPECT_EQ(png16ToHost(65535), 32768u);
+}
+
+TEST(HostPng, RgbAndGreyAtBothDepthsRoundTrip) {
+    for (int planes : {1, 3}) {
+        for (int depth : {8, 16}) {
+            Document document;
+            document.image = makeImage(5, 7, planes, depth);
+            for (int p = 0; p < planes; ++p)
+                for (int r = 0; r < 5; ++r)
+                    for (int c = 0; c < 7; ++c)
+                        document.image.setSample(p, r, c, static_cast<uint32_t>(p * 40 + r * 9 + c * 3));
+            Document back = decodePng(encodePng(document));
+            EXPECT_EQ(back.image, document.image) << planes << " planes, depth " << depth;
+        }
+    }
+}
+
+TEST(HostPng, HistoryRecordsTravelInOrderInPrivateChunks) {
+    Document document;
+    document.image = makeImage(2, 2, 1, 8);
+    document.resources[kHistoryResource] = {bytesOf("SIMPLE  =                    T"), {}, bytesOf("END")};
+    document.resources[0x41424344] = {bytesOf("other")};  // not carried
+    std::vector<uint8_t> png = encodePng(document);
+
+    // The chunk is there by name, before the image data.
+    std::string text(png.begin(), png.end());
+    size_t chunk = text.find("hiST");
+    ASSERT_NE(chunk, std::string::npos);
+    EXPECT_LT(chunk, text.find("IDAT"));
+
+    Document back = decodePng(png);
+    ASSERT_EQ(back.resources.size(), 1u);
+    EXPECT_EQ(back.resources[kHistoryResource], document.resources[kHistoryResource]);
+}
+
+TEST(HostPng, DamageIsAnErrorNotACrash) {
+    Document document;
+    document.image = makeImage(4, 4, 1, 8);
+    std::vector<uint8_t> png = encodePng(document);
+    for (size_t cut : {size_t{0}, size_t{8}, size_t{20}, png.size() / 2, png.size() - 13}) {
+        std::vector<uint8_t> shorter(png.begin(), png.begin() + static_cast<std::ptrdiff_t>(cut));
+        EXPECT_THROW(decodePng(shorter), ImageError) << cut;
+    }
+}
+
+TEST(HostPnm, WritesTheHostSamplesExactly) {
+    Image grey16 = makeImage(1, 2, 1, 16);
+    grey16.setSample(0, 0, 0, 32768);
+    grey16.setSample(0, 0, 1, 258);
+    std::vector<uint8_t> expected = bytesOf("P5\n2 1\n32768\n");
+    for (uint8_t b : {0x80, 0x00, 0x01, 0x02}) expected.push_back(b);
+    EXPECT_EQ(encodePnm(grey16), expected);
+
+    Image rgb8 = makeImage(1, 1, 3, 8);
+    rgb8.setSample(0, 0, 0, 1);
+    rgb8.setSample(1, 0, 0, 2);
+    rgb8.setSample(2, 0, 0, 255);
+    std::vector<uint8_t> expectedRgb = bytesOf("P6\n1 1\n255\n");
+    for (uint8_t b : {1, 2, 255}) expectedRgb.push_back(b);
+    EXPECT_EQ(encodePnm(rgb8), expectedRgb);
+}
+
+struct PnmCase {
+    const char* name;
+    std::string header;     // up to and including the whitespace before the data
+    std::vector<uint8_t> data;
+    int depth;
+    std::vector<uint32_t> samples;  // grey, row by row
+};
+
+class HostPnmDecode : public ::testing::TestWithParam<PnmCase> {};
+
+TEST_P(HostPnmDecode, ScalesIntoTheHostRange) {
+    const PnmCase& c = GetParam();
+    std::vector<uint8_t> bytes = bytesOf(c.header);
+    bytes.insert(bytes.end(), c.data.begin(), c.data.end());
+    Image image = decodePnm(bytes);
+    EXPECT_EQ(image.depth, c.depth);
+    ASSERT_EQ(image.sampleCount(), c.samples.size());
+    for (size_t i = 0; i < c.samples.size(); ++i)
+        EXPECT_EQ(image.sample(0, 0, static_cast<int>(i)), c.samples[i]) << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Headers, HostPnmDecode,
+    ::testing::Values(
+        PnmCase{"Maxval255", "P5 3 1 255\n", {0, 128, 255}, 8, {0, 128, 255}},
+        PnmCase{"Maxval1", "P5\n2 1\n1\n", {0, 1}, 8, {0, 255}},
+        PnmCase{"Maxval15", "P5 2 1 15 ", {7, 15}, 8, {119, 255}},
+        PnmCase{"Comments", "P5 # made by hand\n2 # wide\n1\n255\n", {9, 10}, 8, {9, 10}},
+        PnmCase{"Maxval256", "P5 2 1 256\n", {0, 128, 1, 0}, 16, {16384, 32768}},
+        PnmCase{"Maxval32768IsExact", "P5 3 1 32768\n", {0, 0, 0x40, 0x01, 0x80, 0x00}, 16, {0, 16385, 32768}},
+        PnmCase{"Maxval65535", "P5 3 1 65535\n", {0, 0, 0x80, 0x00, 0xFF, 0xFF}, 16, {0, 16384, 32768}}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+struct BadPnm {
+    const char* name;
+    std::string bytes;
+    OSErr code;
+};
+
+class HostPnmRefuses : public ::testing::TestWithParam<BadPnm> {};
+
+TEST_P(HostPnmRefuses, WithAnImageError) {
+    std::vector<uint8_t> bytes = bytesOf(GetParam().bytes);
+    try {
+        decodePnm(bytes);
+        FAIL() << "decoded";
+    } catch (const ImageError& e) {
+        EXPECT_EQ(e.code(), GetParam().code) << e.what();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, HostPnmRefuses,
+    ::testing::Values(BadPnm{"PlainText", "P2 1 1 255\n7", formatCannotRead},
+                      BadPnm{"Empty", "", formatCannotRead},
+                      BadPnm{"NoHeight", "P5 3", formatCannotRead},
+                      BadPnm{"ZeroWidth", "P5 0 1 255\n", formatCannotRead},
+                      BadPnm{"Wider", "P5 40000 1 255\n", formatCannotRead},
+                      BadPnm{"MaxvalZero", "P5 1 1 0\n\x01", formatCannotRead},
+                      BadPnm{"MaxvalTooLarge", "P5 1 1 65536\n\x01\x01", formatCannotRead},
+                      BadPnm{"NoSpaceAfterMaxval", "P5 1 1 255", formatCannotRead},
+                      BadPnm{"SampleAboveMaxval", "P5 1 1 100\n\x65", formatCannotRead},
+                      BadPnm{"Truncated", "P6 2 2 255\n\x01\x02\x03", eofErr}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(HostDepth, EightBitsSurviveSixteenAndBack) {
+    EXPECT_EQ(depth8To16(255), 32768u);
+    EXPECT_EQ(depth8To16(0), 0u);
+    EXPECT_EQ(depth8To16(1), 129u);  // 128.5 rounds up
+    for (uint32_t v = 0; v <= 255; ++v) EXPECT_EQ(depth16To8(depth8To16(v)), v) << v;
+    EXPECT_EQ(depth16To8(32768), 255u);
+    EXPECT_EQ(depth16To8(64), 0u);
+    EXPECT_EQ(depth16To8(65), 1u);
+}
+
+TEST(HostImageFiles, FormatsGoByExtension) {
+    EXPECT_EQ(formatForPath("a/b.PNG"), ImageFormat::png);
+    EXPECT_EQ(formatForPath("x.pgm"), ImageFormat::pgm);
+    EXPECT_EQ(formatForPath("x.fits"), ImageFormat::fits);
+    EXPECT_EQ(formatForPath("dir.png/file"), ImageFormat::unknown);
+    EXPECT_EQ(formatForPath("noext"), ImageFormat::unknown);
+}
+
+}  // namespace
