@@ -224,7 +224,20 @@ void doReadPrepare(PluginState& state) {
     if (!allocateCardBuffer()) recordError(state, memFullErr);
 }
 
+namespace {
+void readHeader(PluginState& state);
+}  // namespace
+
 void doReadStart(PluginState& state) {
+    readHeader(state);
+    // The host makes no document of a file that failed here, so nothing
+    // will dispose of the empty image-resource handle later.
+    if (state.result != noErr) disposeImageResources(state);
+}
+
+namespace {
+
+void readHeader(PluginState& state) {
     FormatRecord& record = *state.formatRecord;
     session.readReady = false;
     record.imageRsrcData = handleNew(record.handleProcs, 0);
@@ -329,5 +342,7 @@ void doReadStart(PluginState& state) {
     record.planes = session.planesOpened;
     record.imageMode = session.isColor ? plugInModeRGBColor : plugInModeGrayScale;
 }
+
+}  // namespace
 
 }  // namespace nebulite

@@ -187,6 +187,8 @@ void read32BitRows(PluginState& state, int32_t total) {
     });
 }
 
+}  // namespace
+
 void disposeImageResources(PluginState& state) {
     FormatRecord& record = *state.formatRecord;
     if (record.imageRsrcData != nullptr) {
@@ -195,6 +197,8 @@ void disposeImageResources(PluginState& state) {
         record.imageRsrcSize = 0;
     }
 }
+
+namespace {
 
 void releaseImportWork() {
     moduleFree(session.sampleStore);

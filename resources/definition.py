@@ -109,7 +109,7 @@ STRINGS = [
      "Copyright \u00a9 2026 the Nebulite developers.\n"
      "All rights reserved.\n"
      "\n"
-     "FITS format plug-in for Adobe Photoshop\u00ae 5.0 and later on the PC."),
+     "FITS format plug-in for Adobe Photoshop on the PC, version 5.0 and later\u00ae"),
     (16001, ""),
     (16992, "This plug-in requires Adobe Photoshop\u00ae ^1 or later functionality."),
     (16993, "This plug-in is incompatible with this version of the host program."),

