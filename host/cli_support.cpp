@@ -40,6 +40,7 @@ void failSequence(std::string_view doing, const host::Outcome& outcome) {
     throw Failure(what, outcome.result);
 }
 
+#if !defined(_WIN32)  // Windows: cli_support_win32.cpp
 std::string defaultModulePath() {
     char buffer[PATH_MAX];
     ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
@@ -48,6 +49,7 @@ std::string defaultModulePath() {
     size_t slash = self.find_last_of('/');
     return (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) + "/Nebulite.so";
 }
+#endif
 
 host::Module& Context::loadModule() {
     if (module) return *module;
@@ -62,9 +64,9 @@ host::Module& Context::loadModule() {
         path = found->path;
         entryPoint = *found->info.entryPoint;
     }
-    // dlopen searches the library path for a bare name; a path given on the
-    // command line means that file.
-    if (path.find('/') == std::string::npos) path = "./" + path;
+    // dlopen (and LoadLibrary) search the library path for a bare name; a
+    // path given on the command line means that file.
+    if (path.find_first_of("/\\") == std::string::npos) path = "./" + path;
     std::string error;
     module = host::Module::load(path, &error, entryPoint);
     if (!module) throw Failure("cannot load the module " + path + " (" + error + ")", readErr);
@@ -112,6 +114,8 @@ void ProgressBar::finish() {
 
 // ---- Outputs -------------------------------------------------------------------
 
+#if !defined(_WIN32)  // Windows: cli_support_win32.cpp
+
 AtomicOutput::AtomicOutput(const std::string& destination) : destination_(destination) {
     size_t slash = destination.find_last_of('/');
     std::string dir = slash == std::string::npos ? "" : destination.substr(0, slash + 1);
@@ -141,6 +145,7 @@ void AtomicOutput::commit() {
         throw Failure("cannot replace " + destination_ + ": " + std::strerror(errno), writErr);
     committed_ = true;
 }
+#endif
 
 // ---- JSON ------------------------------------------------------------------------
 

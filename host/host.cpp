@@ -1,8 +1,12 @@
 #include "host/host.h"
 
+#if defined(_WIN32)
+#include "host/win32_host.h"
+#else
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -39,6 +43,27 @@ std::vector<intptr_t>& retiredCells() {
 }
 
 std::string describe(int16_t selector) { return std::string(selectorName(selector)); }
+
+// A disk file as the module gets it: a descriptor on POSIX systems, a Win32
+// HFILE on Windows. -1 with `error` set when it cannot be opened.
+int openDiskFile(const std::string& path, bool forWriting, std::string* error) {
+#if defined(_WIN32)
+    return win32::openDataFork(path, forWriting, error);
+#else
+    int flags = forWriting ? (O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC) : (O_RDONLY | O_CLOEXEC);
+    int fd = ::open(path.c_str(), flags, 0666);
+    if (fd < 0 && error != nullptr) *error = "cannot open " + path + ": " + std::strerror(errno);
+    return fd;
+#endif
+}
+
+void closeDiskFile(int fd) {
+#if defined(_WIN32)
+    win32::closeDataFork(fd);
+#else
+    ::close(fd);
+#endif
+}
 
 constexpr DescType kTypeInteger = 0x6C6F6E67;  // 'long'
 
@@ -93,7 +118,7 @@ File& File::operator=(File&& other) noexcept {
 }
 
 File::~File() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) closeDiskFile(fd_);
     if (handle_ != 0) {
         auto it = g_memoryFiles.find(handle_);
         if (it != g_memoryFiles.end() && it->second == this) g_memoryFiles.erase(it);
@@ -825,12 +850,8 @@ bool Host::attach(File& file, bool forWriting, std::string* error) {
         file.writeCalls_ = 0;
         if (forWriting) file.bytes_.clear();
     } else {
-        int flags = forWriting ? (O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC) : (O_RDONLY | O_CLOEXEC);
-        int fd = ::open(file.path_.c_str(), flags, 0666);
-        if (fd < 0) {
-            if (error != nullptr) *error = "cannot open " + file.path_ + ": " + std::strerror(errno);
-            return false;
-        }
+        int fd = openDiskFile(file.path_, forWriting, error);
+        if (fd < 0) return false;
         file.fd_ = fd;
         file.handle_ = fd;
     }
@@ -853,7 +874,7 @@ void Host::detach() {
     if (file_->memory_) {
         g_memoryFiles.erase(file_->handle_);
     } else if (file_->fd_ >= 0) {
-        ::close(file_->fd_);
+        closeDiskFile(file_->fd_);
         file_->fd_ = -1;
     }
     file_->handle_ = 0;
@@ -1096,6 +1117,10 @@ void Image::allocate() {
 
 std::unique_ptr<Module> Module::load(const std::string& path, std::string* error,
                                      const std::string& entryPoint) {
+#if defined(_WIN32)
+    void* symbol = win32::loadModuleEntry(path, entryPoint, error);
+    if (symbol == nullptr) return nullptr;
+#else
     // RTLD_NOW: a module with a missing symbol fails here, not mid-call.
     void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) {
@@ -1111,6 +1136,7 @@ std::unique_ptr<Module> Module::load(const std::string& path, std::string* error
         dlclose(library);
         return nullptr;
     }
+#endif
     std::unique_ptr<Module> module(new Module());
     module->path_ = path;
     static_assert(sizeof(PluginEntryProc) == sizeof(void*));

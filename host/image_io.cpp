@@ -1,6 +1,10 @@
 #include "host/image_io.h"
 
+// The Windows build of the host has no libpng and reads and writes PNM only
+// (image_io_nopng.cpp).
+#if !defined(NEBULITE_HOST_WITHOUT_PNG)
 #include <png.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
@@ -73,6 +77,7 @@ struct PnmReader {
     }
 };
 
+#if !defined(NEBULITE_HOST_WITHOUT_PNG)
 // ---- libpng glue ----------------------------------------------------------------
 //
 // libpng reports errors by longjmp. The functions that call setjmp keep no
@@ -217,6 +222,7 @@ bool runPngRead(PngReadJob* job) {
     png_destroy_read_struct(&png, &info, nullptr);
     return true;
 }
+#endif
 
 }  // namespace
 
@@ -300,6 +306,7 @@ Image decodePnm(std::span<const uint8_t> bytes) {
     return image;
 }
 
+#if !defined(NEBULITE_HOST_WITHOUT_PNG)
 // ---- PNG -----------------------------------------------------------------------
 
 std::vector<uint8_t> encodePng(const Document& document) {
@@ -388,6 +395,7 @@ Document decodePng(std::span<const uint8_t> bytes) {
     if (!history.empty()) document.resources[kHistoryResource] = std::move(history);
     return document;
 }
+#endif
 
 // ---- Files ---------------------------------------------------------------------------
 

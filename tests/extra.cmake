@@ -14,3 +14,43 @@ if(NEBULITE_SYSTEM_PYTHON)
            COMMAND ${NEBULITE_SYSTEM_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/pipl_resources_check.py
                    self-test $<TARGET_FILE:nebulite_module>)
 endif()
+
+# The Windows module cross-built, checked as a file and run under wine against
+# this build's results (scripts/windows_checks.sh). Only where the cross
+# compilers, wine and pefile are installed, and not in the sanitizer build,
+# whose CLI is not the one the Windows results are compared with.
+set(NEBULITE_WINDOWS_CHECK_MISSING "")
+foreach(tool i686-w64-mingw32-g++ x86_64-w64-mingw32-g++ i686-w64-mingw32-windres
+             x86_64-w64-mingw32-windres)
+  string(MAKE_C_IDENTIFIER "NEBULITE_HAVE_${tool}" have)
+  find_program(${have} ${tool})
+  if(NOT ${have})
+    list(APPEND NEBULITE_WINDOWS_CHECK_MISSING ${tool})
+  endif()
+endforeach()
+find_program(NEBULITE_WINE64 NAMES wine64 PATHS /usr/lib/wine)
+if(NOT NEBULITE_WINE64)
+  list(APPEND NEBULITE_WINDOWS_CHECK_MISSING wine64)
+endif()
+if(NEBULITE_SYSTEM_PYTHON)
+  execute_process(COMMAND ${NEBULITE_SYSTEM_PYTHON} -c "import pefile"
+                  RESULT_VARIABLE pefile_missing OUTPUT_QUIET ERROR_QUIET)
+else()
+  set(pefile_missing 1)
+endif()
+if(pefile_missing)
+  list(APPEND NEBULITE_WINDOWS_CHECK_MISSING python3-pefile)
+endif()
+
+if(NEBULITE_SANITIZE)
+  message(STATUS "Windows checks: not in the sanitizer build")
+elseif(NEBULITE_WINDOWS_CHECK_MISSING)
+  message(STATUS "Windows checks: not registered, missing ${NEBULITE_WINDOWS_CHECK_MISSING}")
+else()
+  add_test(NAME windows_checks
+           COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/windows_checks.sh --linux-build ${PROJECT_BINARY_DIR})
+  # 77: a tool went missing after configuring; the script then checks nothing.
+  set_tests_properties(windows_checks PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 900
+                       # It builds two trees with every core; alone it stays fast.
+                       RUN_SERIAL TRUE)
+endif()

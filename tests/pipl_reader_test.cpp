@@ -158,7 +158,13 @@ INSTANTIATE_TEST_SUITE_P(Extensions, PiplClaims,
                                          ClaimCase{"FITZ", true},  // FI*
                                          ClaimCase{"FI", true}, ClaimCase{"F", false},
                                          ClaimCase{"PNG", false}, ClaimCase{"FT", false},
-                                         ClaimCase{"", false}));
+                                         ClaimCase{"", false}),
+                         [](const testing::TestParamInfo<ClaimCase>& info) {
+                             std::string name = info.param.extension;
+                             return (name.empty() ? std::string("empty") : name) +
+                                    (info.param.claimed ? "_claimed" : "_not_claimed") +
+                                    std::to_string(info.index);
+                         });
 
 TEST(PiplClaimsOther, OnlyFormatModulesClaimExtensions) {
     auto list = parsePropertyList(modulePipl(), nullptr);
@@ -327,7 +333,8 @@ INSTANTIATE_TEST_SUITE_P(
         StringCase{16001, ""},
         StringCase{16992, "This plug-in requires Adobe Photoshop\xAE ^1 or later functionality."},
         StringCase{16993, "This plug-in is incompatible with this version of the host program."},
-        StringCase{16002, ""}, StringCase{16994, ""}));
+        StringCase{16002, ""}, StringCase{16994, ""}),
+    [](const testing::TestParamInfo<StringCase>& info) { return "id" + std::to_string(info.param.id); });
 
 TEST(StringTableLimits, MissingEntryIsNull) {
     EXPECT_EQ(nebuliteStringResource(1), nullptr);

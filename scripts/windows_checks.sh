@@ -1,0 +1,199 @@
+#!/usr/bin/env bash
+# The Windows module, built and run:
+#   1. cross-builds the module for 32-bit Windows (build-win32/) and the module
+#      with the reference host and CLI for 64-bit Windows (build-win64/);
+#   2. checks both DLLs with pefile: machine, exports, imports, and the PiPL,
+#      terminology and string table resources (the same bytes as the Linux
+#      module's sections);
+#   3. runs the 64-bit CLI under wine, where the module makes the real Win32
+#      calls, and compares what it does with the Linux build's results byte
+#      for byte: the about text, FilterFile, an 8-bit and a 16-bit open (PGM)
+#      and an 8-bit and a 16-bit save (FITS), and the module listing.
+#
+# usage: scripts/windows_checks.sh [--linux-build DIR]
+#   --linux-build DIR  the Linux build to compare with (default: build/,
+#                      configured and built when it has no CLI yet)
+#
+# Exit status 0 when every check passes, 1 when one fails, 77 when the
+# cross compilers, wine or pefile are missing (nothing is checked then).
+# 32-bit Windows programs cannot run on this machine, so the 32-bit module is
+# checked as a file only.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+linux_build=$root/build
+while (($#)); do
+  case $1 in
+    --linux-build) linux_build=$(cd "$2" && pwd); shift 2 ;;
+    -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
+    *) echo "windows_checks: unknown argument $1" >&2; exit 2 ;;
+  esac
+done
+
+# ---- What is needed -------------------------------------------------------------
+skip() { echo "windows_checks: skipped: $*"; exit 77; }
+python=/usr/bin/python3
+for tool in i686-w64-mingw32-g++ x86_64-w64-mingw32-g++ i686-w64-mingw32-windres \
+            x86_64-w64-mingw32-windres; do
+  command -v "$tool" >/dev/null || skip "$tool is not installed (g++-mingw-w64-*-win32)"
+done
+wine=""
+for candidate in /usr/lib/wine/wine64 "$(command -v wine64 || true)"; do
+  [[ -n $candidate && -x $candidate ]] && { wine=$candidate; break; }
+done
+[[ -n $wine ]] || skip "wine64 is not installed"
+wineserver=""
+for candidate in /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver "$(command -v wineserver || true)"; do
+  [[ -n $candidate && -x $candidate ]] && { wineserver=$candidate; break; }
+done
+[[ -n $wineserver ]] || skip "wineserver is not installed"
+[[ -x $python ]] && $python -c 'import pefile' 2>/dev/null || skip "python3-pefile is not installed"
+
+passed=0
+failed=0
+ok() { passed=$((passed + 1)); echo "ok    $*"; }
+fail() { failed=$((failed + 1)); echo "FAIL  $*"; }
+timing=()
+clock() { timing+=("$(printf '%-28s %3d s' "$1" $((SECONDS - $2)))"); }
+
+# ---- Builds ------------------------------------------------------------------------
+jobs=$(nproc 2>/dev/null || echo 2)
+build() {  # dir, toolchain, extra cmake arguments...
+  local dir=$1 toolchain=$2; shift 2
+  mkdir -p "$dir"
+  if [[ ! -f $dir/CMakeCache.txt ]]; then
+    cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" "$@" >"$dir/configure.log" 2>&1 ||
+      { cat "$dir/configure.log"; return 1; }
+  fi
+  cmake --build "$dir" -j"$jobs" >"$dir/build.log" 2>&1 || { tail -40 "$dir/build.log"; return 1; }
+}
+
+start=$SECONDS
+if [[ ! -x $linux_build/nebulite || ! -f $linux_build/Nebulite.so ]]; then
+  cmake -S "$root" -B "$linux_build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$linux_build" -j"$jobs" --target nebulite nebulite_module >/dev/null
+fi
+clock "Linux build" "$start"
+
+start=$SECONDS
+build "$root/build-win32" toolchain-mingw-i686.cmake -DNEBULITE_WINDOWS_HOST=OFF &&
+  ok "build-win32: Nebulite.8bi" || fail "build-win32 does not build"
+clock "build-win32" "$start"
+start=$SECONDS
+build "$root/build-win64" toolchain-mingw-x86_64.cmake -DNEBULITE_WINDOWS_HOST=ON &&
+  ok "build-win64: Nebulite.8bi and nebulite.exe" || fail "build-win64 does not build"
+clock "build-win64" "$start"
+
+# ---- The DLLs as files ------------------------------------------------------------
+start=$SECONDS
+pe_check() {  # dll, machine
+  local out
+  if out=$($python "$root/tests/pipl_resources_check.py" pe "$1" "$2" --same-as "$linux_build/Nebulite.so"); then
+    ok "$(basename "$(dirname "$1")")/Nebulite.8bi as a file: $(tail -1 <<<"$out")"
+  else
+    echo "$out"
+    fail "$(basename "$(dirname "$1")")/Nebulite.8bi as a file"
+  fi
+}
+[[ -f $root/build-win32/Nebulite.8bi ]] && pe_check "$root/build-win32/Nebulite.8bi" 0x14c
+[[ -f $root/build-win64/Nebulite.8bi ]] && pe_check "$root/build-win64/Nebulite.8bi" 0x8664
+clock "PE checks" "$start"
+
+if [[ ! -x $root/build-win64/nebulite.exe ]]; then
+  echo "$passed passed, $failed failed"
+  exit 1
+fi
+
+# ---- Under wine ---------------------------------------------------------------------
+start=$SECONDS
+work=$(mktemp -d "${TMPDIR:-/tmp}/nebulite-windows.XXXXXX")
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# A fixed locale for wine alone: LoadStringA converts the resource strings to
+# the ANSI code page, which wine takes from it (Windows-1252 for English).
+wine_locale=(env LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8)
+unset DISPLAY WAYLAND_DISPLAY
+cleanup() {
+  timeout -k 5 30 "$wineserver" -k >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+timeout -k 5 120 "${wine_locale[@]}" "$wine" wineboot -i >/dev/null 2>&1 || fail "wineboot"
+clock "wine prefix" "$start"
+
+start=$SECONDS
+cd "$work"
+linux_cli=$linux_build/nebulite
+windows_cli=$root/build-win64/nebulite.exe
+# The same relative names for both, so that what they print can be compared.
+linux() { timeout -k 5 60 "$linux_cli" "$@"; }
+windows() { timeout -k 5 60 "${wine_locale[@]}" "$wine" "$windows_cli" "$@"; }
+# The Windows C runtime writes text with CR LF; the module's own text has no CR.
+uncr() { tr -d '\r'; }
+
+cp "$root/samples/m51-64x48.fits" m51-16.fits
+linux convert m51-16.fits m51-8.fits --depth 8
+printf 'P5\n3 2\n255\n\x00\x10\x20\x80\xc0\xff' > small-8.pgm
+printf 'P5\n2 2\n32768\n\x00\x00\x12\x34\x40\x00\x80\x00' > small-16.pgm
+printf 'SIMPLE  = F\nnot a FITS file at all\n' > plain.txt
+
+same() {  # label, linux file, windows file
+  if cmp -s "$2" "$3"; then
+    ok "$1"
+  else
+    fail "$1: $2 and $3 differ"
+    cmp "$2" "$3" | head -3 || true
+  fi
+}
+
+# About: the text comes from the DLL's string table through LoadStringA.
+linux about > about.linux 2>&1 || true
+windows about 2>&1 | uncr > about.windows || true
+same "about text" about.linux about.windows
+grep -q "Copyright © 2026" about.windows && ok "about text in the ANSI code page" ||
+  fail "about text lost the © sign"
+
+# FilterFile on a FITS file and on something else, with the exit status.
+for f in m51-16.fits m51-8.fits plain.txt; do
+  set +e
+  linux check "$f" > "check-$f.linux" 2>&1; echo "exit $?" >> "check-$f.linux"
+  windows check "$f" 2>&1 | uncr > "check-$f.windows"; echo "exit ${PIPESTATUS[0]}" >> "check-$f.windows"
+  set -e
+  same "FilterFile $f" "check-$f.linux" "check-$f.windows"
+done
+
+# Opens: the module reads the file through _lread/_llseek on an HFILE.
+for depth in 8 16; do
+  linux open "m51-$depth.fits" "open-$depth.linux.pgm" 2> "open-$depth.linux.err" || true
+  windows open "m51-$depth.fits" "open-$depth.windows.pgm" 2> "open-$depth.windows.err" || true
+  if [[ -s open-$depth.linux.pgm ]]; then
+    same "open $depth-bit FITS (PGM)" "open-$depth.linux.pgm" "open-$depth.windows.pgm"
+  else
+    fail "open $depth-bit FITS: the Linux build wrote nothing: $(cat "open-$depth.linux.err")"
+  fi
+done
+
+# Saves: the module writes through _lwrite on an HFILE from _lcreat.
+for image in small-8 small-16 open-16.linux; do
+  linux save "$image.pgm" "save-$image.linux.fits" 2> "save-$image.linux.err" || true
+  windows save "$image.pgm" "save-$image.windows.fits" 2> "save-$image.windows.err" || true
+  if [[ -s save-$image.linux.fits ]]; then
+    same "save $image.pgm (FITS bytes)" "save-$image.linux.fits" "save-$image.windows.fits"
+  else
+    fail "save $image.pgm: the Linux build wrote nothing: $(cat "save-$image.linux.err")"
+  fi
+done
+
+# The module listing: the PIPL resource read with FindResourceEx against the
+# .pipl section read from the ELF file (the path lines differ).
+linux modules "$(dirname "$linux_cli")" | tail -n +2 > modules.linux
+windows modules | uncr | tail -n +2 > modules.windows
+same "modules listing" modules.linux modules.windows
+clock "wine runs" "$start"
+
+echo
+echo "timings:"
+printf '  %s\n' "${timing[@]}"
+echo "$passed passed, $failed failed"
+((failed == 0))
