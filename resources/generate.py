@@ -163,7 +163,7 @@ def rc_string(value):
             out.append('""')
         elif c == "\\":
             out.append("\\\\")
-        elif 0x20 <= b < 0x7F:
+        elif 0x20 <= b < 0x7F and c != "?":  # windres preprocesses: no trigraphs
             out.append(c)
         else:
             out.append("\\%03o" % b)
@@ -204,17 +204,18 @@ def sections_source(pipl_bytes, aete_bytes):
 //
 // The PiPL and the terminology travel inside the POSIX module as the ELF
 // sections .pipl and .aete, where a host reads them from the file without
-// running any of the module's code (on Windows they are resources).
-#include <cstddef>
+// running any of the module's code (on Windows they are resources). Nothing
+// in the module refers to them: `used` and `retain` keep them from the
+// compiler and from a link that drops unreferenced sections.
 
 namespace {{
 
-[[gnu::section(".pipl"), gnu::used, gnu::aligned(4)]]
+[[gnu::section(".pipl"), gnu::used, gnu::retain, gnu::aligned(4)]]
 const unsigned char kPipl[{pn}] = {{
 {pipl}
 }};
 
-[[gnu::section(".aete"), gnu::used, gnu::aligned(4)]]
+[[gnu::section(".aete"), gnu::used, gnu::retain, gnu::aligned(4)]]
 const unsigned char kAete[{an}] = {{
 {aete}
 }};

@@ -54,3 +54,16 @@ else()
                        # It builds two trees with every core; alone it stays fast.
                        RUN_SERIAL TRUE)
 endif()
+
+# The generator's escaping, through the C++ compiler and (where installed)
+# windres, with the texts a later edit of the definition could bring.
+find_program(NEBULITE_WINDRES NAMES i686-w64-mingw32-windres x86_64-w64-mingw32-windres windres)
+if(NEBULITE_SYSTEM_PYTHON)
+  set(windres_argument "")
+  if(NEBULITE_WINDRES)
+    set(windres_argument ${NEBULITE_WINDRES})
+  endif()
+  add_test(NAME pipl_generator_escaping
+           COMMAND ${NEBULITE_SYSTEM_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/pipl_generator_check.py
+                   ${CMAKE_CXX_COMPILER} ${windres_argument})
+endif()
