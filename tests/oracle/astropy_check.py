@@ -1,0 +1,473 @@
+#!/usr/bin/python3
+"""The nebulite CLI against astropy and fitsverify.
+
+    astropy_check.py read|write|fitsverify|roundtrip|all NEBULITE [--keep DIR]
+
+read        files made with astropy, opened with `nebulite open` to PGM/PPM
+            (and `nebulite info --json`): every sample must be the one the
+            import rules give for astropy's reading of the file.
+write       PGM/PPM images saved with `nebulite save`, read back with astropy:
+            8-bit samples unchanged, 16-bit physical values 2*h (at most 65535).
+fitsverify  every file the module writes: synthesised headers with no warning
+            and no error, kept headers with no more than the original had.
+roundtrip   `convert` keeps 8-bit data bytes and 16-bit samples within 1 of
+            what was read; open to PNG then save is byte for byte `convert`.
+
+Exit status 0 when every check passed, 1 when one failed, 77 when a tool the
+part needs is missing (CTest reports the test as skipped).
+
+Run it with Debian's python (/usr/bin/python3): that is the one that sees
+python3-astropy and python3-numpy.
+"""
+
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+SKIP = 77
+
+try:
+    import numpy as np
+    from astropy.io import fits
+except ImportError as e:  # pragma: no cover - depends on the machine
+    print(f"astropy_check: {e}: skipped (needs python3-astropy and python3-numpy)")
+    sys.exit(SKIP)
+
+RANGE_LOW = ("BACKGRND", "AVISUMIN", "DATAMIN", "CBLACK")
+RANGE_HIGH = ("RANGE", "AVISUMAX", "DATAMAX", "CWHITE")
+OFFSET = ("BACKGRND", "RANGE")
+
+
+class Checks:
+    """Counts checks and keeps the failures, so that one run lists them all."""
+
+    def __init__(self):
+        self.passed = 0
+        self.failures = []
+
+    def expect(self, ok, what):
+        if ok:
+            self.passed += 1
+        else:
+            self.failures.append(what)
+            print(f"FAIL: {what}", flush=True)
+        return ok
+
+    def finish(self, part):
+        print(f"{part}: {self.passed} passed, {len(self.failures)} failed")
+        return 0 if not self.failures else 1
+
+
+# ---- Running the CLI ----------------------------------------------------------
+
+class Cli:
+    def __init__(self, path):
+        self.path = path
+
+    def run(self, *args):
+        return subprocess.run([self.path, *args], capture_output=True, text=True)
+
+    def ok(self, checks, *args):
+        r = self.run(*args)
+        checks.expect(r.returncode == 0,
+                      f"nebulite {' '.join(args)} exited {r.returncode}: {r.stderr.strip()}")
+        return r.returncode == 0
+
+
+# ---- PNM files ---------------------------------------------------------------------
+
+def read_pnm(path):
+    """(planes, rows, columns) samples and maxval of a binary PGM or PPM."""
+    with open(path, "rb") as f:
+        data = f.read()
+    fields, at = [], 0
+    while len(fields) < 4:
+        while data[at:at + 1].isspace():
+            at += 1
+        if data[at:at + 1] == b"#":
+            at = data.index(b"\n", at) + 1
+            continue
+        end = at
+        while not data[end:end + 1].isspace():
+            end += 1
+        fields.append(data[at:end])
+        at = end
+    at += 1  # the single whitespace after maxval
+    magic, width, height, maxval = fields[0], int(fields[1]), int(fields[2]), int(fields[3])
+    planes = {b"P5": 1, b"P6": 3}[magic]
+    dtype = np.dtype(">u2") if maxval > 255 else np.dtype("u1")
+    count = width * height * planes
+    pixels = np.frombuffer(data, dtype=dtype, count=count, offset=at).astype(np.uint32)
+    return pixels.reshape(height, width, planes).transpose(2, 0, 1), maxval
+
+
+def write_pnm(path, samples, maxval):
+    """samples: (planes, rows, columns), planes 1 or 3."""
+    planes, rows, columns = samples.shape
+    magic = b"P5" if planes == 1 else b"P6"
+    dtype = np.dtype(">u2") if maxval > 255 else np.dtype("u1")
+    body = np.ascontiguousarray(samples.transpose(1, 2, 0)).astype(dtype).tobytes()
+    with open(path, "wb") as f:
+        f.write(magic + b"\n%d %d\n%d\n" % (columns, rows, maxval) + body)
+
+
+# ---- What the host must get ------------------------------------------------------------
+
+def header_range(header):
+    """(lo, hi) from the range cards in header order, or None without any."""
+    seen, offset, lo, hi = False, False, 0.0, 0.0
+    for card in header.cards:
+        key = card.keyword
+        if key in RANGE_LOW or key in RANGE_HIGH:
+            seen = True
+            offset = offset or key in OFFSET
+            if key in RANGE_LOW:
+                lo = float(card.value)
+            else:
+                hi = float(card.value)
+    if not seen:
+        return None
+    return lo, (lo + hi if offset else hi)
+
+
+def unsigned16(stored):
+    """The 16 stored bits as 0..65535 (astropy hands big-endian int16 over,
+    so a plain view as uint16 would also swap the bytes)."""
+    return stored.astype(np.int64) & 0xFFFF
+
+
+def expected_host(path):
+    """The host image the import rules give for the file: (depth, samples
+    as (planes, rows, columns) uint32)."""
+    with fits.open(path, do_not_scale_image_data=True) as hdus:
+        header = hdus[0].header
+        raw = hdus[0].data
+        bitpix = header["BITPIX"]
+        if raw.ndim == 3:
+            raw = raw[:3] if raw.shape[0] >= 3 else raw[:1]
+        else:
+            raw = raw[np.newaxis]
+        bscale = float(header.get("BSCALE", 1.0))
+        bzero = float(header.get("BZERO", 0.0))
+        if bitpix == 8:
+            return 8, raw.astype(np.uint32)
+        if bitpix == 16:
+            # BZERO absent or 0: the stored bits are unsigned.
+            s = unsigned16(raw) if bzero == 0.0 else raw
+            v = s.astype(np.float64) * (bscale if bscale != 0.0 else 1.0) + bzero
+            v = np.where(np.isnan(v) | (v < 0), 0.0, np.minimum(v, 65535.0))
+            t = np.trunc(v).astype(np.uint32)
+            return 16, (t + 1) // 2
+        p = raw.astype(np.float64) * bscale + bzero
+        undefined = ~np.isfinite(p)
+        if bitpix == 32 and "BLANK" in header:
+            undefined |= raw == int(header["BLANK"])
+        defined = p[~undefined]
+        lo, hi = (defined.min(), defined.max()) if defined.size else (0.0, 0.0)
+        r = header_range(header)
+        if r is not None and r[1] > r[0]:
+            lo, hi = r
+        if not hi > lo:
+            return 16, np.zeros(raw.shape, np.uint32)
+        with np.errstate(invalid="ignore", over="ignore"):
+            x = np.round((p - lo) / (hi - lo) * 32768.0)
+        x = np.where(undefined, 0.0, np.clip(np.nan_to_num(x, nan=0.0), 0.0, 32768.0))
+        return 16, x.astype(np.uint32)
+
+
+# ---- The files ------------------------------------------------------------------------------
+
+def primary(raw, keys=(), history=0, extension=False):
+    """An HDU list holding `raw` as stored, with `keys` added after the
+    mandatory cards, `history` HISTORY cards and maybe an image extension."""
+    hdu = fits.PrimaryHDU(raw)
+    for k, v in keys:
+        hdu.header[k] = v
+    for i in range(history):
+        hdu.header.add_history(f"filler card {i} to lengthen the header")
+    hdus = [hdu]
+    if extension:
+        hdus.append(fits.ImageHDU(np.full((5, 7), 1234.5, np.float32), name="EXTRA"))
+    return fits.HDUList(hdus)
+
+
+def read_inputs(rng):
+    """(name, HDUList) pairs covering each BITPIX, the scalings, shapes and
+    header lengths."""
+    def u8(shape):
+        return rng.integers(0, 256, shape, dtype=np.uint8)
+
+    def i16(shape):
+        a = rng.integers(-32768, 32768, shape, dtype=np.int16)
+        a.flat[:4] = [-32768, 32767, 0, -1][: a.size]
+        return a
+
+    def i32(shape):
+        return rng.integers(-2**31, 2**31, shape, dtype=np.int64).astype(np.int32)
+
+    def f32(shape, lo=-1e4, hi=3e4):
+        return rng.uniform(lo, hi, shape).astype(np.float32)
+
+    cases = [
+        ("u8-grey", primary(u8((47, 61)))),
+        ("u8-scaling-ignored", primary(u8((30, 40)), [("BSCALE", 2.0), ("BZERO", -100.0)])),
+        ("u8-1x1", primary(u8((1, 1)))),
+        ("u8-1x777", primary(u8((777, 1)))),
+        ("u8-333x2", primary(u8((2, 333)))),
+        ("u8-rgb", primary(u8((3, 29, 37)))),
+        ("u8-naxis3-1", primary(u8((1, 20, 45)))),
+        ("u8-naxis3-2", primary(u8((2, 20, 45)))),
+        ("u8-naxis3-30", primary(u8((30, 17, 23)))),
+        ("u8-long-header-extension", primary(u8((39, 52)), history=75, extension=True)),
+        ("i16-bzero32768", primary(i16((48, 64)), [("BSCALE", 1.0), ("BZERO", 32768.0)])),
+        ("i16-no-bzero", primary(i16((48, 64)))),
+        ("i16-bzero0-bscale0.5", primary(i16((31, 50)), [("BSCALE", 0.5), ("BZERO", 0.0)])),
+        ("i16-bscale2.5-bzero-1000", primary(i16((33, 70)), [("BSCALE", 2.5), ("BZERO", -1000.0)])),
+        ("i16-bscale0.3-bzero7.7", primary(i16((33, 70)), [("BSCALE", 0.3), ("BZERO", 7.7)])),
+        ("i16-bscale0", primary(i16((40, 40)), [("BSCALE", 0.0), ("BZERO", 100.0)])),
+        ("i16-bzero1e5", primary(i16((40, 40)), [("BZERO", 100000.0)])),
+        ("i16-1x777", primary(i16((777, 1)), [("BZERO", 32768.0)])),
+        ("i16-333x2", primary(i16((2, 333)), [("BZERO", 32768.0)])),
+        ("i16-rgb", primary(i16((3, 27, 41)), [("BZERO", 32768.0)])),
+        ("i16-naxis3-30", primary(i16((30, 11, 19)), [("BZERO", 32768.0)])),
+        ("i16-long-header-extension",
+         primary(i16((39, 52)), [("BZERO", 32768.0)], history=100, extension=True)),
+        ("i32-data-range", primary(i32((43, 57)))),
+        ("i32-scaled", primary(i32((43, 57)), [("BSCALE", 1e-6), ("BZERO", 50.0)])),
+        ("i32-datamin-datamax", primary(i32((20, 30)), [("DATAMIN", -1e9), ("DATAMAX", 1e9)])),
+        ("i32-rgb", primary(i32((3, 13, 21)))),
+        ("f32-data-range", primary(f32((43, 57)))),
+        ("f32-cblack-cwhite", primary(f32((30, 40)), [("CBLACK", 0.0), ("CWHITE", 1e4)])),
+        ("f32-backgrnd-range", primary(f32((30, 40)), [("BACKGRND", -500.0), ("RANGE", 2000.0)])),
+        ("f32-scaled", primary(f32((30, 40)), [("BSCALE", -3.0), ("BZERO", 11.0)])),
+        ("f32-rgb", primary(f32((3, 13, 21)))),
+        ("f32-naxis3-30", primary(f32((30, 7, 9)))),
+        ("f32-333x2", primary(f32((2, 333)))),
+    ]
+    # Undefined samples: BLANK in integer data, NaN and infinities in floats.
+    blank = i32((43, 57))
+    blank.flat[::7] = -99
+    cases.append(("i32-blank", primary(blank, [("BLANK", -99)])))
+    holes = f32((43, 57))
+    holes.flat[::5] = np.nan
+    holes.flat[1::11] = np.inf
+    holes.flat[2::13] = -np.inf
+    cases.append(("f32-nan-inf", primary(holes)))
+    return cases
+
+
+def write_input(path, hdus):
+    hdus.writeto(path, overwrite=True)
+    # astropy must have stored the values as given: its own reading of the
+    # raw data is what the expectations are computed from.
+    with fits.open(path, do_not_scale_image_data=True) as back:
+        stored = back[0].data
+        given = hdus[0].data
+        same = stored.shape == given.shape and np.array_equal(stored, given, equal_nan=given.dtype.kind == "f")
+    if not same:
+        raise RuntimeError(f"astropy did not store the raw values of {path} as given")
+
+
+# ---- The parts ----------------------------------------------------------------------------------
+
+def part_read(cli, work, checks):
+    rng = np.random.default_rng(2024)
+    for name, hdus in read_inputs(rng):
+        path = os.path.join(work, f"{name}.fits")
+        write_input(path, hdus)
+        depth, want = expected_host(path)
+        planes = want.shape[0]
+        out = os.path.join(work, f"{name}.{'ppm' if planes == 3 else 'pgm'}")
+        if not cli.ok(checks, "open", path, out):
+            continue
+        got, maxval = read_pnm(out)
+        checks.expect(maxval == (255 if depth == 8 else 32768), f"{name}: maxval {maxval} for depth {depth}")
+        if not checks.expect(got.shape == want.shape, f"{name}: shape {got.shape}, expected {want.shape}"):
+            continue
+        wrong = np.argwhere(got != want)
+        detail = ""
+        if wrong.size:
+            p, r, c = wrong[0]
+            detail = f" (first at plane {p} row {r} column {c}: {got[p, r, c]} vs {want[p, r, c]})"
+        checks.expect(wrong.size == 0, f"{name}: {len(wrong)} samples differ from astropy's reading{detail}")
+        info = cli.run("info", path, "--json")
+        if checks.expect(info.returncode == 0, f"{name}: info exited {info.returncode}"):
+            j = json.loads(info.stdout)
+            checks.expect((j["width"], j["height"], j["depth"], j["planes"]) ==
+                          (want.shape[2], want.shape[1], depth, planes),
+                          f"{name}: info says {j['width']}x{j['height']} depth {j['depth']} planes {j['planes']}")
+            with fits.open(path) as h:
+                cards = len(h[0].header.cards) + 1  # and END
+            checks.expect(j["headerLength"] % 2880 == 0 and j["headerLength"] >= cards * 80,
+                          f"{name}: headerLength {j['headerLength']} for {cards} cards")
+
+
+def save_inputs(rng):
+    """(name, samples (planes, rows, columns), depth) for `nebulite save`."""
+    out = []
+    for depth, top in ((8, 255), (16, 32768)):
+        for planes in (1, 3):
+            for rows, columns in ((48, 64), (1, 1), (777, 1), (2, 333)):
+                s = rng.integers(0, top + 1, (planes, rows, columns), dtype=np.uint32)
+                edges = [0, top, top - 1, 1]
+                s.flat[: min(4, s.size)] = edges[: min(4, s.size)]
+                kind = "grey" if planes == 1 else "rgb"
+                out.append((f"{kind}{depth}-{columns}x{rows}", s, depth))
+    return out
+
+
+def part_write(cli, work, checks):
+    rng = np.random.default_rng(7)
+    for name, samples, depth in save_inputs(rng):
+        ext = "pgm" if samples.shape[0] == 1 else "ppm"
+        src = os.path.join(work, f"{name}.{ext}")
+        write_pnm(src, samples, 255 if depth == 8 else 32768)
+        dst = os.path.join(work, f"{name}.fits")
+        if not cli.ok(checks, "save", src, dst):
+            continue
+        with fits.open(dst) as h:
+            header, data = h[0].header, h[0].data
+            checks.expect(header["BITPIX"] == (8 if depth == 8 else 16), f"{name}: BITPIX {header['BITPIX']}")
+            want_shape = samples.shape if samples.shape[0] == 3 else samples.shape[1:]
+            if not checks.expect(data.shape == want_shape, f"{name}: shape {data.shape}, expected {want_shape}"):
+                continue
+            want = samples if samples.shape[0] == 3 else samples[0]
+            if depth == 16:
+                checks.expect(header.get("BZERO") == 32768 and header.get("BSCALE", 1) == 1,
+                              f"{name}: BZERO {header.get('BZERO')} BSCALE {header.get('BSCALE')}")
+                want = np.minimum(2 * want, 65535)
+            diff = int(np.count_nonzero(data.astype(np.int64) != want.astype(np.int64)))
+            checks.expect(diff == 0, f"{name}: {diff} samples differ from the host's")
+        if depth == 16:
+            with fits.open(dst, do_not_scale_image_data=True) as h:
+                stored = h[0].data.astype(np.int64)
+                want = np.minimum(2 * (samples if samples.shape[0] == 3 else samples[0]).astype(np.int64),
+                                  65535) - 32768
+                checks.expect(h[0].data.dtype.kind == "i" and np.array_equal(stored, want),
+                              f"{name}: stored values are not 2*h - 32768")
+        # Opening what was saved gives the host the same samples again.
+        back = os.path.join(work, f"{name}-back.{ext}")
+        if cli.ok(checks, "open", dst, back):
+            got, _ = read_pnm(back)
+            checks.expect(np.array_equal(got, samples), f"{name}: save then open does not give the samples back")
+
+
+def fitsverify_counts(path):
+    """(warnings, errors) as fitsverify -q reports them."""
+    r = subprocess.run(["fitsverify", "-q", path], capture_output=True, text=True)
+    line = r.stdout.strip().splitlines()[-1] if r.stdout.strip() else ""
+    if "verification OK" in line:
+        return 0, 0
+    words = line.replace(",", " ").split()
+    try:
+        warnings = int(words[words.index("warnings") - 1])
+        errors = int(words[words.index("errors") - 1])
+    except (ValueError, IndexError):
+        raise RuntimeError(f"fitsverify said {line!r} (exit {r.returncode}) for {path}")
+    return warnings, errors
+
+
+def part_fitsverify(cli, work, checks):
+    if shutil.which("fitsverify") is None:
+        print("astropy_check: fitsverify not found: skipped")
+        return SKIP
+    # Synthesised headers: nothing to complain about.
+    rng = np.random.default_rng(11)
+    for name, samples, depth in save_inputs(rng):
+        ext = "pgm" if samples.shape[0] == 1 else "ppm"
+        src = os.path.join(work, f"syn-{name}.{ext}")
+        write_pnm(src, samples, 255 if depth == 8 else 32768)
+        dst = os.path.join(work, f"syn-{name}.fits")
+        if cli.ok(checks, "save", src, dst):
+            w, e = fitsverify_counts(dst)
+            checks.expect((w, e) == (0, 0), f"synthesised {name}: fitsverify {w} warnings {e} errors")
+    # Kept headers: no worse than the file they came from, whatever the
+    # conversion did to the geometry.
+    rng = np.random.default_rng(12)
+    for name, hdus in read_inputs(rng):
+        src = os.path.join(work, f"kept-{name}.fits")
+        write_input(src, hdus)
+        before = fitsverify_counts(src)
+        planes = expected_host(src)[1].shape[0]
+        variants = [[], ["--depth", "8"], ["--depth", "16"], ["--gray"] if planes == 3 else ["--rgb"]]
+        for options in variants:
+            dst = os.path.join(work, f"kept-{name}{''.join(options)}.fits")
+            if not cli.ok(checks, "convert", src, dst, *options):
+                continue
+            after = fitsverify_counts(dst)
+            checks.expect(after[0] + after[1] <= before[0] + before[1],
+                          f"kept {name} {' '.join(options)}: fitsverify {after[0]} warnings {after[1]} errors, "
+                          f"the original had {before[0]} and {before[1]}")
+
+
+def part_roundtrip(cli, work, checks):
+    rng = np.random.default_rng(13)
+    for name, hdus in read_inputs(rng):
+        src = os.path.join(work, f"{name}.fits")
+        write_input(src, hdus)
+        depth, host = expected_host(src)
+        converted = os.path.join(work, f"{name}-convert.fits")
+        if not cli.ok(checks, "convert", src, converted):
+            continue
+        with fits.open(src, do_not_scale_image_data=True) as a, \
+                fits.open(converted, do_not_scale_image_data=True) as b:
+            original = a[0].data if a[0].data.ndim == 3 else a[0].data[np.newaxis]
+            original = original[: host.shape[0]]
+            again = b[0].data if b[0].data.ndim == 3 else b[0].data[np.newaxis]
+            header = a[0].header
+            if not checks.expect(again.shape == original.shape, f"{name}: convert gave shape {again.shape}"):
+                continue
+            if header["BITPIX"] == 8:
+                checks.expect(np.array_equal(again, original), f"{name}: convert changed 8-bit data bytes")
+            elif header["BITPIX"] == 16:
+                bscale = float(header.get("BSCALE", 1.0)) or 1.0
+                bzero = float(header.get("BZERO", 0.0))
+                s = unsigned16(original) if bzero == 0.0 else original
+                t = np.trunc(np.clip(np.nan_to_num(s * bscale + bzero, nan=0.0), 0.0, 65535.0))
+                out_bzero = float(b[0].header.get("BZERO", 0.0))
+                physical = again.astype(np.float64) + out_bzero
+                worst = float(np.max(np.abs(physical - t))) if t.size else 0.0
+                checks.expect(worst <= 1.0, f"{name}: convert moved a 16-bit sample by {worst}")
+        # The editor's road through a PNG gives the same file as convert.
+        png = os.path.join(work, f"{name}.png")
+        saved = os.path.join(work, f"{name}-png.fits")
+        if cli.ok(checks, "open", src, png) and cli.ok(checks, "save", png, saved):
+            with open(converted, "rb") as f1, open(saved, "rb") as f2:
+                a_bytes, b_bytes = f1.read(), f2.read()
+            first = next((i for i in range(min(len(a_bytes), len(b_bytes))) if a_bytes[i] != b_bytes[i]), None)
+            checks.expect(a_bytes == b_bytes,
+                          f"{name}: open->PNG->save differs from convert (sizes {len(a_bytes)}/{len(b_bytes)}, "
+                          f"first difference at byte {first})")
+
+
+PARTS = {"read": part_read, "write": part_write, "fitsverify": part_fitsverify, "roundtrip": part_roundtrip}
+
+
+def main(argv):
+    if len(argv) < 3 or argv[1] not in (*PARTS, "all"):
+        print(__doc__)
+        return 2
+    cli = Cli(os.path.abspath(argv[2]))
+    keep = argv[4] if len(argv) > 4 and argv[3] == "--keep" else None
+    status = 0
+    for part in (PARTS if argv[1] == "all" else [argv[1]]):
+        checks = Checks()
+        if keep:
+            work = os.path.join(keep, part)
+            os.makedirs(work, exist_ok=True)
+            result = PARTS[part](cli, work, checks)
+        else:
+            with tempfile.TemporaryDirectory(prefix=f"nebulite-{part}-") as work:
+                result = PARTS[part](cli, work, checks)
+        if result == SKIP:
+            status = status or SKIP
+            continue
+        status = max(status if status != SKIP else 0, checks.finish(part))
+    return status
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
