@@ -10,7 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <unordered_set>
 
 #include "platform/host_hooks.h"
 #include "platform/platform.h"
@@ -40,10 +42,22 @@ struct GlobalBlock {
 constexpr uint32_t kGlobalMagic = 0x474c4f42;  // "GLOB"
 constexpr size_t kDataOffset = offsetof(GlobalBlock, data);
 
+// Every live block, so that a handle or address that is not one of ours is
+// refused, as Windows refuses it, instead of being read.
+std::unordered_set<const void*>& liveBlocks() {
+    static std::unordered_set<const void*> blocks;
+    return blocks;
+}
+std::mutex liveBlocksLock;
+
+bool isLive(const void* block) {
+    std::lock_guard<std::mutex> guard(liveBlocksLock);
+    return liveBlocks().count(block) != 0;
+}
+
 GlobalBlock* blockOf(HGLOBAL handle) {
-    auto* block = static_cast<GlobalBlock*>(handle);
-    if (block == nullptr || block->magic != kGlobalMagic) return nullptr;
-    return block;
+    if (handle == nullptr || !isLive(handle)) return nullptr;
+    return static_cast<GlobalBlock*>(handle);
 }
 
 }  // namespace
@@ -64,6 +78,8 @@ HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
     block->magic = kGlobalMagic;
     block->lockCount = 0;
     block->size = bytes;
+    std::lock_guard<std::mutex> guard(liveBlocksLock);
+    liveBlocks().insert(block);
     return block;
 }
 
@@ -86,6 +102,10 @@ BOOL GlobalUnlock(HGLOBAL handle) {
 HGLOBAL GlobalFree(HGLOBAL handle) {
     GlobalBlock* block = blockOf(handle);
     if (block == nullptr) return handle;
+    {
+        std::lock_guard<std::mutex> guard(liveBlocksLock);
+        liveBlocks().erase(block);
+    }
     block->magic = 0;
     std::free(block);
     return nullptr;
@@ -93,9 +113,10 @@ HGLOBAL GlobalFree(HGLOBAL handle) {
 
 HGLOBAL GlobalHandle(LPCVOID address) {
     if (address == nullptr) return nullptr;
-    auto* block = reinterpret_cast<GlobalBlock*>(
-        const_cast<unsigned char*>(static_cast<const unsigned char*>(address)) - kDataOffset);
-    return block->magic == kGlobalMagic ? block : nullptr;
+    // Computed as an integer: the address may not be one of ours at all.
+    auto candidate = reinterpret_cast<uintptr_t>(address) - kDataOffset;
+    auto* block = reinterpret_cast<GlobalBlock*>(candidate);
+    return isLive(block) ? block : nullptr;
 }
 
 SIZE_T GlobalSize(HGLOBAL handle) {

@@ -270,8 +270,13 @@ void consumeScriptParameters(PluginState& state) {
         // Nothing of a script changes how a FITS file is read.
     }
     OSErr closed = read->closeReadDescriptorProc(token);
-    handleDispose(record.handleProcs, params->descriptor);
-    params->descriptor = nullptr;
+    // The descriptor is the host's handle: only the host's suite can give it
+    // back. Without that suite the read stops at the services check anyway,
+    // and the host still holds the handle.
+    if (handleSuiteUsable(record.handleProcs)) {
+        handleDispose(record.handleProcs, params->descriptor);
+        params->descriptor = nullptr;
+    }
     if (closed != errMissingParameter) recordError(state, closed);
 }
 
