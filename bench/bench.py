@@ -1,0 +1,218 @@
+#!/usr/bin/python3
+"""Times `nebulite open` / `nebulite save` against the cfitsio peer.
+
+    bench.py NEBULITE CFITSIO_PEER WORKDIR [--runs N] [--only NAME,...]
+
+Writes the inputs into WORKDIR (numpy only), runs each case N times with
+each program (every run a new process), checks that both programs produced
+the same output, and prints best wall time, peak RSS and minor page faults.
+bench/run.sh builds the programs and calls this.
+"""
+
+import argparse
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+import numpy as np
+
+MIB = 1 << 20
+
+
+# ---- Inputs ----------------------------------------------------------------------
+
+def fits_header(cards):
+    text = "".join(c.ljust(80)[:80] for c in cards + ["END"])
+    return (text + " " * (-len(text) % 2880)).encode("ascii")
+
+
+def value_card(key, value):
+    return f"{key:<8}= {value:>20}"
+
+
+def write_fits(path, data, bitpix, extra=()):
+    """data: (planes, rows, columns) or (rows, columns), already in stored form."""
+    axes = list(reversed(data.shape))
+    cards = [value_card("SIMPLE", "T"), value_card("BITPIX", bitpix), value_card("NAXIS", len(axes))]
+    cards += [value_card(f"NAXIS{i + 1}", a) for i, a in enumerate(axes)]
+    cards += [value_card(k, v) for k, v in extra]
+    body = data.astype(">i2" if bitpix == 16 else "u1").tobytes()
+    with open(path, "wb") as f:
+        f.write(fits_header(cards))
+        f.write(body)
+        f.write(b"\0" * (-len(body) % 2880))
+
+
+def write_pgm(path, data, maxval):
+    rows, columns = data.shape
+    with open(path, "wb") as f:
+        f.write(b"P5\n%d %d\n%d\n" % (columns, rows, maxval))
+        f.write(data.astype(">u2" if maxval > 255 else "u1").tobytes())
+
+
+def smooth(rng, shape, top):
+    """A sky-like image: a gradient from 20 % to 70 % of `top` with a few
+    percent of noise, so that the values are neither constant nor pure noise."""
+    rows, columns = shape[-2], shape[-1]
+    y = np.linspace(0.0, 0.2 * top, rows, dtype=np.float32)[:, None]
+    x = np.linspace(0.2 * top, 0.5 * top, columns, dtype=np.float32)[None, :]
+    spread = max(1, int(0.05 * top))
+    img = rng.integers(-spread, spread + 1, shape, dtype=np.int32).astype(np.float32)
+    img += x
+    img += y
+    return np.clip(img, 0.0, top, out=img)
+
+
+def make_inputs(work, only):
+    rng = np.random.default_rng(1)
+    made = {}
+
+    def want(name):
+        return not only or name in only
+
+    if want("open16"):
+        p = os.path.join(work, "open16.fits")
+        if not os.path.exists(p):
+            stored = (smooth(rng, (8192, 8192), 65535.0) - 32768.0).astype(np.int16)
+            write_fits(p, stored, 16, [("BZERO", "32768"), ("BSCALE", "1")])
+        made["open16"] = p
+    if want("open8"):
+        p = os.path.join(work, "open8.fits")
+        if not os.path.exists(p):
+            write_fits(p, smooth(rng, (8192, 8192), 255.0).astype(np.uint8), 8)
+        made["open8"] = p
+    if want("openrgb8"):
+        p = os.path.join(work, "openrgb8.fits")
+        if not os.path.exists(p):
+            write_fits(p, smooth(rng, (3, 4096, 4096), 255.0).astype(np.uint8), 8)
+        made["openrgb8"] = p
+    if want("save16"):
+        p = os.path.join(work, "save16.pgm")
+        if not os.path.exists(p):
+            write_pgm(p, smooth(rng, (8192, 8192), 32768.0).astype(np.uint16), 32768)
+        made["save16"] = p
+    if want("save8"):
+        p = os.path.join(work, "save8.pgm")
+        if not os.path.exists(p):
+            write_pgm(p, smooth(rng, (8192, 8192), 255.0).astype(np.uint8), 255)
+        made["save8"] = p
+    return made
+
+
+# ---- Running -------------------------------------------------------------------------
+
+def run_once(argv):
+    """(wall seconds, peak RSS bytes, minor faults) of one child process.
+
+    Peak RSS comes from /usr/bin/time: Linux carries a process's RSS high
+    mark across fork and exec, so a child forked straight from this python
+    would report python's size if that were the larger."""
+    fd, report = tempfile.mkstemp(prefix="bench-time-")
+    os.close(fd)
+    try:
+        start = time.perf_counter()
+        r = subprocess.run(["/usr/bin/time", "-o", report, "-f", "%M %R", *argv],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        wall = time.perf_counter() - start
+        if r.returncode != 0:
+            raise RuntimeError(f"{' '.join(argv)} exited {r.returncode}: {r.stderr.strip()}")
+        with open(report) as f:
+            rss_kib, minflt = f.read().split()[-2:]
+    finally:
+        os.unlink(report)
+    return wall, int(rss_kib) * 1024, int(minflt)
+
+
+def best_of(argv, runs):
+    results = [run_once(argv) for _ in range(runs)]
+    wall = min(r[0] for r in results)
+    rss = max(r[1] for r in results)
+    faults = min(r[2] for r in results)
+    return wall, rss, faults
+
+
+def data_unit(path):
+    """The bytes after the primary header (END card, then to the block)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    at = 0
+    while data[at:at + 8] != b"END     ":
+        at += 80
+        if at >= len(data):
+            raise RuntimeError(f"{path}: no END card")
+    start = (at // 2880 + 1) * 2880
+    return data[start:]
+
+
+def same_file(a, b):
+    with open(a, "rb") as fa, open(b, "rb") as fb:
+        return fa.read() == fb.read()
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("nebulite")
+    ap.add_argument("peer")
+    ap.add_argument("work")
+    ap.add_argument("--runs", type=int, default=3)
+    ap.add_argument("--only", default="")
+    ap.add_argument("--generate", action="store_true", help=argparse.SUPPRESS)
+    args = ap.parse_args()
+    only = set(filter(None, args.only.split(",")))
+    os.makedirs(args.work, exist_ok=True)
+    t0 = time.perf_counter()
+    if args.generate:
+        make_inputs(args.work, only)
+        return 0
+    # The inputs are made by a child process: this one stays small.
+    subprocess.run([sys.executable, __file__, args.nebulite, args.peer, args.work, "--generate",
+                    "--only", args.only], check=True)
+    inputs = make_inputs(args.work, only)
+    print(f"inputs ready in {time.perf_counter() - t0:.1f} s in {args.work}", flush=True)
+
+    host_sizes = {"open16": 8192 * 8192 * 2, "open8": 8192 * 8192, "openrgb8": 4096 * 4096 * 3,
+                  "save16": 8192 * 8192 * 2, "save8": 8192 * 8192}
+    shapes = {"open16": "8192x8192 16-bit grey (BZERO 32768)", "open8": "8192x8192 8-bit grey",
+              "openrgb8": "4096x4096 8-bit RGB", "save16": "8192x8192 16-bit grey",
+              "save8": "8192x8192 8-bit grey"}
+    rows = []
+    failures = 0
+    for name, src in inputs.items():
+        w = args.work
+        if name.startswith("open"):
+            ext = "ppm" if "rgb" in name else "pgm"
+            out_n, out_p = os.path.join(w, f"{name}-nebulite.{ext}"), os.path.join(w, f"{name}-peer.{ext}")
+            neb = best_of([args.nebulite, "open", src, out_n], args.runs)
+            peer = best_of([args.peer, "open", src, out_p], args.runs)
+            same = same_file(out_n, out_p)
+            check = "identical output" if same else "OUTPUTS DIFFER"
+        else:
+            out_n, out_p = os.path.join(w, f"{name}-nebulite.fits"), os.path.join(w, f"{name}-peer.fits")
+            neb = best_of([args.nebulite, "save", src, out_n], args.runs)
+            peer = best_of([args.peer, "save", src, out_p], args.runs)
+            same = data_unit(out_n) == data_unit(out_p)
+            check = "identical data unit" if same else "DATA UNITS DIFFER"
+        failures += 0 if same else 1
+        rows.append((name, shapes[name], host_sizes[name], neb, peer, check))
+        print(f"{name}: done ({check})", flush=True)
+
+    print()
+    print(f"Best of {args.runs} wall times; peak RSS is the largest of the runs. Every run is a new")
+    print("process, so every buffer either program uses is fresh memory (first touch page-faults;")
+    print("minflt counts them); inputs are warm in the page cache; outputs go to " + args.work + ".")
+    print("Peak RSS by /usr/bin/time (%M); host MiB is the image as the host holds it.")
+    print()
+    head = (f"{'case':<9} {'image':<36} {'host MiB':>8} | {'nebulite s':>10} {'peer s':>7} {'ratio':>6} | "
+            f"{'neb RSS MiB':>11} {'peer RSS MiB':>12} {'neb/host':>8} | {'neb minflt':>10} {'peer minflt':>11} | check")
+    print(head)
+    print("-" * len(head))
+    for name, shape, host, neb, peer, check in rows:
+        print(f"{name:<9} {shape:<36} {host / MIB:>8.0f} | {neb[0]:>10.3f} {peer[0]:>7.3f} {neb[0] / peer[0]:>6.2f} | "
+              f"{neb[1] / MIB:>11.0f} {peer[1] / MIB:>12.0f} {neb[1] / host:>8.2f} | {neb[2]:>10} {peer[2]:>11} | {check}")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

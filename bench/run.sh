@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# The open/save benchmark: nebulite (CLI + module) against a cfitsio peer.
+#
+#   bash bench/run.sh [--runs N] [--only open16,open8,openrgb8,save16,save8]
+#
+# Builds a Release tree in $NEBULITE_BENCH_BUILD (default /tmp/nebulite-bench-build)
+# from this checkout, makes the inputs in $NEBULITE_BENCH_WORK (default a
+# folder under /tmp, kept between runs so the ~600 MiB of inputs are made
+# once; delete it to start over) and prints a table. Takes about a minute.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+build=${NEBULITE_BENCH_BUILD:-/tmp/nebulite-bench-build}
+work=${NEBULITE_BENCH_WORK:-/tmp/nebulite-bench-work}
+
+python=/usr/bin/python3
+if ! "$python" -c 'import numpy' 2>/dev/null; then
+  echo "bench: $python cannot import numpy (apt-get install python3-numpy)" >&2
+  exit 1
+fi
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j2 --target nebulite nebulite_module cfitsio_peer >/dev/null
+
+echo "nebulite: $build/nebulite (module $build/Nebulite.so), commit $(git -C "$root" rev-parse --short HEAD)$(git -C "$root" diff --quiet HEAD -- . 2>/dev/null || echo ' + uncommitted changes')"
+echo "peer:     $build/cfitsio_peer (cfitsio $(pkg-config --modversion cfitsio 2>/dev/null || echo '?'))"
+exec "$python" "$here/bench.py" "$build/nebulite" "$build/cfitsio_peer" "$work" "$@"
