@@ -113,16 +113,16 @@ def run_once(argv):
     os.close(fd)
     try:
         start = time.perf_counter()
-        r = subprocess.run(["/usr/bin/time", "-o", report, "-f", "%M %R", *argv],
+        r = subprocess.run(["/usr/bin/time", "-o", report, "-f", "%M %R %U %S", *argv],
                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
         wall = time.perf_counter() - start
         if r.returncode != 0:
             raise RuntimeError(f"{' '.join(argv)} exited {r.returncode}: {r.stderr.strip()}")
         with open(report) as f:
-            rss_kib, minflt = f.read().split()[-2:]
+            rss_kib, minflt, user, system = f.read().split()[-4:]
     finally:
         os.unlink(report)
-    return wall, int(rss_kib) * 1024, int(minflt)
+    return wall, int(rss_kib) * 1024, int(minflt), float(user) + float(system)
 
 
 def best_of(argv, runs):
@@ -130,7 +130,8 @@ def best_of(argv, runs):
     wall = min(r[0] for r in results)
     rss = max(r[1] for r in results)
     faults = min(r[2] for r in results)
-    return wall, rss, faults
+    cpu = min(r[3] for r in results)
+    return wall, rss, faults, cpu
 
 
 def data_unit(path):
@@ -202,14 +203,17 @@ def main():
     print(f"Best of {args.runs} wall times; peak RSS is the largest of the runs. Every run is a new")
     print("process, so every buffer either program uses is fresh memory (first touch page-faults;")
     print("minflt counts them); inputs are warm in the page cache; outputs go to " + args.work + ".")
-    print("Peak RSS by /usr/bin/time (%M); host MiB is the image as the host holds it.")
+    print("Peak RSS by /usr/bin/time (%M); cpu is user+system (10 ms resolution), the best run's;")
+    print("host MiB is the image as the host holds it.")
     print()
     head = (f"{'case':<9} {'image':<36} {'host MiB':>8} | {'nebulite s':>10} {'peer s':>7} {'ratio':>6} | "
+            f"{'neb cpu s':>9} {'peer cpu s':>10} | "
             f"{'neb RSS MiB':>11} {'peer RSS MiB':>12} {'neb/host':>8} | {'neb minflt':>10} {'peer minflt':>11} | check")
     print(head)
     print("-" * len(head))
     for name, shape, host, neb, peer, check in rows:
         print(f"{name:<9} {shape:<36} {host / MIB:>8.0f} | {neb[0]:>10.3f} {peer[0]:>7.3f} {neb[0] / peer[0]:>6.2f} | "
+              f"{neb[3]:>9.3f} {peer[3]:>10.3f} | "
               f"{neb[1] / MIB:>11.0f} {peer[1] / MIB:>12.0f} {neb[1] / host:>8.2f} | {neb[2]:>10} {peer[2]:>11} | {check}")
     return 1 if failures else 0
 

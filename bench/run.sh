@@ -6,7 +6,8 @@
 # Builds a Release tree in $NEBULITE_BENCH_BUILD (default /tmp/nebulite-bench-build)
 # from this checkout, makes the inputs in $NEBULITE_BENCH_WORK (default a
 # folder under /tmp, kept between runs so the ~600 MiB of inputs are made
-# once; delete it to start over) and prints a table. Takes about a minute.
+# once; delete it to start over) and prints a table. Takes one to two minutes
+# (the first run also makes the inputs, about 20 s).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -20,8 +21,20 @@ if ! "$python" -c 'import numpy' 2>/dev/null; then
 fi
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j2 --target nebulite nebulite_module cfitsio_peer >/dev/null
+cmake --build "$build" -j2 --target nebulite nebulite_module cfitsio_peer nebulite_inprocess >/dev/null
 
 echo "nebulite: $build/nebulite (module $build/Nebulite.so), commit $(git -C "$root" rev-parse --short HEAD)$(git -C "$root" diff --quiet HEAD -- . 2>/dev/null || echo ' + uncommitted changes')"
 echo "peer:     $build/cfitsio_peer (cfitsio $(pkg-config --modversion cfitsio 2>/dev/null || echo '?'))"
-exec "$python" "$here/bench.py" "$build/nebulite" "$build/cfitsio_peer" "$work" "$@"
+status=0
+"$python" "$here/bench.py" "$build/nebulite" "$build/cfitsio_peer" "$work" "$@" || status=$?
+
+# The same jobs without the CLI's PGM/PPM code: the module and the reference
+# host in one process against cfitsio in the same process (fresh buffers on
+# both sides every run).
+echo
+echo "In-process (module + reference host, no image files), best of 3:"
+"$build/nebulite_inprocess" open "$work/open16.fits" 3 || status=1
+"$build/nebulite_inprocess" open "$work/open8.fits" 3 || status=1
+"$build/nebulite_inprocess" save 8192 8192 16 "$work" 3 || status=1
+"$build/nebulite_inprocess" save 8192 8192 8 "$work" 3 || status=1
+exit $status
