@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -275,6 +276,73 @@ TEST_F(ModuleFolder, NoModuleClaimsFitsInAFolderWithout) {
     std::filesystem::copy_file("/proc/self/exe", dir_ / "Another.so");
     EXPECT_TRUE(findModules(dir_.string()).empty());
     EXPECT_FALSE(findFitsModule(dir_.string()));
+}
+
+std::vector<uint8_t> fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A folder may hold anything named *.so; the host reads such files before
+// trusting them, so a damaged one must be refused without reading past it.
+TEST_F(ModuleFolder, DamagedElfFilesAreRefused) {
+    const std::vector<uint8_t> good = fileBytes(kModulePath);
+    ASSERT_GT(good.size(), 4096u);
+    auto put64 = [](std::vector<uint8_t> bytes, size_t at, uint64_t value, int width) {
+        for (int i = 0; i < width; ++i) bytes[at + static_cast<size_t>(i)] = static_cast<uint8_t>(value >> (8 * i));
+        return bytes;
+    };
+    struct Damage {
+        const char* name;
+        std::vector<uint8_t> bytes;
+    };
+    const std::vector<Damage> damages = {
+        {"magic only", std::vector<uint8_t>(good.begin(), good.begin() + 4)},
+        {"header cut", std::vector<uint8_t>(good.begin(), good.begin() + 63)},
+        {"no section table", std::vector<uint8_t>(good.begin(), good.begin() + 1024)},
+        {"section table cut", std::vector<uint8_t>(good.begin(), good.end() - 100)},
+        {"section table far away", put64(good, 0x28, uint64_t{1} << 62, 8)},
+        {"section table at the end", put64(good, 0x28, good.size() - 8, 8)},
+        {"names index past the table", put64(good, 0x3E, 0xFFFF, 2)},
+        {"no sections", put64(good, 0x3C, 0, 2)},
+        {"tiny section entries", put64(good, 0x3A, 8, 2)},
+        {"unknown class", put64(good, 4, 7, 1)},
+    };
+    for (const Damage& damage : damages) {
+        SCOPED_TRACE(damage.name);
+        write("damaged.so", damage.bytes);
+        std::string error;
+        auto pipl = readElfSection((dir_ / "damaged.so").string(), ".pipl", &error);
+        EXPECT_FALSE(pipl);
+        EXPECT_FALSE(error.empty());
+        EXPECT_TRUE(findModules(dir_.string()).empty());
+    }
+}
+
+// A section whose header points past the end of the file.
+TEST_F(ModuleFolder, SectionPastTheEndIsRefused) {
+    std::vector<uint8_t> bytes = fileBytes(kModulePath);
+    auto shoff = static_cast<size_t>(bytes[0x28] | bytes[0x29] << 8 | bytes[0x2A] << 16 | bytes[0x2B] << 24);
+    size_t entry = bytes[0x3A] | bytes[0x3B] << 8;
+    size_t count = bytes[0x3C] | bytes[0x3D] << 8;
+    std::string error;
+    auto pipl = readElfSection(kModulePath, ".pipl", &error);
+    ASSERT_TRUE(pipl) << error;
+    bool damaged = false;
+    // Find the .pipl header by its size and file offset, then make it huge.
+    for (size_t i = 0; i < count; ++i) {
+        uint8_t* h = bytes.data() + shoff + i * entry;
+        uint64_t size = 0;
+        for (int k = 0; k < 8; ++k) size |= uint64_t{h[0x20 + k]} << (8 * k);
+        if (size == pipl->size() && h[4] == 1) {
+            h[0x20 + 6] = 0x01;  // size += 2^48
+            damaged = true;
+        }
+    }
+    ASSERT_TRUE(damaged);
+    write("damaged.so", bytes);
+    EXPECT_FALSE(readElfSection((dir_ / "damaged.so").string(), ".pipl", &error));
+    EXPECT_NE(error.find("past the end"), std::string::npos) << error;
 }
 
 TEST(ModuleLoad, EntersWhereThePiplSays) {
