@@ -125,6 +125,10 @@ struct Setup {
     ScriptDescriptor script;
 };
 
+// GoogleTest's fixtures have a member named Setup (a trap for SetUp), which
+// hides this type inside TEST_F bodies; the alias works everywhere.
+using HostSetup = Setup;
+
 // Fires on event `at` (0-based, counted per sequence), and on every later
 // one when `onward`.
 struct Trigger {
