@@ -1,6 +1,11 @@
 // The CLI's image files: exact 16-bit round trips, the header chunk, and
 // what PNM input the host accepts.
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -173,6 +178,56 @@ INSTANTIATE_TEST_SUITE_P(
                       BadPnm{"SampleAboveMaxval", "P5 1 1 100\n\x65", formatCannotRead},
                       BadPnm{"Truncated", "P6 2 2 255\n\x01\x02\x03", eofErr}),
     [](const auto& p) { return std::string(p.param.name); });
+
+// netpbm is an independent PNG reader and writer: what it makes of our PNG
+// files, and what we make of its, must agree with the scaling above.
+class HostPngAgainstNetpbm : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::system("command -v pngtopnm >/dev/null && command -v pnmtopng >/dev/null") != 0)
+            GTEST_SKIP() << "netpbm is not installed";
+        base_ = "/tmp/nebulite-netpbm-" + std::to_string(::getpid());
+    }
+    void TearDown() override {
+        for (const char* ext : {".png", ".pnm", ".pgm"}) std::remove((base_ + ext).c_str());
+    }
+    std::vector<uint8_t> load(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    void save(const std::string& path, const std::vector<uint8_t>& bytes) {
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    std::string base_;
+};
+
+TEST_F(HostPngAgainstNetpbm, ReadsOurSixteenBitPngAsTheScaledSamples) {
+    Document document;
+    document.image = makeImage(3, 4, 3, 16);
+    const uint32_t values[] = {0, 1, 2, 16383, 16384, 16385, 32766, 32767, 32768, 12345, 20000, 3};
+    for (int p = 0; p < 3; ++p)
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 4; ++c) document.image.setSample(p, r, c, values[(p + r * 4 + c) % 12]);
+    save(base_ + ".png", encodePng(document));
+    ASSERT_EQ(std::system(("pngtopnm " + base_ + ".png > " + base_ + ".pnm 2>/dev/null").c_str()), 0);
+    std::vector<uint8_t> pnm = load(base_ + ".pnm");
+    // netpbm keeps maxval 65535; our reader scales that back to 0..32768.
+    ASSERT_NE(std::string(pnm.begin(), pnm.end()).find("65535"), std::string::npos);
+    EXPECT_EQ(decodePnm(pnm), document.image);
+}
+
+TEST_F(HostPngAgainstNetpbm, ReadsNetpbmPngFiles) {
+    std::vector<uint8_t> pgm = bytesOf("P5 3 1 65535\n");
+    for (uint8_t b : {0x00, 0x00, 0x80, 0x00, 0xFF, 0xFF}) pgm.push_back(b);
+    save(base_ + ".pgm", pgm);
+    ASSERT_EQ(std::system(("pnmtopng " + base_ + ".pgm > " + base_ + ".png 2>/dev/null").c_str()), 0);
+    Document document = decodePng(load(base_ + ".png"));
+    ASSERT_EQ(document.image.depth, 16);
+    EXPECT_EQ(document.image.sample(0, 0, 0), 0u);
+    EXPECT_EQ(document.image.sample(0, 0, 1), png16ToHost(0x8000));
+    EXPECT_EQ(document.image.sample(0, 0, 2), 32768u);
+}
 
 TEST(HostDepth, EightBitsSurviveSixteenAndBack) {
     EXPECT_EQ(depth8To16(255), 32768u);
