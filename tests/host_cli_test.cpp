@@ -241,6 +241,20 @@ TEST_F(Cli, ConvertChangesModeAndDepth) {
     EXPECT_EQ(slurp(at("grey8.pgm")), slurp(at("direct8.pgm")));
 }
 
+TEST_F(Cli, TheProgressBarIsForTerminalsOnly) {
+    CliRun quiet = run("open " + sample_.string() + " " + at("quiet.pgm"));
+    ASSERT_EQ(quiet.status, 0);
+    EXPECT_EQ(quiet.err, "");
+    if (std::system("command -v script >/dev/null") != 0) GTEST_SKIP() << "no script(1) for a terminal";
+    // script(1) runs the command on a pseudo-terminal and copies what it shows.
+    std::string command = "script -qec '" + exe_.string() + " open " + sample_.string() + " " + at("tty.pgm") +
+                          "' /dev/null > " + at("tty.txt") + " 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::string shown = slurp(at("tty.txt"));
+    EXPECT_NE(shown.find("[########################################] 100%"), std::string::npos) << shown;
+    EXPECT_EQ(slurp(at("tty.pgm")), slurp(at("quiet.pgm")));
+}
+
 TEST_F(Cli, EveryCommandHasHelp) {
     for (const char* command : {"about", "check", "info", "open", "save", "convert"}) {
         CliRun r = run(std::string(command) + " --help");
