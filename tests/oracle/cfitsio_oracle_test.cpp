@@ -78,10 +78,19 @@ private:
 // ---- Writing the inputs with cfitsio ----------------------------------------
 
 struct Key {
+    Key(std::string n, double v, bool i = false) : name(std::move(n)), value(v), integer(i) {}
     std::string name;
     double value;
     bool integer = false;
+    std::string card;  // when set, written as this 80-column text instead
 };
+
+// A card as some other writer formats it (free format, a D exponent).
+Key rawCard(std::string text) {
+    Key k("", 0.0);
+    k.card = std::move(text);
+    return k;
+}
 
 // Stored values (before BSCALE/BZERO) in FITS order; NaN and infinities are
 // only meaningful for BITPIX -32.
@@ -113,7 +122,9 @@ void writeInput(const Input& in, const std::string& path) {
     std::vector<long> axes = in.axes;
     FITS_OK(fits_create_img(f, in.bitpix, static_cast<int>(axes.size()), axes.data(), status));
     for (const Key& k : in.keys) {
-        if (k.integer) {
+        if (!k.card.empty()) {
+            FITS_OK(fits_write_record(f, k.card.c_str(), status));
+        } else if (k.integer) {
             auto v = static_cast<LONGLONG>(k.value);
             FITS_OK(fits_write_key(f, TLONGLONG, k.name.c_str(), &v, nullptr, status));
         } else {
@@ -442,6 +453,17 @@ std::vector<Input> readCases() {
                          44));
     cases.push_back(make("f32 range card makes any high an offset", -32, {40, 30},
                          {{"RANGE", 1.0}, {"DATAMIN", 1000.0}, {"DATAMAX", 5000.0}}, 45));
+    // Range cards as other writers format them; cfitsio reads each value.
+    cases.push_back(make("f32 D exponents", -32, {40, 30},
+                         {rawCard("DATAMIN =               0.0D0 / low"),
+                          rawCard("DATAMAX =               1.5D4 / high")},
+                         53));
+    cases.push_back(make("f32 free-format values", -32, {40, 30},
+                         {rawCard("DATAMIN = -2.5e3 / free format, lower-case exponent"),
+                          rawCard("DATAMAX =     12000 / an integer for a real")},
+                         54));
+    cases.push_back(make("i16 free-format bzero", 16, {40, 30},
+                         {rawCard("BZERO   = 32768. / free format"), rawCard("BSCALE  = 1.0E0")}, 55));
     cases.push_back(make("f32 all undefined", -32, {8, 8}, {}, 46, std::vector<double>(64, kNaN)));
     cases.push_back(make("f32 1x1", -32, {1, 1}, {}, 47, {3.5}));
     cases.push_back(make("f32 1x777", -32, {1, 777}, {}, 48));
@@ -680,6 +702,9 @@ std::vector<Input> keptCases() {
     cases.push_back(make("u8 grey", 8, {61, 47}, {}, 101));
     cases.push_back(make("u8 rgb", 8, {37, 29, 3}, {}, 102));
     cases.push_back(make("u8 naxis3=30", 8, {23, 17, 30}, {}, 103));
+    // 8-bit data are written unchanged, so scaling cards kept from the
+    // original would change what every other reader sees.
+    cases.push_back(make("u8 scaling cards", 8, {30, 20}, {{"BSCALE", 2.0}, {"BZERO", -100.0}}, 111));
     cases.push_back(make("i16 grey bzero 32768", 16, {64, 48}, {bzero32768}, 104, {-32768, 32767}));
     cases.push_back(make("i16 grey unsigned", 16, {64, 48}, {}, 105, {-32768, 32767, -1}));
     cases.push_back(make("i16 rgb", 16, {41, 27, 3}, {bzero32768}, 106));
@@ -696,5 +721,85 @@ std::vector<Input> keptCases() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, KeptHeaderSave, ::testing::ValuesIn(keptCases()), caseName);
+
+}  // namespace
+
+// A kept header whose image the host changed before saving (another depth,
+// grey to RGB and back): the rewritten header must describe the samples the
+// host handed over, whatever the original said about BITPIX, NAXIS and the
+// scaling.
+namespace {
+
+struct Change {
+    const char* name;
+    int depth;   // 0: keep
+    int planes;  // 0: keep
+};
+
+Document changed(const Document& from, const Change& change) {
+    Document to;
+    to.resources = from.resources;
+    to.image.rows = from.image.rows;
+    to.image.columns = from.image.columns;
+    to.image.depth = static_cast<int16_t>(change.depth != 0 ? change.depth : from.image.depth);
+    to.image.planes = static_cast<int16_t>(change.planes != 0 ? change.planes : from.image.planes);
+    to.image.mode = to.image.planes == 3 ? plugInModeRGBColor : plugInModeGrayScale;
+    to.image.allocate();
+    const double scale = static_cast<double>(to.image.maxSample()) / from.image.maxSample();
+    for (int p = 0; p < to.image.planes; ++p)
+        for (int r = 0; r < to.image.rows; ++r)
+            for (int c = 0; c < to.image.columns; ++c) {
+                uint32_t v = from.image.sample(std::min(p, from.image.planes - 1), r, c);
+                to.image.setSample(p, r, c, static_cast<uint32_t>(std::lround(v * scale)));
+            }
+    return to;
+}
+
+struct ChangeCase {
+    Input input;
+    Change change;
+};
+
+void PrintTo(const ChangeCase& c, std::ostream* os) { *os << c.input.name << ", " << c.change.name; }
+
+class KeptHeaderChangedImage : public ::testing::TestWithParam<ChangeCase> {};
+
+TEST_P(KeptHeaderChangedImage, CfitsioReadsTheHostSamples) {
+    const ChangeCase& c = GetParam();
+    TempDir dir;
+    std::string original = dir.file("original.fits");
+    ASSERT_NO_FATAL_FAILURE(writeInput(c.input, original));
+    Document read = openThroughModule(original);
+    ASSERT_FALSE(HasFailure());
+    Document d = changed(read, c.change);
+    std::string again = dir.file("again.fits");
+    ASSERT_NO_FATAL_FAILURE(saveThroughModule(d, again));
+    Saved s;
+    ASSERT_NO_FATAL_FAILURE(readSaved(again, s));
+    expectSavedImage(s, d.image);
+}
+
+std::vector<ChangeCase> changeCases() {
+    const Key bzero32768{"BZERO", 32768.0};
+    Input i16 = make("i16 bzero 32768", 16, {33, 21}, {bzero32768}, 201);
+    Input i16scaled = make("i16 bscale 2.5 bzero -1000", 16, {33, 21}, {{"BSCALE", 2.5}, {"BZERO", -1000.0}}, 202);
+    Input u8 = make("u8 scaling cards", 8, {33, 21}, {{"BSCALE", 2.0}, {"BZERO", -100.0}}, 203);
+    Input rgb8 = make("u8 rgb", 8, {33, 21, 3}, {}, 204);
+    Input rgb16 = make("i16 rgb naxis3=30", 16, {13, 11, 30}, {bzero32768}, 205);
+    Input f32 = make("f32", -32, {33, 21}, {{"DATAMIN", -100.0}, {"DATAMAX", 5000.0}}, 206);
+    return {
+        {i16, {"to 8 bit", 8, 0}},        {i16scaled, {"to 8 bit", 8, 0}}, {u8, {"to 16 bit", 16, 0}},
+        {u8, {"to RGB", 0, 3}},           {rgb8, {"to grey", 0, 1}},      {rgb8, {"to 16 bit", 16, 0}},
+        {rgb16, {"to grey 8 bit", 8, 1}}, {f32, {"to 8 bit", 8, 0}},      {f32, {"to RGB", 0, 3}},
+    };
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, KeptHeaderChangedImage, ::testing::ValuesIn(changeCases()),
+                         [](const ::testing::TestParamInfo<ChangeCase>& info) {
+                             std::string n = std::string(info.param.input.name) + "_" + info.param.change.name;
+                             for (char& ch : n)
+                                 if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                             return std::to_string(info.index) + "_" + n;
+                         });
 
 }  // namespace
