@@ -478,6 +478,13 @@ std::vector<Input> readCases() {
         in.keys.push_back({"DATAMAX", 20000.0});
         cases.push_back(in);
     }
+    // The widest rows the host takes: more bytes than one 16-bit read count
+    // moves, so every row is read in pieces.
+    cases.push_back(make("u8 32767x2", 8, {32767, 2}, {}, 60));
+    cases.push_back(make("i16 32767x2", 16, {32767, 2}, {bzero32768}, 61));
+    cases.push_back(make("i32 32767x2", 32, {32767, 2}, {}, 62));
+    cases.push_back(make("f32 rgb 32767x1", -32, {32767, 1, 3}, {}, 63));
+    cases.push_back(make("i16 2x32767", 16, {2, 32767}, {}, 64));
     return cases;
 }
 
@@ -644,7 +651,10 @@ INSTANTIATE_TEST_SUITE_P(Documents, SynthesisedSave,
                                            SaveCase{"grey16_1x1", 1, 1, 1, 16},
                                            SaveCase{"grey16_1x777", 777, 1, 1, 16},
                                            SaveCase{"rgb8_333x2", 2, 333, 3, 8},
-                                           SaveCase{"rgb16_333x2", 2, 333, 3, 16}),
+                                           SaveCase{"rgb16_333x2", 2, 333, 3, 16},
+                                           SaveCase{"grey16_32767x2", 2, 32767, 1, 16},
+                                           SaveCase{"rgb8_32767x1", 1, 32767, 3, 8},
+                                           SaveCase{"rgb16_2x32767", 32767, 2, 3, 16}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A file opened and saved again keeps its header; the samples must still be
