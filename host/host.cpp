@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -1061,8 +1062,25 @@ bool Host::runGroup(int16_t prepare, int16_t start, int16_t cont, int16_t finish
     return !failed;
 }
 
+namespace {
+
+// The record describes an image with 16-bit sizes; a larger document cannot
+// be handed to a module at all.
+std::string undescribable(const Image& image) {
+    if (image.rows > INT16_MAX || image.columns > INT16_MAX)
+        return "the host cannot describe an image of " + std::to_string(image.columns) + "x" +
+               std::to_string(image.rows);
+    return {};
+}
+
+}  // namespace
+
 Outcome Host::estimate(Document& document) {
     begin();
+    if (std::string why = undescribable(document.image); !why.empty()) {
+        impl_->hostFailure(formatBadParameters, why);
+        return end();
+    }
     useDocument(document, true);
     runGroup(formatSelectorEstimatePrepare, formatSelectorEstimateStart,
              formatSelectorEstimateContinue, formatSelectorEstimateFinish, true);
@@ -1072,10 +1090,14 @@ Outcome Host::estimate(Document& document) {
 
 Outcome Host::write(Document& document, File& file) {
     begin();
+    std::string error = undescribable(document.image);
+    if (!error.empty()) {
+        impl_->hostFailure(formatBadParameters, error);
+        return end();
+    }
     useDocument(document, true);
-    std::string error;
     if (attach(file, true, &error)) {
-            runGroup(formatSelectorWritePrepare, formatSelectorWriteStart,
+        runGroup(formatSelectorWritePrepare, formatSelectorWriteStart,
                  formatSelectorWriteContinue, formatSelectorWriteFinish, true);
     } else {
         impl_->hostFailure(writErr, error);
@@ -1086,10 +1108,14 @@ Outcome Host::write(Document& document, File& file) {
 
 Outcome Host::save(Document& document, File& file) {
     begin();
+    std::string error = undescribable(document.image);
+    if (!error.empty()) {
+        impl_->hostFailure(formatBadParameters, error);
+        return end();
+    }
     useDocument(document, true);
-    std::string error;
     if (attach(file, true, &error)) {
-            runGroup(formatSelectorOptionsPrepare, formatSelectorOptionsStart,
+        runGroup(formatSelectorOptionsPrepare, formatSelectorOptionsStart,
                  formatSelectorOptionsContinue, formatSelectorOptionsFinish, true) &&
             runGroup(formatSelectorEstimatePrepare, formatSelectorEstimateStart,
                      formatSelectorEstimateContinue, formatSelectorEstimateFinish, true) &&

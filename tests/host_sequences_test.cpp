@@ -798,6 +798,21 @@ TEST_F(HostSequences, WriteDescribesTheDocumentInTheRecord) {
     EXPECT_EQ(r.imageMode, plugInModeGrayScale);
 }
 
+TEST_F(HostSequences, DocumentsTooLargeToDescribeAreNotOffered) {
+    Host host(&fakeEntry);
+    Document document;
+    document.image.rows = 1;
+    document.image.columns = 40000;
+    document.image.planes = 1;
+    document.image.allocate();
+    File file = File::memory();
+    for (Outcome outcome : {host.write(document, file), host.save(document, file), host.estimate(document)}) {
+        EXPECT_EQ(outcome.result, formatBadParameters);
+        EXPECT_TRUE(outcome.calls.empty());
+        EXPECT_NE(outcome.hostFailure.find("40000x1"), std::string::npos) << outcome.hostFailure;
+    }
+}
+
 TEST_F(HostSequences, TheCellIsKeptBetweenCalls) {
     Host host(&fakeEntry);
     EXPECT_EQ(host.cell(), 0);
