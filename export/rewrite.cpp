@@ -56,6 +56,28 @@ bool isBlankCard(const char* card) {
     return true;
 }
 
+// The document's records keep a card only up to the column its first
+// character's code names, so a long string value can come back without its
+// closing quote. What is left of the text is kept; the quote goes in
+// column 80, where the cut left spaces, so the card is a valid string again.
+void closeTruncatedString(char* card) {
+    bool valueCard = card[8] == '=' && card[9] == ' ';
+    bool continuation = std::memcmp(card, "CONTINUE", 8) == 0;
+    if (!valueCard && !continuation) return;
+    uint32_t i = 10;
+    while (i < kCardBytes && card[i] == ' ') ++i;
+    if (i >= kCardBytes - 1 || card[i] != '\'') return;
+    for (++i; i < kCardBytes; ++i) {
+        if (card[i] != '\'') continue;
+        if (i + 1 < kCardBytes && card[i + 1] == '\'') {
+            ++i;  // a quote written twice stands for one quote
+            continue;
+        }
+        return;  // closed
+    }
+    if (card[kCardBytes - 1] == ' ') card[kCardBytes - 1] = '\'';
+}
+
 // BLANK names a stored integer that stands for "no value"; one the new
 // BITPIX cannot hold only confuses readers.
 bool blankFits(const char* card, int16_t depth) {
@@ -154,6 +176,7 @@ bool rewriteHeader(PluginState& state) {
             if (keywordIs(splitCard(card).keyword, "DATASUM")) setCardText(card, kDatasumComment);
             if (keywordIs(splitCard(card).keyword, "BLANK") && !blankFits(card, depth))
                 setCardText(card, kBlankComment);
+            closeTruncatedString(card);
         }
     }
 

@@ -12,7 +12,7 @@ namespace nebulite {
 
 inline void* moduleAllocate(NebuliteAllocKind kind, size_t bytes) {
     if (nebulitePlatformAllocationFails(kind, bytes)) return nullptr;
-    return std::malloc(bytes == 0 ? 1 : bytes);
+    return nebulitePlatformHeapAllocate(bytes == 0 ? 1 : bytes);
 }
 
 inline void moduleFree(void* block) { std::free(block); }

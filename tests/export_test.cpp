@@ -400,3 +400,24 @@ TEST(WriteFailures, BitmapIsRefusedBeforeAnythingIsWritten) {
     EXPECT_EQ(outcome.messages[0].text, "1-bit Fits Files are not supported");
     EXPECT_TRUE(file.contents().empty());
 }
+
+TEST(HeaderRewrite, StringsCutByTheRecordFormatAreClosedAgain) {
+    // 'A' (65) keeps columns 1 to 66 of the card: the closing quote is lost.
+    const std::string author = "AUTHOR  = '" + std::string(60, 'a') + "'";
+    const std::string quoted = "OBSERVER= 'it''s " + std::string(50, 'b') + "'";  // 'O' keeps it whole
+    const std::string history = "HISTORY  'not a value, left alone";
+    std::vector<std::string> cards = {"SIMPLE  =                    T", "BITPIX  =                    8",
+                                      "NAXIS   =                    2", "NAXIS1  =                    4",
+                                      "NAXIS2  =                    3", author, quoted, history};
+    Saved s = save(withHeader(patternDocument(3, 4, 1, 8, plugInModeGrayScale), cards));
+    ASSERT_TRUE(s.outcome.ok());
+    std::vector<std::string> out = headerCards(s.bytes);
+    const std::string* a = findCard(out, "AUTHOR");
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->substr(0, 66), fixture::card(author).substr(0, 66));
+    EXPECT_EQ(a->substr(66, 13), std::string(13, ' '));
+    EXPECT_EQ((*a)[79], '\'');
+    EXPECT_EQ(*findCard(out, "OBSERVER"), fixture::card(quoted));
+    EXPECT_EQ(findCard(out, "HISTORY")->substr(0, 73), fixture::card(history).substr(0, 73));
+    EXPECT_EQ((*findCard(out, "HISTORY"))[79], ' ');
+}
