@@ -54,6 +54,13 @@ struct Image {
     bool operator==(const Image&) const = default;
 };
 
+// Asks the system to back [data, data + bytes) with huge pages where it can
+// (only whole, aligned huge pages inside the range; small ranges are left
+// alone). For a fresh allocation about to be filled: touching a large new
+// block page by page costs more than filling it. A no-op where the system
+// has no such advice.
+void adviseHugePages(const void* data, size_t bytes);
+
 using ResourceRecord = std::vector<uint8_t>;
 
 struct Document {

@@ -12,8 +12,16 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <filesystem>
+#include <memory>
+
+#if defined(__linux__)
+#define NEBULITE_HOST_HAS_MMAP 1
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace nebulite::host {
 
@@ -238,25 +246,156 @@ ImageFormat formatForPath(std::string_view path) {
 
 // ---- PNM ---------------------------------------------------------------------
 
-std::vector<uint8_t> encodePnm(const Image& image) {
-    requireWritable(image);
-    uint32_t maxval = image.maxSample();
-    std::string header = (image.planes == 3 ? "P6\n" : "P5\n") + std::to_string(image.columns) +
-                         " " + std::to_string(image.rows) + "\n" + std::to_string(maxval) + "\n";
-    size_t sampleBytes = image.depth == 16 ? 2 : 1;
-    std::vector<uint8_t> out(header.begin(), header.end());
-    out.reserve(out.size() + image.sampleCount() * sampleBytes);
-    for (int r = 0; r < image.rows; ++r) {
-        for (int c = 0; c < image.columns; ++c) {
-            for (int p = 0; p < image.planes; ++p) {
-                // A sample above the range (a module's fault) would make the
-                // file invalid; it is written at the top of the range.
-                uint32_t v = std::min(image.sample(p, r, c), maxval);
-                if (sampleBytes == 2) out.push_back(static_cast<uint8_t>(v >> 8));
-                out.push_back(static_cast<uint8_t>(v & 0xFF));
+namespace {
+
+std::string pnmHeader(const Image& image) {
+    return (image.planes == 3 ? "P6\n" : "P5\n") + std::to_string(image.columns) + " " +
+           std::to_string(image.rows) + "\n" + std::to_string(image.maxSample()) + "\n";
+}
+
+size_t pnmRowBytes(const Image& image) {
+    return static_cast<size_t>(image.columns) * static_cast<size_t>(image.planes) *
+           static_cast<size_t>(image.depth / 8);
+}
+
+// One row of PNM data from the planar store: planes interleaved, 16-bit
+// samples big-endian. A sample above the range (a module's fault) would make
+// the file invalid; it is written at the top of the range. These loops run
+// once per sample of every image the CLI writes, so they stay free of
+// per-sample tests the compiler cannot lift out.
+void encodePnmRow(const Image& image, int row, uint8_t* out) {
+    auto columns = static_cast<size_t>(image.columns);
+    size_t first = image.index(0, row, 0);
+    size_t planeSize = static_cast<size_t>(image.rows) * columns;
+    if (image.depth == 8) {
+        // 8-bit samples cannot exceed 255.
+        const uint8_t* in = image.narrow.data() + first;
+        if (image.planes == 1) {
+            std::memcpy(out, in, columns);
+            return;
+        }
+        const uint8_t* g = in + planeSize;
+        const uint8_t* b = g + planeSize;
+        for (size_t c = 0; c < columns; ++c) {
+            out[3 * c] = in[c];
+            out[3 * c + 1] = g[c];
+            out[3 * c + 2] = b[c];
+        }
+        return;
+    }
+    const uint16_t* in = image.wide.data() + first;
+    auto big = [](uint16_t v) {
+        v = std::min<uint16_t>(v, static_cast<uint16_t>(kHostMax16));
+        return static_cast<uint16_t>(v << 8 | v >> 8);
+    };
+    if (image.planes == 1) {
+        for (size_t c = 0; c < columns; ++c) {
+            uint16_t v = big(in[c]);
+            std::memcpy(out + 2 * c, &v, 2);
+        }
+        return;
+    }
+    const uint16_t* g = in + planeSize;
+    const uint16_t* b = g + planeSize;
+    for (size_t c = 0; c < columns; ++c) {
+        uint16_t v[3] = {big(in[c]), big(g[c]), big(b[c])};
+        std::memcpy(out + 6 * c, v, 6);
+    }
+}
+
+// Rows are encoded a chunk at a time into a buffer small enough to stay in
+// the cache, and each chunk goes to `sink` (the file, or the bytes of
+// encodePnm) in one piece.
+template <typename Sink>
+void encodePnmChunks(const Image& image, Sink&& sink) {
+    constexpr size_t kChunkBytes = size_t{1} << 20;
+    size_t rowBytes = pnmRowBytes(image);
+    size_t chunkRows = std::max<size_t>(1, kChunkBytes / rowBytes);
+    std::vector<uint8_t> buffer(chunkRows * rowBytes);
+    for (int r = 0; r < image.rows;) {
+        int count = static_cast<int>(std::min<size_t>(chunkRows, static_cast<size_t>(image.rows - r)));
+        for (int i = 0; i < count; ++i)
+            encodePnmRow(image, r + i, buffer.data() + static_cast<size_t>(i) * rowBytes);
+        sink(buffer.data(), static_cast<size_t>(count) * rowBytes);
+        r += count;
+    }
+}
+
+inline uint32_t bigEndian16(const uint8_t* p) { return uint32_t{p[0]} << 8 | p[1]; }
+
+// Samples of `Bytes` bytes, `Planes` to a pixel, into the planar store.
+// Each row is checked against maxval first (a max over the row, which the
+// compiler vectorises), then rescaled through `table` when maxval is not
+// the host's own range, or copied as it is when it is.
+template <typename T, int Bytes, int Planes, bool Scaled>
+void decodePnmSamples(const uint8_t* data, Image& image, std::vector<T>& store, uint32_t maxval,
+                      const std::vector<T>& table) {
+    auto columns = static_cast<size_t>(image.columns);
+    size_t planeSize = static_cast<size_t>(image.rows) * columns;
+    size_t rowSamples = columns * Planes;
+    // A file whose maxval is the largest its sample size holds has no
+    // sample above it.
+    bool check = maxval != (Bytes == 1 ? 0xFFu : 0xFFFFu);
+    auto fetch = [](const uint8_t* p) -> uint32_t {
+        if constexpr (Bytes == 1)
+            return p[0];
+        else
+            return bigEndian16(p);
+    };
+    for (size_t r = 0; r < static_cast<size_t>(image.rows); ++r) {
+        const uint8_t* in = data + r * rowSamples * Bytes;
+        if (check) {
+            uint32_t top = 0;
+            for (size_t i = 0; i < rowSamples; ++i) top = std::max(top, fetch(in + i * Bytes));
+            if (top > maxval) {
+                size_t i = 0;
+                while (fetch(in + i * Bytes) <= maxval) ++i;
+                throw ImageError(formatCannotRead, "PNM sample " + std::to_string(fetch(in + i * Bytes)) +
+                                                       " above maxval " + std::to_string(maxval));
+            }
+        }
+        for (size_t p = 0; p < Planes; ++p) {
+            T* out = store.data() + p * planeSize + r * columns;
+            const uint8_t* at = in + p * Bytes;
+            for (size_t c = 0; c < columns; ++c) {
+                uint32_t v = fetch(at + c * Planes * Bytes);
+                if constexpr (Scaled)
+                    out[c] = table[v];
+                else
+                    out[c] = static_cast<T>(v);
             }
         }
     }
+}
+
+template <typename T, int Bytes>
+void decodePnmData(const uint8_t* data, Image& image, std::vector<T>& store, uint32_t maxval) {
+    uint32_t target = image.maxSample();
+    if (maxval == target) {
+        if (image.planes == 3)
+            decodePnmSamples<T, Bytes, 3, false>(data, image, store, maxval, {});
+        else
+            decodePnmSamples<T, Bytes, 1, false>(data, image, store, maxval, {});
+        return;
+    }
+    // Every sample a file can hold, rescaled once instead of per sample.
+    std::vector<T> table(size_t{maxval} + 1);
+    for (uint32_t v = 0; v <= maxval; ++v) table[v] = static_cast<T>(rescale(v, maxval, target));
+    if (image.planes == 3)
+        decodePnmSamples<T, Bytes, 3, true>(data, image, store, maxval, table);
+    else
+        decodePnmSamples<T, Bytes, 1, true>(data, image, store, maxval, table);
+}
+
+}  // namespace
+
+std::vector<uint8_t> encodePnm(const Image& image) {
+    requireWritable(image);
+    std::string header = pnmHeader(image);
+    std::vector<uint8_t> out;
+    out.reserve(header.size() + pnmRowBytes(image) * static_cast<size_t>(image.rows));
+    out.assign(header.begin(), header.end());
+    encodePnmChunks(image, [&](const uint8_t* bytes, size_t size) { out.insert(out.end(), bytes, bytes + size); });
     return out;
 }
 
@@ -283,26 +422,19 @@ Image decodePnm(std::span<const uint8_t> bytes) {
     image.planes = bytes[1] == '6' ? 3 : 1;
     image.depth = maxval <= 255 ? 8 : 16;
     image.mode = modeForPlanes(image.planes);
-    image.allocate();
     size_t sampleBytes = maxval <= 255 ? 1 : 2;
     size_t need = image.sampleCount() * sampleBytes;
+    // Before the store is allocated: a short file must not cost a
+    // gigabyte of memory to refuse.
     if (bytes.size() - reader.pos < need)
         throw ImageError(eofErr, "PNM data: " + std::to_string(bytes.size() - reader.pos) +
                                      " bytes of " + std::to_string(need));
+    image.allocate();
     const uint8_t* data = bytes.data() + reader.pos;
-    uint32_t target = image.maxSample();
-    for (int r = 0; r < image.rows; ++r) {
-        for (int c = 0; c < image.columns; ++c) {
-            for (int p = 0; p < image.planes; ++p) {
-                uint32_t v = sampleBytes == 2 ? (uint32_t{data[0]} << 8 | data[1]) : data[0];
-                data += sampleBytes;
-                if (v > maxval)
-                    throw ImageError(formatCannotRead, "PNM sample " + std::to_string(v) +
-                                                           " above maxval " + std::to_string(maxval));
-                image.setSample(p, r, c, rescale(v, maxval, target));
-            }
-        }
-    }
+    if (image.depth == 16)
+        decodePnmData<uint16_t, 2>(data, image, image.wide, maxval);
+    else
+        decodePnmData<uint8_t, 1>(data, image, image.narrow, maxval);
     return image;
 }
 
@@ -399,20 +531,113 @@ Document decodePng(std::span<const uint8_t> bytes) {
 
 // ---- Files ---------------------------------------------------------------------------
 
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+FilePtr openFile(const std::string& path, const char* mode, OSErr code, const char* verb) {
+    FilePtr file(std::fopen(path.c_str(), mode));
+    if (!file) throw ImageError(code, std::string("cannot ") + verb + " " + path + ": " + std::strerror(errno));
+    return file;
+}
+
+// Whatever is left of `file`, appended to `bytes`; the size known up front
+// is read in one call, anything past it (a file still growing, a pipe) after.
+void readRest(std::FILE* file, std::vector<uint8_t>& bytes, const std::string& path) {
+    size_t have = bytes.size();
+    for (;;) {
+        if (bytes.capacity() == have) bytes.reserve(std::max<size_t>(have * 2, 1 << 16));
+        bytes.resize(bytes.capacity());
+        size_t got = std::fread(bytes.data() + have, 1, bytes.size() - have, file);
+        have += got;
+        if (have < bytes.size()) break;
+    }
+    bytes.resize(have);
+    if (std::ferror(file)) throw ImageError(readErr, "cannot read " + path + ": " + std::strerror(errno));
+}
+
+#if defined(NEBULITE_HOST_HAS_MMAP)
+// A regular file's bytes, mapped instead of copied: the page cache already
+// holds them, and a copy would touch as much fresh memory as the file is
+// large. MAP_POPULATE maps every page in one call instead of a fault each.
+class MappedFile {
+public:
+    // Empty when the file is not a regular file or cannot be mapped; the
+    // caller then reads it the ordinary way.
+    explicit MappedFile(const std::string& path) {
+        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) throw ImageError(readErr, "cannot open " + path + ": " + std::strerror(errno));
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+            void* at = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE,
+                              fd, 0);
+            if (at != MAP_FAILED) {
+                data_ = static_cast<const uint8_t*>(at);
+                size_ = static_cast<size_t>(st.st_size);
+            }
+        }
+        ::close(fd);
+    }
+    ~MappedFile() {
+        if (data_ != nullptr) ::munmap(const_cast<uint8_t*>(data_), size_);
+    }
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+
+    bool mapped() const { return data_ != nullptr; }
+    std::span<const uint8_t> bytes() const { return {data_, size_}; }
+
+private:
+    const uint8_t* data_ = nullptr;
+    size_t size_ = 0;
+};
+#endif
+
+Image loadPnm(const std::string& path) {
+#if defined(NEBULITE_HOST_HAS_MMAP)
+    MappedFile file(path);
+    if (file.mapped()) return decodePnm(file.bytes());
+#endif
+    return decodePnm(readFileBytes(path));
+}
+
+void savePnm(const Image& image, const std::string& path) {
+    requireWritable(image);
+    FilePtr file = openFile(path, "wb", writErr, "create");
+    std::string header = pnmHeader(image);
+    bool ok = std::fwrite(header.data(), 1, header.size(), file.get()) == header.size();
+    encodePnmChunks(image, [&](const uint8_t* bytes, size_t size) {
+        // Big writes bypass the stream's buffer; a failed one stops the rest.
+        if (ok) ok = std::fwrite(bytes, 1, size, file.get()) == size;
+    });
+    if (!ok) throw ImageError(writErr, "cannot write " + path + ": " + std::strerror(errno));
+    if (std::fclose(file.release()) != 0)
+        throw ImageError(writErr, "cannot write " + path + ": " + std::strerror(errno));
+}
+
+}  // namespace
+
 std::vector<uint8_t> readFileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw ImageError(readErr, "cannot open " + path + ": " + std::strerror(errno));
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) throw ImageError(readErr, "cannot read " + path);
+    FilePtr file = openFile(path, "rb", readErr, "open");
+    std::vector<uint8_t> bytes;
+    std::error_code error;
+    uintmax_t size = std::filesystem::file_size(path, error);
+    if (!error && size > 0 && size < SIZE_MAX) {
+        bytes.reserve(static_cast<size_t>(size) + 1);  // + 1: the read that finds the end
+        adviseHugePages(bytes.data(), bytes.capacity());
+    }
+    readRest(file.get(), bytes, path);
     return bytes;
 }
 
 void writeFileBytes(const std::string& path, std::span<const uint8_t> bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) throw ImageError(writErr, "cannot create " + path + ": " + std::strerror(errno));
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) throw ImageError(writErr, "cannot write " + path);
+    FilePtr file = openFile(path, "wb", writErr, "create");
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
+    if (std::fclose(file.release()) != 0) ok = false;
+    if (!ok) throw ImageError(writErr, "cannot write " + path + ": " + std::strerror(errno));
 }
 
 Document loadImage(const std::string& path) {
@@ -423,7 +648,7 @@ Document loadImage(const std::string& path) {
         case ImageFormat::ppm:
         case ImageFormat::pnm: {
             Document document;
-            document.image = decodePnm(readFileBytes(path));
+            document.image = loadPnm(path);
             return document;
         }
         default:
@@ -438,14 +663,14 @@ void saveImage(const Document& document, const std::string& path) {
         case ImageFormat::pgm:
             if (image.planes != 1)
                 throw ImageError(formatBadParameters, "a colour image cannot be written as PGM (use .ppm or --gray)");
-            writeFileBytes(path, encodePnm(image));
+            savePnm(image, path);
             return;
         case ImageFormat::ppm:
             if (image.planes != 3)
                 throw ImageError(formatBadParameters, "a grey image cannot be written as PPM (use .pgm or .pnm)");
-            writeFileBytes(path, encodePnm(image));
+            savePnm(image, path);
             return;
-        case ImageFormat::pnm: writeFileBytes(path, encodePnm(image)); return;
+        case ImageFormat::pnm: savePnm(image, path); return;
         default:
             throw ImageError(formatBadParameters, path + ": not a .png, .pgm, .ppm or .pnm file");
     }
