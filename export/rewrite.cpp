@@ -130,6 +130,12 @@ bool rewriteHeader(PluginState& state) {
     for (uint64_t q = 0; q + kCardBytes <= limit; q += kCardBytes) {
         char* card = session.cardBuffer + q;
         auto slot = static_cast<int64_t>(q / kCardBytes);
+        // Nothing follows END in a header: whatever records a document holds
+        // beyond it would otherwise be read as more header, or as samples.
+        if (endSeen) {
+            std::memset(card, ' ', kCardBytes);
+            continue;
+        }
         if (startsWith(card, "BITPIX")) {
             rewriteValue(card, depthValue);
         } else if (startsWith(card, "NAXIS1")) {
@@ -149,12 +155,14 @@ bool rewriteHeader(PluginState& state) {
             rewriteValue(card, session.isColor ? "3" : "2");
         } else {
             // A colour image's NAXIS3 states the planes actually written.
-            if (startsWith(card, "NAXIS3")) {
+            if (keywordIs(splitCard(card).keyword, "NAXIS3")) {
                 naxis3Seen = true;
                 if (intValue(splitCard(card).value) != planes) rewriteValue(card, planesValue);
             }
             if (startsWith(card, "END ")) {
-                if (!endSeen) endSlot = slot;
+                // A clean END card: readers know END by its whole keyword.
+                setCardText(card, "END");
+                endSlot = slot;
                 endSeen = true;
             }
             if (isBlankCard(card) && !endSeen && q / kBlockBytes >= 1000) {
@@ -195,6 +203,12 @@ bool rewriteHeader(PluginState& state) {
         }
         setCardText(cardAt(slot), "END");
         endSlot = slot;
+    }
+    // The header ends with END's block.
+    auto endsAt = static_cast<uint32_t>(roundUpToBlock(static_cast<uint64_t>(endSlot + 1) * kCardBytes));
+    if (endsAt < state.headerLength) {
+        state.headerLength = endsAt;
+        session.headerBlocks = static_cast<int32_t>(endsAt / kBlockBytes);
     }
     // A colour image needs its third axis even when the kept header had none:
     // it goes right after NAXIS2, the cards after it move one slot on.

@@ -71,8 +71,17 @@ double realValue(std::string_view field) {
         exponent[e++] = 'e';
         if (j < field.size() && (field[j] == '+' || field[j] == '-')) exponent[e++] = field[j++];
         size_t expDigits = 0;
-        while (j < field.size() && isDigit(field[j]) && e < sizeof exponent) {
-            exponent[e++] = field[j++];
+        // Leading zeros say nothing; more than five significant digits is far
+        // beyond any double and reads as such.
+        while (j < field.size() && field[j] == '0') {
+            ++j;
+            ++expDigits;
+        }
+        if (expDigits > 0 && (j >= field.size() || !isDigit(field[j]))) exponent[e++] = '0';
+        while (j < field.size() && isDigit(field[j])) {
+            if (e < 7) exponent[e++] = field[j];
+            else exponent[6] = '9';
+            ++j;
             ++expDigits;
         }
         if (expDigits > 0 && n + e < sizeof number) {
@@ -109,7 +118,7 @@ std::string_view decimalText(int64_t value, char (&storage)[24]) {
 
 void setCardText(char* card, std::string_view text) {
     std::memset(card, ' ', kCardBytes);
-    std::memcpy(card, text.data(), text.size() < kCardBytes ? text.size() : kCardBytes);
+    if (!text.empty()) std::memcpy(card, text.data(), text.size() < kCardBytes ? text.size() : kCardBytes);
 }
 
 bool isSimpleCard(const char* card) {

@@ -1,5 +1,6 @@
 #include "shell/alerts.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "platform/host_sdk.h"
@@ -91,28 +92,26 @@ double powerOfTen(uint16_t k) {
 void formatDecimal(double x, int decimals, PascalString& out) {
     clearPString(out);
     if (!(x >= 0.0)) x = 0.0;  // negative numbers (and NaN) are never formatted
+    int n = decimals < 0 ? 0 : decimals > 9 ? 9 : decimals;
+    double scale = powerOfTen(static_cast<uint16_t>(n));
     if (x > 2147483647.0) x = 2147483647.0;
-    int n = decimals < 0 ? 0 : decimals;
-    auto fraction = [](double v) { return v - static_cast<double>(static_cast<int64_t>(v)); };
-    // Round half up at n decimals.
-    if (fraction(x * powerOfTen(static_cast<uint16_t>(n))) >= 0.5)
-        x += 5.0 / powerOfTen(static_cast<uint16_t>(n + 1));
-    // A trailing zero at the last decimal is not shown (once).
-    if (n > 1 && fraction(x * powerOfTen(static_cast<uint16_t>(n - 1))) * 10.0 < 1.0) --n;
-    int64_t whole = static_cast<int64_t>(x);
-    formatInteger(static_cast<int32_t>(whole), out);
+    // Rounded half up at n decimals in one step, as an integer: producing
+    // the digits by repeated multiplication would print 1.2 as 1.1.
+    auto scaled = static_cast<int64_t>(std::floor(x * scale + 0.5));
+    auto unit = static_cast<int64_t>(scale);
+    formatInteger(static_cast<int32_t>(scaled / unit), out);
     appendPString(out, ".", 1);
-    double f = x - static_cast<double>(whole);
-    int written = 0;
-    do {
-        f *= 10.0;
-        int digit = static_cast<int>(f);
-        if (digit > 9) digit = 9;
-        char c = static_cast<char>('0' + digit);
-        appendPString(out, &c, 1);
-        f -= digit;
-        ++written;
-    } while (f != 0.0 && written < n);
+    char digits[10];
+    int64_t fraction = scaled % unit;
+    for (int k = n - 1; k >= 0; --k) {
+        digits[k] = static_cast<char>('0' + fraction % 10);
+        fraction /= 10;
+    }
+    // Trailing zeros are not shown, but one digit always is.
+    int shown = n;
+    while (shown > 1 && digits[shown - 1] == '0') --shown;
+    if (shown == 0) appendPString(out, "0", 1);
+    else appendPString(out, digits, static_cast<size_t>(shown));
 }
 
 }  // namespace nebulite

@@ -53,6 +53,8 @@ TEST(CardText, RealValueFormats) {
         {"  .5", 0.5},                     {"3.", 3.0},            {"  1e", 1.0},
         {"abc", 0.0},                      {"", 0.0},              {" 1.0E+400", INFINITY},
         {"1.0E-400", 0.0},                 {"+12 / comment", 12.0},
+        {"1.0E+0000002", 100.0},           {"1.0E-0000001", 0.1},   {"2E000", 2.0},
+        {"1E1234567", INFINITY},           {"1E-1234567", 0.0},
     };
     for (const Case& c : cases) EXPECT_EQ(realValue(c.field), c.expected) << c.field;
 }

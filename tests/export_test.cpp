@@ -421,3 +421,45 @@ TEST(HeaderRewrite, StringsCutByTheRecordFormatAreClosedAgain) {
     EXPECT_EQ(findCard(out, "HISTORY")->substr(0, 73), fixture::card(history).substr(0, 73));
     EXPECT_EQ((*findCard(out, "HISTORY"))[79], ' ');
 }
+
+TEST(HeaderRewrite, TheHeaderEndsWithEndsBlock) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> records;  // as the document holds them
+        size_t header;
+    };
+    std::vector<std::string> base = {"SIMPLE  =                    T", "BITPIX  =                    8",
+                                     "NAXIS   =                    3", "NAXIS1  =                    4",
+                                     "NAXIS2  =                    3", "NAXIS3  =                    3"};
+    auto with = [&](std::vector<std::string> tail) {
+        std::vector<std::string> r = base;
+        r.insert(r.end(), tail.begin(), tail.end());
+        return r;
+    };
+    std::vector<std::string> afterEnd = with({"END", "NAXIS2  =                  999"});
+    while (afterEnd.size() < 40) afterEnd.push_back("HISTORY after the end");
+    Case cases[] = {
+        {"records after END", afterEnd, 2880},
+        {"END with text after it", with({"END / not a clean card"}), 2880},
+        {"a prefixed NAXIS3 is not the axis",
+         {base[0], base[1], base[2], base[3], base[4], "NAXIS3XY=                    7", "END"}, 2880},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Document d = patternDocument(3, 4, 3, 8, plugInModeRGBColor);
+        for (const std::string& r : c.records) d.resources[kHistoryResource].push_back(recordFromCard(fixture::card(r)));
+        Saved s = save(d);
+        ASSERT_TRUE(s.outcome.ok());
+        ASSERT_EQ(s.bytes.size(), c.header + 2880);
+        std::vector<std::string> out = headerCards(s.bytes);
+        EXPECT_EQ(out.back(), fixture::card("END"));
+        EXPECT_EQ(value(out, "NAXIS3"), "3");
+        for (size_t q = out.size() * 80; q < c.header; ++q) ASSERT_EQ(s.bytes[q], ' ') << q;
+        // And it opens again as the RGB image it is.
+        Host host(&ENTRYPOINT);
+        File again = memoryFile(s.bytes);
+        Outcome read = host.read(again);
+        ASSERT_TRUE(read.ok());
+        EXPECT_EQ(read.told.planes, 3);
+    }
+}
