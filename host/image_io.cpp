@@ -14,14 +14,8 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
 
-#if defined(__linux__)
-#define NEBULITE_HOST_HAS_MMAP 1
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace nebulite::host {
 
@@ -328,8 +322,8 @@ inline uint32_t bigEndian16(const uint8_t* p) { return uint32_t{p[0]} << 8 | p[1
 // compiler vectorises), then rescaled through `table` when maxval is not
 // the host's own range, or copied as it is when it is.
 template <typename T, int Bytes, int Planes, bool Scaled>
-void decodePnmSamples(const uint8_t* data, Image& image, std::vector<T>& store, uint32_t maxval,
-                      const std::vector<T>& table) {
+void decodePnmSamples(const uint8_t* data, size_t firstRow, size_t rowCount, Image& image, std::vector<T>& store,
+                      uint32_t maxval, const std::vector<T>& table) {
     auto columns = static_cast<size_t>(image.columns);
     size_t planeSize = static_cast<size_t>(image.rows) * columns;
     size_t rowSamples = columns * Planes;
@@ -342,8 +336,8 @@ void decodePnmSamples(const uint8_t* data, Image& image, std::vector<T>& store, 
         else
             return bigEndian16(p);
     };
-    for (size_t r = 0; r < static_cast<size_t>(image.rows); ++r) {
-        const uint8_t* in = data + r * rowSamples * Bytes;
+    for (size_t r = firstRow; r < firstRow + rowCount; ++r) {
+        const uint8_t* in = data + (r - firstRow) * rowSamples * Bytes;
         if (check) {
             uint32_t top = 0;
             for (size_t i = 0; i < rowSamples; ++i) top = std::max(top, fetch(in + i * Bytes));
@@ -354,7 +348,7 @@ void decodePnmSamples(const uint8_t* data, Image& image, std::vector<T>& store, 
                                                        " above maxval " + std::to_string(maxval));
             }
         }
-        for (size_t p = 0; p < Planes; ++p) {
+        for (size_t p = 0; p < size_t{Planes}; ++p) {
             T* out = store.data() + p * planeSize + r * columns;
             const uint8_t* at = in + p * Bytes;
             for (size_t c = 0; c < columns; ++c) {
@@ -368,24 +362,117 @@ void decodePnmSamples(const uint8_t* data, Image& image, std::vector<T>& store, 
     }
 }
 
-template <typename T, int Bytes>
-void decodePnmData(const uint8_t* data, Image& image, std::vector<T>& store, uint32_t maxval) {
-    uint32_t target = image.maxSample();
-    if (maxval == target) {
-        if (image.planes == 3)
-            decodePnmSamples<T, Bytes, 3, false>(data, image, store, maxval, {});
-        else
-            decodePnmSamples<T, Bytes, 1, false>(data, image, store, maxval, {});
-        return;
+// What the header says, and where the samples start.
+struct PnmLayout {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint32_t maxval = 0;
+    int16_t planes = 1;
+    size_t dataOffset = 0;
+
+    size_t sampleBytes() const { return maxval <= 255 ? 1 : 2; }
+    size_t rowBytes() const { return size_t{width} * static_cast<size_t>(planes) * sampleBytes(); }
+};
+
+// `bytes` holds at least the whole header; `complete` says whether it is
+// the whole file too (else a header running to the end of `bytes` may
+// continue past it, and nullopt asks for more).
+std::optional<PnmLayout> parsePnmHeader(std::span<const uint8_t> bytes, bool complete) {
+    if (bytes.size() < 2 || bytes[0] != 'P' || (bytes[1] != '5' && bytes[1] != '6')) {
+        if (!complete && bytes.size() < 2) return std::nullopt;
+        throw ImageError(formatCannotRead, "not a binary PGM or PPM file (P5 or P6)");
     }
-    // Every sample a file can hold, rescaled once instead of per sample.
-    std::vector<T> table(size_t{maxval} + 1);
-    for (uint32_t v = 0; v <= maxval; ++v) table[v] = static_cast<T>(rescale(v, maxval, target));
-    if (image.planes == 3)
-        decodePnmSamples<T, Bytes, 3, true>(data, image, store, maxval, table);
-    else
-        decodePnmSamples<T, Bytes, 1, true>(data, image, store, maxval, table);
+    PnmReader reader{bytes, 2};
+    PnmLayout layout;
+    try {
+        layout.width = reader.number("width");
+        layout.height = reader.number("height");
+        layout.maxval = reader.number("maxval");
+    } catch (const ImageError&) {
+        if (!complete && reader.pos >= bytes.size()) return std::nullopt;
+        throw;
+    }
+    // The maxval's last digit could be followed by more of them.
+    if (!complete && reader.pos >= bytes.size()) return std::nullopt;
+    uint32_t width = layout.width, height = layout.height, maxval = layout.maxval;
+    if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide)
+        throw ImageError(formatCannotRead, "PNM size " + std::to_string(width) + "x" +
+                                               std::to_string(height) + " is not 1..32767 on a side");
+    if (maxval == 0 || maxval > 65535)
+        throw ImageError(formatCannotRead, "PNM maxval " + std::to_string(maxval) + " is not 1..65535");
+    // Exactly one whitespace character ends the header.
+    if (reader.pos >= bytes.size() || !std::isspace(bytes[reader.pos]))
+        throw ImageError(formatCannotRead, "PNM header: no whitespace after maxval");
+    layout.planes = bytes[1] == '6' ? 3 : 1;
+    layout.dataOffset = reader.pos + 1;
+    return layout;
 }
+
+// The image a header describes, before any sample is read. Called once the
+// whole data is known to be there: a short file must not cost a gigabyte
+// of memory to refuse.
+Image pnmImage(const PnmLayout& layout) {
+    Image image;
+    image.columns = static_cast<int32_t>(layout.width);
+    image.rows = static_cast<int32_t>(layout.height);
+    image.planes = layout.planes;
+    image.depth = layout.maxval <= 255 ? 8 : 16;
+    image.mode = modeForPlanes(image.planes);
+    image.allocate();
+    return image;
+}
+
+void throwShortPnm(size_t have, const PnmLayout& layout) {
+    throw ImageError(eofErr, "PNM data: " + std::to_string(have) + " bytes of " +
+                                 std::to_string(layout.rowBytes() * layout.height));
+}
+
+// Decodes rows into an image a batch at a time, in order.
+class PnmRowDecoder {
+public:
+    PnmRowDecoder(Image& image, uint32_t maxval) : image_(image), maxval_(maxval) {
+        uint32_t target = image.maxSample();
+        if (maxval == target) return;
+        // Every sample a file can hold, rescaled once instead of per sample.
+        if (image.depth == 16) {
+            wideTable_.resize(size_t{maxval} + 1);
+            for (uint32_t v = 0; v <= maxval; ++v) wideTable_[v] = static_cast<uint16_t>(rescale(v, maxval, target));
+        } else {
+            narrowTable_.resize(size_t{maxval} + 1);
+            for (uint32_t v = 0; v <= maxval; ++v) narrowTable_[v] = static_cast<uint8_t>(rescale(v, maxval, target));
+        }
+    }
+
+    void rows(const uint8_t* data, size_t firstRow, size_t count) {
+        if (image_.depth == 16)
+            dispatch<uint16_t, 2>(data, firstRow, count, image_.wide, wideTable_);
+        else
+            dispatch<uint8_t, 1>(data, firstRow, count, image_.narrow, narrowTable_);
+    }
+
+private:
+    template <typename T, int Bytes>
+    void dispatch(const uint8_t* data, size_t firstRow, size_t count, std::vector<T>& store,
+                  const std::vector<T>& table) {
+        bool scaled = !table.empty();
+        if (image_.planes == 3) {
+            if (scaled)
+                decodePnmSamples<T, Bytes, 3, true>(data, firstRow, count, image_, store, maxval_, table);
+            else
+                decodePnmSamples<T, Bytes, 3, false>(data, firstRow, count, image_, store, maxval_, table);
+        } else {
+            if (scaled)
+                decodePnmSamples<T, Bytes, 1, true>(data, firstRow, count, image_, store, maxval_, table);
+            else
+                decodePnmSamples<T, Bytes, 1, false>(data, firstRow, count, image_, store, maxval_, table);
+        }
+    }
+
+    Image& image_;
+    uint32_t maxval_;
+    std::vector<uint8_t> narrowTable_;
+    std::vector<uint16_t> wideTable_;
+};
 
 }  // namespace
 
@@ -400,41 +487,11 @@ std::vector<uint8_t> encodePnm(const Image& image) {
 }
 
 Image decodePnm(std::span<const uint8_t> bytes) {
-    if (bytes.size() < 2 || bytes[0] != 'P' || (bytes[1] != '5' && bytes[1] != '6'))
-        throw ImageError(formatCannotRead, "not a binary PGM or PPM file (P5 or P6)");
-    PnmReader reader{bytes, 2};
-    uint32_t width = reader.number("width");
-    uint32_t height = reader.number("height");
-    uint32_t maxval = reader.number("maxval");
-    if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide)
-        throw ImageError(formatCannotRead, "PNM size " + std::to_string(width) + "x" +
-                                               std::to_string(height) + " is not 1..32767 on a side");
-    if (maxval == 0 || maxval > 65535)
-        throw ImageError(formatCannotRead, "PNM maxval " + std::to_string(maxval) + " is not 1..65535");
-    // Exactly one whitespace character ends the header.
-    if (reader.pos >= bytes.size() || !std::isspace(bytes[reader.pos]))
-        throw ImageError(formatCannotRead, "PNM header: no whitespace after maxval");
-    ++reader.pos;
-
-    Image image;
-    image.columns = static_cast<int32_t>(width);
-    image.rows = static_cast<int32_t>(height);
-    image.planes = bytes[1] == '6' ? 3 : 1;
-    image.depth = maxval <= 255 ? 8 : 16;
-    image.mode = modeForPlanes(image.planes);
-    size_t sampleBytes = maxval <= 255 ? 1 : 2;
-    size_t need = image.sampleCount() * sampleBytes;
-    // Before the store is allocated: a short file must not cost a
-    // gigabyte of memory to refuse.
-    if (bytes.size() - reader.pos < need)
-        throw ImageError(eofErr, "PNM data: " + std::to_string(bytes.size() - reader.pos) +
-                                     " bytes of " + std::to_string(need));
-    image.allocate();
-    const uint8_t* data = bytes.data() + reader.pos;
-    if (image.depth == 16)
-        decodePnmData<uint16_t, 2>(data, image, image.wide, maxval);
-    else
-        decodePnmData<uint8_t, 1>(data, image, image.narrow, maxval);
+    PnmLayout layout = *parsePnmHeader(bytes, true);
+    size_t have = bytes.size() - layout.dataOffset;
+    if (have < layout.rowBytes() * layout.height) throwShortPnm(have, layout);
+    Image image = pnmImage(layout);
+    PnmRowDecoder(image, layout.maxval).rows(bytes.data() + layout.dataOffset, 0, layout.height);
     return image;
 }
 
@@ -559,49 +616,55 @@ void readRest(std::FILE* file, std::vector<uint8_t>& bytes, const std::string& p
     if (std::ferror(file)) throw ImageError(readErr, "cannot read " + path + ": " + std::strerror(errno));
 }
 
-#if defined(NEBULITE_HOST_HAS_MMAP)
-// A regular file's bytes, mapped instead of copied: the page cache already
-// holds them, and a copy would touch as much fresh memory as the file is
-// large. MAP_POPULATE maps every page in one call instead of a fault each.
-class MappedFile {
-public:
-    // Empty when the file is not a regular file or cannot be mapped; the
-    // caller then reads it the ordinary way.
-    explicit MappedFile(const std::string& path) {
-        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) throw ImageError(readErr, "cannot open " + path + ": " + std::strerror(errno));
-        struct stat st {};
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-            void* at = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE,
-                              fd, 0);
-            if (at != MAP_FAILED) {
-                data_ = static_cast<const uint8_t*>(at);
-                size_ = static_cast<size_t>(st.st_size);
-            }
-        }
-        ::close(fd);
-    }
-    ~MappedFile() {
-        if (data_ != nullptr) ::munmap(const_cast<uint8_t*>(data_), size_);
-    }
-    MappedFile(const MappedFile&) = delete;
-    MappedFile& operator=(const MappedFile&) = delete;
-
-    bool mapped() const { return data_ != nullptr; }
-    std::span<const uint8_t> bytes() const { return {data_, size_}; }
-
-private:
-    const uint8_t* data_ = nullptr;
-    size_t size_ = 0;
-};
-#endif
-
+// A PNM file straight into the image, a chunk of rows at a time through a
+// buffer that stays in the cache: no copy of the whole file is ever held,
+// so the image is the only large block the read touches.
 Image loadPnm(const std::string& path) {
-#if defined(NEBULITE_HOST_HAS_MMAP)
-    MappedFile file(path);
-    if (file.mapped()) return decodePnm(file.bytes());
-#endif
-    return decodePnm(readFileBytes(path));
+    FilePtr file = openFile(path, "rb", readErr, "open");
+    auto readInto = [&](uint8_t* at, size_t size) {
+        size_t got = std::fread(at, 1, size, file.get());
+        if (got < size && std::ferror(file.get()))
+            throw ImageError(readErr, "cannot read " + path + ": " + std::strerror(errno));
+        return got;
+    };
+    // The header is a few dozen bytes unless comments make it longer.
+    constexpr size_t kHeaderPiece = 4096;
+    std::vector<uint8_t> head;
+    std::optional<PnmLayout> layout;
+    while (!layout) {
+        size_t have = head.size();
+        head.resize(have + kHeaderPiece);
+        size_t got = readInto(head.data() + have, kHeaderPiece);
+        head.resize(have + got);
+        layout = parsePnmHeader(head, got < kHeaderPiece);
+    }
+    size_t rowBytes = layout->rowBytes();
+    size_t total = rowBytes * layout->height;
+    size_t carried = head.size() - layout->dataOffset;  // samples read along with the header
+    std::error_code error;
+    uintmax_t size = std::filesystem::file_size(path, error);
+    if (!error && size - layout->dataOffset < total) throwShortPnm(size - layout->dataOffset, *layout);
+
+    Image image = pnmImage(*layout);
+    PnmRowDecoder decoder(image, layout->maxval);
+    constexpr size_t kChunkBytes = size_t{1} << 20;
+    size_t chunkRows = std::max<size_t>(1, kChunkBytes / rowBytes);
+    std::vector<uint8_t> chunk(std::max(chunkRows * rowBytes, carried));
+    std::memcpy(chunk.data(), head.data() + layout->dataOffset, carried);
+    size_t filled = carried;
+    for (size_t row = 0; row < layout->height;) {
+        size_t rows = std::min<size_t>(chunkRows, layout->height - row);
+        size_t want = rows * rowBytes;
+        if (filled < want) {
+            filled += readInto(chunk.data() + filled, want - filled);
+            if (filled < want) throwShortPnm(row * rowBytes + filled, *layout);
+        }
+        decoder.rows(chunk.data(), row, rows);
+        std::memmove(chunk.data(), chunk.data() + want, filled - want);
+        filled -= want;
+        row += rows;
+    }
+    return image;
 }
 
 void savePnm(const Image& image, const std::string& path) {

@@ -248,3 +248,80 @@ TEST(HostImageFiles, FormatsGoByExtension) {
 }
 
 }  // namespace
+
+// The files the CLI reads and writes go a chunk of rows at a time; what
+// lands on disk and what comes back must be what the in-memory codec makes,
+// whatever the header's length and wherever a chunk ends.
+class HostPnmFiles : public ::testing::Test {
+protected:
+    void SetUp() override { base_ = "/tmp/nebulite-pnmfiles-" + std::to_string(::getpid()); }
+    void TearDown() override {
+        for (const char* ext : {".pgm", ".ppm", ".pnm"}) std::remove((base_ + ext).c_str());
+    }
+    void save(const std::string& path, const std::vector<uint8_t>& bytes) {
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    std::vector<uint8_t> load(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    std::string base_;
+};
+
+TEST_F(HostPnmFiles, WideRgbRowsAcrossChunksRoundTrip) {
+    // 196 602 bytes a row: five rows to a chunk, and 13 rows end mid-chunk.
+    Document document;
+    document.image = makeImage(13, 32767, 3, 16);
+    Image& image = document.image;
+    for (int p = 0; p < 3; ++p)
+        for (int r = 0; r < 13; ++r)
+            for (int c = 0; c < 32767; ++c)
+                image.setSample(p, r, c, static_cast<uint32_t>((p * 7919 + r * 104729 + c * 31) % 32769));
+    image.setSample(1, 12, 32766, 40000);  // a module's fault: written as 32768
+    saveImage(document, base_ + ".ppm");
+    std::vector<uint8_t> written = load(base_ + ".ppm");
+    EXPECT_TRUE(written == encodePnm(image));
+    Image back = loadImage(base_ + ".ppm").image;
+    image.setSample(1, 12, 32766, 32768);
+    EXPECT_TRUE(back == image);
+}
+
+TEST_F(HostPnmFiles, LongHeadersAndScaledSamplesReadAsInMemory) {
+    // A comment longer than the first read of the header, maxval 1000 (scaled
+    // through a table) and samples that follow the header in the same read.
+    std::string header = "P5\n# " + std::string(10000, 'c') + "\n300 # columns\n7\n1000\n";
+    std::vector<uint8_t> bytes = bytesOf(header);
+    for (int i = 0; i < 300 * 7; ++i) {
+        uint32_t v = static_cast<uint32_t>(i * 37 % 1001);
+        bytes.push_back(static_cast<uint8_t>(v >> 8));
+        bytes.push_back(static_cast<uint8_t>(v & 0xFF));
+    }
+    save(base_ + ".pgm", bytes);
+    Image expected = decodePnm(bytes);
+    EXPECT_EQ(expected.sample(0, 0, 1), rescale(37, 1000, kHostMax16));
+    EXPECT_TRUE(loadImage(base_ + ".pgm").image == expected);
+}
+
+TEST_F(HostPnmFiles, ShortFilesAndSamplesAboveMaxvalAreRefused) {
+    std::vector<uint8_t> bytes = bytesOf("P6 200 300 255\n");
+    bytes.resize(bytes.size() + 200 * 300 * 3 - 1, 9);
+    save(base_ + ".ppm", bytes);
+    try {
+        loadImage(base_ + ".ppm");
+        FAIL() << "read a short file";
+    } catch (const ImageError& e) {
+        EXPECT_EQ(e.code(), eofErr) << e.what();
+    }
+    std::vector<uint8_t> high = bytesOf("P5 5000 300 100\n");
+    high.resize(high.size() + 5000 * 300, 100);
+    high[high.size() - 1] = 101;  // in the last chunk
+    save(base_ + ".pgm", high);
+    try {
+        loadImage(base_ + ".pgm");
+        FAIL() << "read a sample above maxval";
+    } catch (const ImageError& e) {
+        EXPECT_EQ(e.code(), formatCannotRead) << e.what();
+        EXPECT_NE(std::string(e.what()).find("101"), std::string::npos) << e.what();
+    }
+}
