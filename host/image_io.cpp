@@ -505,19 +505,25 @@ std::vector<uint8_t> encodePng(const Document& document) {
     size_t rowBytes = static_cast<size_t>(image.columns) * static_cast<size_t>(image.planes) * sampleBytes;
     std::vector<uint8_t> pixels(rowBytes * static_cast<size_t>(image.rows));
     std::vector<png_bytep> rows(static_cast<size_t>(image.rows));
+    // Straight from the planar store, one plane at a time into its place
+    // in the interleaved row.
+    auto columns = static_cast<size_t>(image.columns);
+    auto planes = static_cast<size_t>(image.planes);
     for (int r = 0; r < image.rows; ++r) {
         uint8_t* out = pixels.data() + static_cast<size_t>(r) * rowBytes;
         rows[static_cast<size_t>(r)] = out;
-        for (int c = 0; c < image.columns; ++c) {
-            for (int p = 0; p < image.planes; ++p) {
-                uint32_t v = image.sample(p, r, c);
-                if (sampleBytes == 2) {
-                    uint16_t w = hostToPng16(v);
-                    *out++ = static_cast<uint8_t>(w >> 8);
-                    *out++ = static_cast<uint8_t>(w & 0xFF);
-                } else {
-                    *out++ = static_cast<uint8_t>(v);
+        for (size_t p = 0; p < planes; ++p) {
+            size_t first = image.index(static_cast<int>(p), r, 0);
+            if (sampleBytes == 2) {
+                const uint16_t* in = image.wide.data() + first;
+                for (size_t c = 0; c < columns; ++c) {
+                    uint16_t w = hostToPng16(in[c]);
+                    out[(c * planes + p) * 2] = static_cast<uint8_t>(w >> 8);
+                    out[(c * planes + p) * 2 + 1] = static_cast<uint8_t>(w & 0xFF);
                 }
+            } else {
+                const uint8_t* in = image.narrow.data() + first;
+                for (size_t c = 0; c < columns; ++c) out[c * planes + p] = in[c];
             }
         }
     }
