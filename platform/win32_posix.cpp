@@ -21,11 +21,12 @@
 namespace {
 
 const NebuliteHostHooks* hooks() {
-    // Looked up on every call: hosts in tests come and go within one process,
-    // and the lookup is cheap next to a message box or a file call.
-    void* symbol = dlsym(RTLD_DEFAULT, "nebuliteHostHooks");
-    if (symbol == nullptr) return nullptr;
-    auto proc = reinterpret_cast<NebuliteHostHooksProc>(symbol);
+    // The function is found once: a symbol does not move while the process
+    // runs, and a lookup per row costs as much as the row's write. The table
+    // it answers is asked for on every call, since hosts come and go.
+    static const NebuliteHostHooksProc proc =
+        reinterpret_cast<NebuliteHostHooksProc>(dlsym(RTLD_DEFAULT, "nebuliteHostHooks"));
+    if (proc == nullptr) return nullptr;
     const NebuliteHostHooks* h = proc();
     if (h == nullptr || h->version != nebuliteHostHooksVersion) return nullptr;
     return h;
