@@ -159,9 +159,10 @@ bool rewriteHeader(PluginState& state) {
                 naxis3Seen = true;
                 if (intValue(splitCard(card).value) != planes) rewriteValue(card, planesValue);
             }
-            if (startsWith(card, "END ")) {
-                // A clean END card: readers know END by its whole keyword.
-                setCardText(card, "END");
+            // END by its whole keyword, as the reader knows it: a card such
+            // as "END MIN = 0" is not the end of the header.
+            if (keywordIs(splitCard(card).keyword, "END")) {
+                setCardText(card, "END");  // nothing may follow END on its card
                 endSlot = slot;
                 endSeen = true;
             }

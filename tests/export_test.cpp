@@ -440,7 +440,8 @@ TEST(HeaderRewrite, TheHeaderEndsWithEndsBlock) {
     while (afterEnd.size() < 40) afterEnd.push_back("HISTORY after the end");
     Case cases[] = {
         {"records after END", afterEnd, 2880},
-        {"END with text after it", with({"END / not a clean card"}), 2880},
+        {"END with a comment", with({"END                                     / done"}), 2880},
+        {"a keyword starting with END is not END", with({"END MIN =                  0.0", "END"}), 2880},
         {"a prefixed NAXIS3 is not the axis",
          {base[0], base[1], base[2], base[3], base[4], "NAXIS3XY=                    7", "END"}, 2880},
     };
