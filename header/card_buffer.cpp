@@ -78,25 +78,26 @@ namespace {
 
 // Stores a card at slot cardPos, growing the buffer when the slot lies
 // beyond it; a card that finds no room is dropped as at the bound.
-void storeAtCardPos(const char* card) {
+bool storeAtCardPos(const char* card) {
     uint64_t end = (uint64_t{static_cast<uint32_t>(session.cardPos)} + 1) * kCardBytes;
-    if (!reserveCardBuffer(end)) return;
+    if (!reserveCardBuffer(end)) return false;
     std::memcpy(cardAt(static_cast<uint32_t>(session.cardPos)), card, kCardBytes);
     ++session.cardPos;
+    return true;
 }
 
 }  // namespace
 
-void appendCard(const char* card) {
+bool appendCard(const char* card) {
     int64_t bound = (int64_t{session.headerBlocks} + 1) * kCardsPerBlock;
-    if (session.cardPos >= bound) return;
+    if (session.cardPos >= bound) return true;
     if (session.endSeen && !session.idCardPresent && session.cardPos > 0 && session.cardPos < 35) {
         char id[kCardBytes];
         makeIdentificationCard(id);
-        storeAtCardPos(id);
+        if (!storeAtCardPos(id)) return false;
         session.idCardPresent = true;
     }
-    storeAtCardPos(card);
+    return storeAtCardPos(card);
 }
 
 }  // namespace nebulite

@@ -26,8 +26,9 @@ static_assert(kSynthesisIdentificationText.size() == 51);
 bool allocateCardBuffer();
 // Stores one card at slot cardPos (reading only): drops it beyond the last
 // slot of the block being read, and puts the identification card in front
-// of END when END falls in slots 1 to 34 of a header without one.
-void appendCard(const char* card);
+// of END when END falls in slots 1 to 34 of a header without one. False
+// only when the buffer could not grow to hold the card.
+bool appendCard(const char* card);
 // Replaces the buffer by one of `newSize` bytes (whole blocks) keeping the
 // first `keep` bytes; the rest are spaces. False (buffer unchanged) when the
 // new buffer cannot be had.

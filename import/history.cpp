@@ -20,7 +20,9 @@ namespace nebulite {
 void storeHeaderCards(PluginState& state) {
     const FormatRecord& record = *state.formatRecord;
     uint64_t cards = uint64_t{static_cast<uint32_t>(session.headerBlocks)} * kCardsPerBlock;
-    for (uint32_t i = 0; i < cards; ++i) {
+    const int16_t before = resourceCount(record.resourceProcs, kHistoryResourceType);
+    OSErr failure = noErr;
+    for (uint32_t i = 0; i < cards && failure == noErr; ++i) {
         const char* card = cardAt(i);
         if (card == nullptr) break;
         if (!resourceSuiteUsable(record.resourceProcs)) break;
@@ -30,12 +32,22 @@ void storeHeaderCards(PluginState& state) {
         std::memset(work.bytes, 0, sizeof work.bytes);
         std::memcpy(work.bytes, card, kCardBytes);
         Handle handle = handleFromPString(record.handleProcs, work);
-        if (handle == nullptr) continue;
+        if (handle == nullptr) {
+            failure = memFullErr;
+            break;
+        }
         handleLock(record.handleProcs, handle);
-        resourceAdd(record.resourceProcs, kHistoryResourceType, handle);
+        failure = resourceAdd(record.resourceProcs, kHistoryResourceType, handle);
         handleUnlock(record.handleProcs, handle);
         handleDispose(record.handleProcs, handle);
     }
+    if (failure == noErr) return;
+    // A header with a card missing comes back with every later card one
+    // place up, which a save would write as a broken header. The records
+    // of this read go again, and the read says why.
+    for (int16_t n = resourceCount(record.resourceProcs, kHistoryResourceType); n > before; --n)
+        resourceDelete(record.resourceProcs, kHistoryResourceType, n);
+    recordError(state, failure);
 }
 
 bool rebuildHeaderFromResources(PluginState& state) {

@@ -308,7 +308,12 @@ void readHeader(PluginState& state) {
             refuse(state, "64-bit Fits Files are not supported");
             return;
         }
-        appendCard(card);
+        if (!appendCard(card)) {
+            // A header that cannot be held whole is not read at all.
+            recordError(state, memFullErr);
+            releaseReadMemory();
+            return;
+        }
         if (endsBlock) ++session.headerBlocks;
         if (session.keyCardsSeen == 4) {
             estimateHeaderLength(state);

@@ -142,6 +142,10 @@ OSErr resourceAdd(const ResourceProcs* procs, ResType type, Handle data) {
     return resourceSuiteUsable(procs) ? procs->addProc(type, data) : memFullErr;
 }
 
+void resourceDelete(const ResourceProcs* procs, ResType type, int16_t index) {
+    if (resourceSuiteUsable(procs)) procs->deleteProc(type, index);
+}
+
 // ---- Module handles -----------------------------------------------------------
 
 namespace {

@@ -41,6 +41,7 @@ void bufferFree(const BufferProcs* procs, BufferID id);
 int16_t resourceCount(const ResourceProcs* procs, ResType type);
 Handle resourceGet(const ResourceProcs* procs, ResType type, int16_t index);
 OSErr resourceAdd(const ResourceProcs* procs, ResType type, Handle data);
+void resourceDelete(const ResourceProcs* procs, ResType type, int16_t index);
 
 // ---- Handle suite, with the module's own handles as the fallback ---------
 Handle handleNew(const HandleProcs* procs, int32_t size);

@@ -456,14 +456,9 @@ TEST(FaultMatrix, EveryAllocationOfAReadFails) {
         const CleanRead clean = cleanRead(bytes);
         for (const AllocationKind& kind : kAllocationKinds) {
             const std::string name = kind.name;
-            // Pending fixes (see the fault report): a header card whose
-            // handle or resource cannot be had is left out of the document,
-            // and a card buffer that cannot grow drops cards, with noErr.
-            if (name == "host handle" || name == "resource add") continue;
             const int64_t count = kind.count(clean.outcome.counters);
             for (int64_t k = 0; k < count; ++k) {
                 for (bool onward : {false, true}) {
-                    if (name == "card buffer" && !onward) continue;
                     SCOPED_TRACE(std::string(road.name) + ", " + kind.name + " #" + std::to_string(k) +
                                  (onward ? " onward" : " alone"));
                     ++cases;
