@@ -226,7 +226,7 @@ struct Host::Impl {
     WriteDescriptorProcs writeProcs{};
     PIDescriptorParameters descriptorParams{};
     PlatformData platform{};
-    FSSpec spec{};
+    FSSpec location{};
 
     Outcome log;
     uint64_t sequence = 0;
@@ -863,15 +863,15 @@ bool Host::attach(File& file, bool forWriting, std::string* error) {
         file.fd_ = fd;
         file.handle_ = fd;
     }
-    FSSpec& spec = impl_->spec;
-    spec = FSSpec{};
+    FSSpec& location = impl_->location;
+    location = FSSpec{};
     // A Pascal string of the path, ended with a NUL as well; longer paths
     // than the record holds are cut.
-    size_t length = std::min<size_t>(file.path_.size(), sizeof spec.name - 2);
-    spec.name[0] = static_cast<uint8_t>(length);
-    std::memcpy(spec.name + 1, file.path_.data(), length);
-    spec.name[length + 1] = 0;
-    record_.fileSpec = &spec;
+    size_t length = std::min<size_t>(file.path_.size(), sizeof location.name - 2);
+    location.name[0] = static_cast<uint8_t>(length);
+    std::memcpy(location.name + 1, file.path_.data(), length);
+    location.name[length + 1] = 0;
+    record_.fileSpec = &location;
     record_.dataFork = file.handle_;
     file_ = &file;
     return true;

@@ -175,10 +175,10 @@ std::string notSupported(const std::string& what) {
 
 void lookUpFileLength(PluginState& state) {
     session.fileLength = 0;
-    const FSSpec* spec = state.formatRecord->fileSpec;
-    if (spec == nullptr) return;
+    const FSSpec* location = state.formatRecord->fileSpec;
+    if (location == nullptr) return;
     // The path's characters start 9 bytes into the record and end at a NUL.
-    const char* text = reinterpret_cast<const char*>(spec) + 9;
+    const char* text = reinterpret_cast<const char*>(location) + 9;
     char path[256];
     size_t n = 0;
     while (n < 255 && text[n] != '\0') {

@@ -9,7 +9,7 @@
 
 namespace nebulite {
 
-// Sets session.fileLength from the path in the host's file specification;
+// Sets session.fileLength from the path in the host's FSSpec record;
 // 0 when the file cannot be opened by that path.
 void lookUpFileLength(PluginState& state);
 

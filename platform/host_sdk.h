@@ -42,7 +42,7 @@ struct Rect {
     int16_t right;
 };
 
-// The host's file specification: a volume, a parent directory and the file's
+// The host's FSSpec record: a volume, a parent directory and the file's
 // full path as a Pascal string. The path's characters therefore start 9 bytes
 // into the record; the host also ends them with a NUL.
 struct FSSpec {
