@@ -322,30 +322,36 @@ struct Host::Impl {
         return noErr;
     }
 
-    static Ptr SPAPI lockBuffer(BufferID id, Boolean) {
-        Impl* self = current();
-        if (self == nullptr) return nullptr;
-        BufferRecord* record = self->findBuffer(id);
+    // Lock and unlock work alike on buffers and handles: count, and record
+    // what a module does wrong instead of trusting it.
+    template <typename Record>
+    static Ptr lockRecord(Impl* self, Record* record, const char* proc, const char* what) {
         if (record == nullptr) {
-            self->violation("lockProc", "unknown buffer");
+            self->violation(proc, std::string("unknown ") + what);
             return nullptr;
         }
         ++record->locks;
         return record->data;
     }
 
-    static void SPAPI unlockBuffer(BufferID id) {
-        Impl* self = current();
-        if (self == nullptr) return;
-        BufferRecord* record = self->findBuffer(id);
+    template <typename Record>
+    static void unlockRecord(Impl* self, Record* record, const char* what) {
         if (record == nullptr) {
-            self->violation("unlockProc", "unknown buffer");
-            return;
-        }
-        if (record->locks == 0)
-            self->violation("unlockProc", "buffer was not locked");
-        else
+            self->violation("unlockProc", std::string("unknown ") + what);
+        } else if (record->locks == 0) {
+            self->violation("unlockProc", std::string(what) + " was not locked");
+        } else {
             --record->locks;
+        }
+    }
+
+    static Ptr SPAPI lockBuffer(BufferID id, Boolean) {
+        Impl* self = current();
+        return self == nullptr ? nullptr : lockRecord(self, self->findBuffer(id), "lockProc", "buffer");
+    }
+
+    static void SPAPI unlockBuffer(BufferID id) {
+        if (Impl* self = current()) unlockRecord(self, self->findBuffer(id), "buffer");
     }
 
     static void SPAPI freeBufferProc(BufferID id) {
@@ -475,28 +481,11 @@ struct Host::Impl {
 
     static Ptr SPAPI lockHandle(Handle h, Boolean) {
         Impl* self = current();
-        if (self == nullptr) return nullptr;
-        HandleRecord* record = self->findHandle(h);
-        if (record == nullptr) {
-            self->violation("lockProc", "unknown handle");
-            return nullptr;
-        }
-        ++record->locks;
-        return record->data;
+        return self == nullptr ? nullptr : lockRecord(self, self->findHandle(h), "lockProc", "handle");
     }
 
     static void SPAPI unlockHandle(Handle h) {
-        Impl* self = current();
-        if (self == nullptr) return;
-        HandleRecord* record = self->findHandle(h);
-        if (record == nullptr) {
-            self->violation("unlockProc", "unknown handle");
-            return;
-        }
-        if (record->locks == 0)
-            self->violation("unlockProc", "handle was not locked");
-        else
-            --record->locks;
+        if (Impl* self = current()) unlockRecord(self, self->findHandle(h), "handle");
     }
 
     static void SPAPI recoverSpace(int32_t) {}
