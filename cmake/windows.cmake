@@ -53,7 +53,12 @@ endif()
 option(NEBULITE_WINDOWS_HOST "Build the reference host and the nebulite CLI for Windows" ON)
 if(NEBULITE_WINDOWS_HOST)
   add_library(nebulite_host STATIC
-    host/host.cpp
+    host/host_files.cpp
+    host/host_suites.cpp
+    host/host_record.cpp
+    host/host_transfer.cpp
+    host/host_sequences.cpp
+    host/host_loading.cpp
     host/image_io.cpp
     host/image_io_nopng.cpp
     host/pipl.cpp

@@ -82,8 +82,8 @@ private:
     std::optional<size_t> capacity_;
     int64_t readCalls_ = 0;
     int64_t writeCalls_ = 0;
-    int fd_ = -1;      // disk files while attached
-    int handle_ = 0;   // the HFILE the module sees while attached
+    intptr_t fd_ = -1;     // disk files while attached
+    intptr_t handle_ = 0;  // the file handle the module sees in dataFork while attached
 };
 
 // ---- Shapes and faults ----------------------------------------------------
@@ -320,7 +320,6 @@ private:
     Document* document_ = &ownDocument_;
     File* file_ = nullptr;
 
-    friend struct HostAccess;
     Outcome readLike(File& file, bool withSamples);
     bool runGroup(int16_t prepare, int16_t start, int16_t cont, int16_t finish,
                   bool continueStep);

@@ -56,16 +56,19 @@ bool patchImport(HMODULE module, const char* dll, const char* function, void* re
 
 }  // namespace
 
-int openDataFork(const std::string& path, bool forWriting, std::string* error) {
-    HFILE file = forWriting ? _lcreat(path.c_str(), 0) : _lopen(path.c_str(), OF_READ);
-    if (file == HFILE_ERROR) {
+intptr_t openDataFork(const std::string& path, bool forWriting, std::string* error) {
+    // The editor opens the file itself and hands the module the Win32 handle.
+    HANDLE file = CreateFileA(path.c_str(), forWriting ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
+                              FILE_SHARE_READ, nullptr, forWriting ? CREATE_ALWAYS : OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
         if (error != nullptr) *error = lastError("cannot open " + path);
         return -1;
     }
-    return file;
+    return reinterpret_cast<intptr_t>(file);
 }
 
-void closeDataFork(int handle) { _lclose(handle); }
+void closeDataFork(intptr_t handle) { CloseHandle(reinterpret_cast<HANDLE>(handle)); }
 
 void* loadModuleEntry(const std::string& path, const std::string& entryPoint, std::string* error) {
     HMODULE module = LoadLibraryA(path.c_str());

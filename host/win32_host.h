@@ -1,18 +1,19 @@
 // The reference host's Windows side: the module is a DLL and its file a
-// Win32 HFILE, as the image editor hands them over on Windows. The POSIX
+// Win32 file handle, as the image editor hands them over on Windows. The POSIX
 // host reaches the same points through dlopen and file descriptors.
 #pragma once
 
 #if defined(_WIN32)
 
+#include <cstdint>
 #include <string>
 
 namespace nebulite::host::win32 {
 
-// The HFILE the module reads (_lopen) or writes (_lcreat, which empties an
-// existing file), or -1 with `error` set.
-int openDataFork(const std::string& path, bool forWriting, std::string* error);
-void closeDataFork(int handle);
+// The file handle the module reads, or writes (an existing file is emptied),
+// or -1 with `error` set.
+intptr_t openDataFork(const std::string& path, bool forWriting, std::string* error);
+void closeDataFork(intptr_t handle);
 
 // Loads the module with LoadLibrary and answers the address of `entryPoint`
 // (GetProcAddress), or null with `error` set. The module's MessageBoxA

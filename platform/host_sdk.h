@@ -1,13 +1,21 @@
-// The host's plug-in SDK, as far as a format module uses it.
+// The host's plug-in SDK, as far as a format module and a host need it.
 //
-// This header stands in for the host maker's published SDK headers, which
-// are not available on Linux. It holds nothing of ours: records, routine
-// types, selector numbers, result codes and image modes only, spelled as the
-// SDK spells them, so that the real SDK could take its place. Members the
-// module does not use are left out, so the layouts are our own; both sides
-// (module and reference host) are built from this one header.
+// This header stands in for the host maker's published SDK headers, so that
+// the module and the reference host build without them. It holds nothing of
+// ours: records, routine types, selector numbers, result codes and image
+// modes, with the SDK's names, member types, widths and order, laid out as
+// the SDK lays them, so that the real SDK could take its place. The records
+// follow the SDK of the editor's 20.0 release; platform/host_sdk_layout.h
+// pins every offset against it for 32-bit and 64-bit Windows.
+//
+// Members the module never touches are still here, with their real types
+// where those are plain and as pointers to opaque records where the SDK
+// points at machinery of its own: a host allocates the whole record, and a
+// member that moves by one byte makes the module read the wrong field
+// without any other symptom.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #if defined(_WIN32)
@@ -18,17 +26,20 @@
 
 extern "C" {
 
+// ---- Basic types ---------------------------------------------------------------
 using OSErr = int16_t;
 using Boolean = uint8_t;
 using Ptr = char*;
 using Handle = char**;       // *handle is the address of the handle's data
 using ResType = uint32_t;    // four-character code, first character in the high byte
-using DescriptorKeyID = uint32_t;
-using DescType = uint32_t;
-using BufferID = struct OpaqueBufferID*;
-using PIDescriptorHandle = Handle;
-using PIReadDescriptor = struct OpaqueReadDescriptor*;
-using PIWriteDescriptor = struct OpaqueWriteDescriptor*;
+using OSType = uint32_t;
+using PIType = uint32_t;
+using Fixed = int32_t;       // 16.16 fixed point
+using real64 = double;
+using Str255 = unsigned char[256];  // length byte, then the characters
+using ConstStr255Param = const unsigned char*;
+using LookUpTable = uint8_t[256];
+using PlaneMap = int16_t[16];
 
 struct Point {
     int16_t v;  // rows
@@ -42,21 +53,67 @@ struct Rect {
     int16_t right;
 };
 
-// The host's FSSpec record: a volume, a parent directory and the file's
-// full path as a Pascal string. The path's characters therefore start 9 bytes
-// into the record; the host also ends them with a NUL.
-struct FSSpec {
-    int16_t vRefNum;
-    int32_t parID;
-    uint8_t name[256];
+struct VPoint {
+    int32_t v;
+    int32_t h;
 };
 
+struct VRect {
+    int32_t top;
+    int32_t left;
+    int32_t bottom;
+    int32_t right;
+};
+
+// The file specification `fileSpec` points to on Windows: the file's full
+// path as a Pascal string, so its characters start 9 bytes into the record.
+// The host ends them with a NUL as well.
+struct FSSpec {
+    int16_t unused;
+    int16_t padding;
+    int32_t parID;
+    Str255 name;
+};
+
+// What `platformData` of the parameter blocks points to on Windows.
+struct PlatformData {
+    intptr_t hwnd;  // the window that owns the module's dialogs
+};
+
+struct PlugInMonitor {
+    Fixed gamma;
+    Fixed redX;
+    Fixed redY;
+    Fixed greenX;
+    Fixed greenY;
+    Fixed blueX;
+    Fixed blueY;
+    Fixed whiteX;
+    Fixed whiteY;
+    Fixed ambient;
+};
+
+// Records of the host's that a format module only carries pointers to.
+struct PSPixelMap;
+struct ColorServicesInfo;
+struct PropertyProcs;
+struct ImageServicesProcs;
+struct SPBasicSuite;
+struct ChannelPortProcs;
+struct ReadImageDocumentDesc;
+struct SPPlatformFileSpecificationW;
+struct XPlatFileSpec;
+
 // ---- Buffer suite ---------------------------------------------------------
+using BufferID = struct PSBuffer*;
 using AllocateBufferProc = OSErr(SPAPI*)(int32_t size, BufferID* bufferID);
 using LockBufferProc = Ptr(SPAPI*)(BufferID bufferID, Boolean moveHigh);
 using UnlockBufferProc = void(SPAPI*)(BufferID bufferID);
 using FreeBufferProc = void(SPAPI*)(BufferID bufferID);
 using BufferSpaceProc = int32_t(SPAPI*)(void);
+using ReserveSpaceProc = OSErr(SPAPI*)(int32_t size);
+using AllocateBufferProc64 = OSErr(SPAPI*)(int64_t size, BufferID* bufferID);
+using BufferSpaceProc64 = int64_t(SPAPI*)(void);
 
 struct BufferProcs {
     int16_t bufferProcsVersion;
@@ -66,15 +123,16 @@ struct BufferProcs {
     UnlockBufferProc unlockProc;
     FreeBufferProc freeProc;
     BufferSpaceProc spaceProc;
+    ReserveSpaceProc reserveProc;
+    AllocateBufferProc64 allocateProc64;
+    BufferSpaceProc64 spaceProc64;
 };
-constexpr int16_t kCurrentBufferProcsVersion = 2;
-constexpr int16_t kCurrentBufferProcsCount = 5;
 
 // ---- Resource suite -------------------------------------------------------
-using CountPIResourcesProc = int16_t(SPAPI*)(ResType ofType);
-using GetPIResourceProc = Handle(SPAPI*)(ResType ofType, int16_t index);
-using DeletePIResourceProc = void(SPAPI*)(ResType ofType, int16_t index);
-using AddPIResourceProc = OSErr(SPAPI*)(ResType ofType, Handle data);
+using CountPIResourcesProc = int16_t(SPAPI*)(ResType type);
+using GetPIResourceProc = Handle(SPAPI*)(ResType type, int16_t index);
+using DeletePIResourceProc = void(SPAPI*)(ResType type, int16_t index);
+using AddPIResourceProc = OSErr(SPAPI*)(ResType type, Handle data);
 
 struct ResourceProcs {
     int16_t resourceProcsVersion;
@@ -84,8 +142,6 @@ struct ResourceProcs {
     DeletePIResourceProc deleteProc;
     AddPIResourceProc addProc;
 };
-constexpr int16_t kCurrentResourceProcsVersion = 3;
-constexpr int16_t kCurrentResourceProcsCount = 4;
 
 // ---- Handle suite ---------------------------------------------------------
 using NewPIHandleProc = Handle(SPAPI*)(int32_t size);
@@ -95,7 +151,7 @@ using SetPIHandleSizeProc = OSErr(SPAPI*)(Handle h, int32_t newSize);
 using LockPIHandleProc = Ptr(SPAPI*)(Handle h, Boolean moveHigh);
 using UnlockPIHandleProc = void(SPAPI*)(Handle h);
 using RecoverSpaceProc = void(SPAPI*)(int32_t size);
-using DisposeRegularHandleProc = void(SPAPI*)(Handle h);
+using DisposeRegularHandlePIHandleProc = void(SPAPI*)(Handle h);
 
 struct HandleProcs {
     int16_t handleProcsVersion;
@@ -107,20 +163,85 @@ struct HandleProcs {
     LockPIHandleProc lockProc;
     UnlockPIHandleProc unlockProc;
     RecoverSpaceProc recoverSpaceProc;
-    DisposeRegularHandleProc disposeRegularHandleProc;
+    DisposeRegularHandlePIHandleProc disposeRegularHandleProc;
 };
-constexpr int16_t kCurrentHandleProcsVersion = 1;
-constexpr int16_t kCurrentHandleProcsCount = 8;
 
 // ---- Scripting descriptor suites ------------------------------------------
-using OpenReadDescriptorProc = PIReadDescriptor(SPAPI*)(PIDescriptorHandle descriptor,
+using DescriptorKeyID = uint32_t;
+using DescriptorTypeID = uint32_t;
+using DescriptorEnumID = uint32_t;
+using DescriptorUnitID = uint32_t;
+using PIDescriptorHandle = Handle;
+using PIReadDescriptor = struct PIOpaqueReadDescriptor*;
+using PIWriteDescriptor = struct PIOpaqueWriteDescriptor*;
+struct PIDescriptorSimpleReference;
+
+using OpenWriteDescriptorProc = PIWriteDescriptor(SPAPI*)(void);
+using CloseWriteDescriptorProc = OSErr(SPAPI*)(PIWriteDescriptor, PIDescriptorHandle*);
+using PutIntegerProc = OSErr(SPAPI*)(PIWriteDescriptor, DescriptorKeyID, int32_t);
+using PutFloatProc = OSErr(SPAPI*)(PIWriteDescriptor, DescriptorKeyID, const real64*);
+using PutUnitFloatProc = OSErr(SPAPI*)(PIWriteDescriptor, DescriptorKeyID, DescriptorUnitID,
+                                       const real64*);
+using PutBooleanProc = OSErr(SPAPI*)(PIWriteDescriptor, DescriptorKeyID, Boolean);
+using PutTextProc = OSErr(SPAPI*)(PIWriteDescriptor, DescriptorKeyID, Handle);
+using PutAliasProc = OSErr(SPAPI*)(PIWriteDescriptor, DescriptorKeyID, Handle);
+using PutEnumeratedProc = OSErr(SPAPI*)(PIWriteDescriptor, DescriptorKeyID key,
+                                        DescriptorTypeID type, DescriptorEnumID value);
+using PutClassProc = OSErr(SPAPI*)(PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID);
+using PutSimpleReferenceProc = OSErr(SPAPI*)(PIWriteDescriptor, DescriptorKeyID,
+                                             const PIDescriptorSimpleReference*);
+using PutObjectProc = OSErr(SPAPI*)(PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID,
+                                    PIDescriptorHandle);
+using PutCountProc = OSErr(SPAPI*)(PIWriteDescriptor, DescriptorKeyID, uint32_t count);
+using PutStringProc = OSErr(SPAPI*)(PIWriteDescriptor, DescriptorKeyID, ConstStr255Param);
+using PutScopedClassProc = OSErr(SPAPI*)(PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID);
+using PutScopedObjectProc = OSErr(SPAPI*)(PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID,
+                                          PIDescriptorHandle);
+
+// The key array ends with a zero key.
+using OpenReadDescriptorProc = PIReadDescriptor(SPAPI*)(PIDescriptorHandle,
                                                        const DescriptorKeyID* keyArray);
-using CloseReadDescriptorProc = OSErr(SPAPI*)(PIReadDescriptor token);
-using GetKeyProc = Boolean(SPAPI*)(PIReadDescriptor token, DescriptorKeyID* key,
-                                   DescType* type, int32_t* flags);
-// The module reads no values and writes no descriptor; the remaining routines
-// only have to be present, so they share one opaque type here.
-using OtherDescriptorProc = OSErr(SPAPI*)(void);
+using CloseReadDescriptorProc = OSErr(SPAPI*)(PIReadDescriptor);
+using GetKeyProc = Boolean(SPAPI*)(PIReadDescriptor, DescriptorKeyID* key, DescriptorTypeID* type,
+                                   int32_t* flags);
+using GetIntegerProc = OSErr(SPAPI*)(PIReadDescriptor, int32_t*);
+using GetFloatProc = OSErr(SPAPI*)(PIReadDescriptor, real64*);
+using GetUnitFloatProc = OSErr(SPAPI*)(PIReadDescriptor, DescriptorUnitID*, real64*);
+using GetBooleanProc = OSErr(SPAPI*)(PIReadDescriptor, Boolean*);
+using GetTextProc = OSErr(SPAPI*)(PIReadDescriptor, Handle*);
+using GetAliasProc = OSErr(SPAPI*)(PIReadDescriptor, Handle*);
+using GetEnumeratedProc = OSErr(SPAPI*)(PIReadDescriptor, DescriptorEnumID*);
+using GetClassProc = OSErr(SPAPI*)(PIReadDescriptor, DescriptorTypeID*);
+using GetSimpleReferenceProc = OSErr(SPAPI*)(PIReadDescriptor, PIDescriptorSimpleReference*);
+using GetObjectProc = OSErr(SPAPI*)(PIReadDescriptor, DescriptorTypeID*, PIDescriptorHandle*);
+using GetCountProc = OSErr(SPAPI*)(PIReadDescriptor, uint32_t*);
+using GetStringProc = OSErr(SPAPI*)(PIReadDescriptor, Str255*);
+using GetPinnedIntegerProc = OSErr(SPAPI*)(PIReadDescriptor, int32_t min, int32_t max, int32_t*);
+using GetPinnedFloatProc = OSErr(SPAPI*)(PIReadDescriptor, const real64* min, const real64* max,
+                                         real64*);
+using GetPinnedUnitFloatProc = OSErr(SPAPI*)(PIReadDescriptor, const real64* min,
+                                             const real64* max, DescriptorUnitID*, real64*);
+
+struct WriteDescriptorProcs {
+    int16_t writeDescriptorProcsVersion;
+    int16_t numWriteDescriptorProcs;
+    OpenWriteDescriptorProc openWriteDescriptorProc;
+    CloseWriteDescriptorProc closeWriteDescriptorProc;
+    PutIntegerProc putIntegerProc;
+    PutFloatProc putFloatProc;
+    PutUnitFloatProc putUnitFloatProc;
+    PutBooleanProc putBooleanProc;
+    PutTextProc putTextProc;
+    PutAliasProc putAliasProc;
+    PutEnumeratedProc putEnumeratedProc;
+    PutClassProc putClassProc;
+    PutSimpleReferenceProc putSimpleReferenceProc;
+    PutObjectProc putObjectProc;
+    PutCountProc putCountProc;
+    PutStringProc putStringProc;
+    PutScopedClassProc putScopedClassProc;
+    PutScopedObjectProc putScopedObjectProc;
+};
 
 struct ReadDescriptorProcs {
     int16_t readDescriptorProcsVersion;
@@ -128,47 +249,22 @@ struct ReadDescriptorProcs {
     OpenReadDescriptorProc openReadDescriptorProc;
     CloseReadDescriptorProc closeReadDescriptorProc;
     GetKeyProc getKeyProc;
-    OtherDescriptorProc getIntegerProc;
-    OtherDescriptorProc getFloatProc;
-    OtherDescriptorProc getUnitFloatProc;
-    OtherDescriptorProc getBooleanProc;
-    OtherDescriptorProc getTextProc;
-    OtherDescriptorProc getAliasProc;
-    OtherDescriptorProc getEnumeratedProc;
-    OtherDescriptorProc getClassProc;
-    OtherDescriptorProc getSimpleReferenceProc;
-    OtherDescriptorProc getObjectProc;
-    OtherDescriptorProc getCountProc;
-    OtherDescriptorProc getStringProc;
-    OtherDescriptorProc getPinnedIntegerProc;
-    OtherDescriptorProc getPinnedFloatProc;
-    OtherDescriptorProc getPinnedUnitFloatProc;
+    GetIntegerProc getIntegerProc;
+    GetFloatProc getFloatProc;
+    GetUnitFloatProc getUnitFloatProc;
+    GetBooleanProc getBooleanProc;
+    GetTextProc getTextProc;
+    GetAliasProc getAliasProc;
+    GetEnumeratedProc getEnumeratedProc;
+    GetClassProc getClassProc;
+    GetSimpleReferenceProc getSimpleReferenceProc;
+    GetObjectProc getObjectProc;
+    GetCountProc getCountProc;
+    GetStringProc getStringProc;
+    GetPinnedIntegerProc getPinnedIntegerProc;
+    GetPinnedFloatProc getPinnedFloatProc;
+    GetPinnedUnitFloatProc getPinnedUnitFloatProc;
 };
-constexpr int16_t kCurrentReadDescriptorProcsVersion = 0;
-constexpr int16_t kCurrentReadDescriptorProcsCount = 18;
-
-struct WriteDescriptorProcs {
-    int16_t writeDescriptorProcsVersion;
-    int16_t numWriteDescriptorProcs;
-    OtherDescriptorProc openWriteDescriptorProc;
-    OtherDescriptorProc closeWriteDescriptorProc;
-    OtherDescriptorProc putIntegerProc;
-    OtherDescriptorProc putFloatProc;
-    OtherDescriptorProc putUnitFloatProc;
-    OtherDescriptorProc putBooleanProc;
-    OtherDescriptorProc putTextProc;
-    OtherDescriptorProc putAliasProc;
-    OtherDescriptorProc putEnumeratedProc;
-    OtherDescriptorProc putClassProc;
-    OtherDescriptorProc putSimpleReferenceProc;
-    OtherDescriptorProc putObjectProc;
-    OtherDescriptorProc putCountProc;
-    OtherDescriptorProc putStringProc;
-    OtherDescriptorProc putScopedClassProc;
-    OtherDescriptorProc putScopedObjectProc;
-};
-constexpr int16_t kCurrentWriteDescriptorProcsVersion = 0;
-constexpr int16_t kCurrentWriteDescriptorProcsCount = 16;
 
 struct PIDescriptorParameters {
     int16_t descriptorParametersVersion;
@@ -178,33 +274,73 @@ struct PIDescriptorParameters {
     WriteDescriptorProcs* writeDescriptorProcs;
     ReadDescriptorProcs* readDescriptorProcs;
 };
+
+// ---- Suite versions and sizes -------------------------------------------------
+// A suite's routine count is the number of routine slots after its two
+// counts, as the SDK defines it.
+constexpr int16_t kCurrentBufferProcsVersion = 2;
+constexpr int16_t kCurrentBufferProcsCount = static_cast<int16_t>(
+    (sizeof(BufferProcs) - offsetof(BufferProcs, allocateProc)) / sizeof(void*));
+constexpr int16_t kCurrentResourceProcsVersion = 3;
+constexpr int16_t kCurrentResourceProcsCount = static_cast<int16_t>(
+    (sizeof(ResourceProcs) - offsetof(ResourceProcs, countProc)) / sizeof(void*));
+constexpr int16_t kCurrentHandleProcsVersion = 1;
+constexpr int16_t kCurrentHandleProcsCount = static_cast<int16_t>(
+    (sizeof(HandleProcs) - offsetof(HandleProcs, newProc)) / sizeof(void*));
+constexpr int16_t kCurrentReadDescriptorProcsVersion = 0;
+constexpr int16_t kCurrentReadDescriptorProcsCount = static_cast<int16_t>(
+    (sizeof(ReadDescriptorProcs) - offsetof(ReadDescriptorProcs, openReadDescriptorProc)) /
+    sizeof(void*));
+constexpr int16_t kCurrentWriteDescriptorProcsVersion = 0;
+constexpr int16_t kCurrentWriteDescriptorProcsCount = static_cast<int16_t>(
+    (sizeof(WriteDescriptorProcs) - offsetof(WriteDescriptorProcs, openWriteDescriptorProc)) /
+    sizeof(void*));
 constexpr int16_t kCurrentDescriptorParametersVersion = 0;
 
 // ---- Parameter blocks -----------------------------------------------------
+using TestAbortProc = Boolean(SPAPI*)(void);
 using ProgressProc = void(SPAPI*)(int32_t done, int32_t total);
+using HostProc = void(SPAPI*)(int16_t selector, intptr_t* data);
+using ProcessEventProc = void(SPAPI*)(void* event);
+using DisplayPixelsProc = OSErr(SPAPI*)(const PSPixelMap* source, const VRect* srcRect,
+                                        int32_t dstRow, int32_t dstCol, void* platformContext);
+using ColorServicesProc = OSErr(SPAPI*)(ColorServicesInfo* info);
 using AdvanceStateProc = OSErr(SPAPI*)(void);
 
-struct PlatformData {
-    intptr_t hwnd;  // the host's main window
-};
-
+// The about selector's parameter block.
 struct AboutRecord {
-    void* serialNumber;
-    void* abortProc;
-    PlatformData* platformData;
+    void* platformData;  // a PlatformData on Windows
+    SPBasicSuite* sSPBasic;
+    void* plugInRef;
+    char reserved[244];
 };
 
+// The format module's parameter block. The SDK packs it to 4 bytes on
+// Windows, for 64-bit builds as well, so its 8-byte members sit on 4-byte
+// boundaries there. The stand-in packs it the same way everywhere: the
+// POSIX build then has the 64-bit Windows layout, and the pins hold on it too.
+#pragma pack(push, 4)
 struct FormatRecord {
+    int32_t serialNumber;  // always 0 in today's hosts
+    TestAbortProc abortProc;
     ProgressProc progressProc;
     int32_t maxData;
     int32_t minDataBytes;
     int32_t maxDataBytes;
-    int32_t dataFork;  // the open file, a Win32 HFILE
+    int32_t minRsrcBytes;
+    int32_t maxRsrcBytes;
+    intptr_t dataFork;  // the open file: a Win32 file handle
+    intptr_t rsrcFork;
     FSSpec* fileSpec;
     int16_t imageMode;
     Point imageSize;
     int16_t depth;
     int16_t planes;
+    Fixed imageHRes;
+    Fixed imageVRes;
+    LookUpTable redLUT;
+    LookUpTable greenLUT;
+    LookUpTable blueLUT;
     void* data;
     Rect theRect;
     int16_t loPlane;
@@ -212,15 +348,107 @@ struct FormatRecord {
     int16_t colBytes;
     int32_t rowBytes;
     int32_t planeBytes;
+    PlaneMap planeMap;
+    Boolean canTranspose;
+    Boolean needTranspose;
+    OSType hostSig;
+    HostProc hostProc;
+    int16_t hostModes;
+    Handle revertInfo;
+    NewPIHandleProc hostNewHdl;
+    DisposePIHandleProc hostDisposeHdl;
     Handle imageRsrcData;
     int32_t imageRsrcSize;
-    PlatformData* platformData;
+    PlugInMonitor monitor;
+    void* platformData;  // a PlatformData on Windows
     BufferProcs* bufferProcs;
     ResourceProcs* resourceProcs;
+    ProcessEventProc processEvent;
+    DisplayPixelsProc displayPixels;
     HandleProcs* handleProcs;
+    // Since 3.0
+    OSType fileType;
+    ColorServicesProc colorServices;
     AdvanceStateProc advanceState;
+    // Since 3.0.4
+    PropertyProcs* propertyProcs;
+    ImageServicesProcs* imageServicesProcs;
+    int16_t tileWidth;
+    int16_t tileHeight;
+    Point tileOrigin;
+    // Since 4.0
     PIDescriptorParameters* descriptorParameters;
+    Str255* errorString;
+    // Since 5.0
+    int32_t maxValue;
+    SPBasicSuite* sSPBasic;
+    void* plugInRef;
+    int32_t transparentIndex;
+    Handle iCCprofileData;
+    int32_t iCCprofileSize;
+    int32_t canUseICCProfiles;
+    // Since 5.5
+    int32_t lutCount;
+    // Since 6.0
+    int32_t preferredColorModes;
+    int32_t convertMode;
+    VPoint preferredSize;
+    int32_t imageIndex;
+    int32_t transparencyPlane;
+    int32_t transparencyMatting;
+    // Since 7.0
+    ChannelPortProcs* channelPortProcs;
+    ReadImageDocumentDesc* documentInfo;
+    Boolean openForPreview;
+    // Since 8.0
+    int32_t browserRotation;
+    int32_t HostSupports32BitCoordinates;
+    int32_t PluginUsing32BitCoordinates;
+    VPoint imageSize32;
+    VRect theRect32;
+    uint32_t requestedFileProperty;
+    uint32_t filePropertyValue;
+    uint32_t fileCount;
+    Handle xmp;
+    int32_t supportsSkipFile;
+    // Since 9.0
+    Boolean extractQuickThumbnail;
+    Boolean hostInSecondaryThread;
+    uint32_t bulkMask;
+    uint32_t* bulkFlags;
+    uint32_t presetCount;
+    Handle presetNames;
+    Handle presetData;
+    uint32_t settingsChecksum;
+    SPPlatformFileSpecificationW* fileSpec2;
+    // Since 10.0
+    uint32_t layerData;
+    uint16_t* layerName;
+    void* renderRecord;
+    Handle* bulkParams;
+    Boolean openAsSmartObject;
+    // Since 11.0
+    PIDescriptorParameters* layerMetaData;
+    uint16_t* finalSpec;
+    Boolean isTextLayer;
+    PIDescriptorHandle* textDescriptor;
+    Boolean isGroupDivider;
+    Boolean isGroupStart;
+    Boolean isVisible;
+    Boolean isLocked;
+    PIType blendMode;
+    uint8_t opacity;
+    // Since 15.0
+    Handle bulkExtraData;
+    // Since 17.0
+    XPlatFileSpec* fileSpecX;
+    // Since 20.0
+    int16_t hostSupportsPOSIXIO;
+    int16_t pluginUsingPOSIXIO;
+    int32_t posixFileDescriptor;
+    char reserved[50];  // zero
 };
+#pragma pack(pop)
 
 }  // extern "C"
 
@@ -267,6 +495,7 @@ constexpr int16_t plugInModeMultichannel = 7;
 constexpr int16_t plugInModeDuotone = 8;
 constexpr int16_t plugInModeLabColor = 9;
 constexpr int16_t plugInModeGray16 = 10;
+constexpr int16_t plugInModeRGB48 = 11;
 
 // ---- The exported entry -----------------------------------------------------
 extern "C" {

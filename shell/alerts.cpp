@@ -13,7 +13,7 @@ void showAbout(const void* aboutRecord, HINSTANCE instance, unsigned stringId) {
     HWND owner = nullptr;
     if (const auto* about = static_cast<const AboutRecord*>(aboutRecord);
         about != nullptr && about->platformData != nullptr)
-        owner = reinterpret_cast<HWND>(about->platformData->hwnd);
+        owner = reinterpret_cast<HWND>(static_cast<const PlatformData*>(about->platformData)->hwnd);
     char text[255] = {};
     char caption[60] = {};
     LoadStringA(instance, stringId, text, static_cast<int>(sizeof text));

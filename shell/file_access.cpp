@@ -4,9 +4,15 @@
 
 namespace nebulite {
 
-OSErr fileRead(int32_t file, int32_t* count, void* buffer) {
+namespace {
+
+HFILE asHfile(intptr_t file) { return static_cast<HFILE>(file); }
+
+}  // namespace
+
+OSErr fileRead(intptr_t file, int32_t* count, void* buffer) {
     auto asked = static_cast<uint16_t>(*count);
-    UINT got = _lread(static_cast<HFILE>(file), buffer, asked);
+    UINT got = _lread(asHfile(file), buffer, asked);
     if (got == static_cast<UINT>(HFILE_ERROR)) {
         *count = 0;
         return readErr;
@@ -15,21 +21,21 @@ OSErr fileRead(int32_t file, int32_t* count, void* buffer) {
     return noErr;
 }
 
-OSErr fileWrite(int32_t file, int32_t* count, const void* buffer) {
+OSErr fileWrite(intptr_t file, int32_t* count, const void* buffer) {
     int32_t asked = *count;
     if (asked < 0) {
         *count = 0;
         return writErr;
     }
-    UINT written = _lwrite(static_cast<HFILE>(file), static_cast<LPCSTR>(buffer),
+    UINT written = _lwrite(asHfile(file), static_cast<LPCSTR>(buffer),
                            static_cast<UINT>(asked));
     if (written == static_cast<UINT>(HFILE_ERROR)) written = 0;
     *count = static_cast<int32_t>(written);
     return written == static_cast<UINT>(asked) ? noErr : writErr;
 }
 
-OSErr fileSeek(int32_t file, int origin, int32_t offset) {
-    _llseek(static_cast<HFILE>(file), offset, origin);
+OSErr fileSeek(intptr_t file, int origin, int32_t offset) {
+    _llseek(asHfile(file), offset, origin);
     return noErr;
 }
 

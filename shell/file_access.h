@@ -8,13 +8,16 @@
 
 namespace nebulite {
 
+// `file` is the record's dataFork: a Win32 file handle, which the HFILE calls
+// take as a 32-bit number (Windows keeps handle values within 32 bits).
+
 // One read of at most 65535 bytes (the count travels as 16 bits); *count
 // becomes the number read. readErr when the read fails; a short read is noErr.
-OSErr fileRead(int32_t file, int32_t* count, void* buffer);
+OSErr fileRead(intptr_t file, int32_t* count, void* buffer);
 // *count becomes the number written; writErr unless all of it was written.
-OSErr fileWrite(int32_t file, int32_t* count, const void* buffer);
+OSErr fileWrite(intptr_t file, int32_t* count, const void* buffer);
 // The outcome is not examined: a rewind that fails shows in the next read.
-OSErr fileSeek(int32_t file, int origin, int32_t offset);
+OSErr fileSeek(intptr_t file, int origin, int32_t offset);
 
 // Exact transfers under the first-error rule: nothing happens once `result`
 // holds an error; a short read is eofErr.

@@ -7,6 +7,24 @@
 
 namespace nebulite {
 
+namespace {
+
+// The routines the module calls, counted from the first slot of each suite:
+// a host whose suite is shorter than that cannot serve the module, one with
+// more routines (later SDKs add some) can.
+constexpr int16_t kBufferRoutinesUsed = 5;      // allocate .. space
+constexpr int16_t kResourceRoutinesUsed = 4;    // count .. add
+constexpr int16_t kHandleRoutinesExpected = 7;  // new .. recoverSpace
+constexpr int16_t kReadDescriptorRoutinesExpected = 18;
+constexpr int16_t kWriteDescriptorRoutinesExpected = 16;
+
+template <typename... Routines>
+bool allPresent(Routines... routines) {
+    return ((routines != nullptr) && ...);
+}
+
+}  // namespace
+
 bool bufferSuiteUsable(const BufferProcs* procs, bool* newer) {
     if (newer != nullptr) *newer = false;
     if (procs == nullptr) return false;
@@ -14,14 +32,14 @@ bool bufferSuiteUsable(const BufferProcs* procs, bool* newer) {
         if (newer != nullptr) *newer = procs->bufferProcsVersion > kCurrentBufferProcsVersion;
         return false;
     }
-    return procs->numBufferProcs >= kCurrentBufferProcsCount && procs->allocateProc != nullptr &&
+    return procs->numBufferProcs >= kBufferRoutinesUsed && procs->allocateProc != nullptr &&
            procs->lockProc != nullptr && procs->unlockProc != nullptr &&
            procs->freeProc != nullptr && procs->spaceProc != nullptr;
 }
 
 bool resourceSuiteUsable(const ResourceProcs* procs) {
     return procs != nullptr && procs->resourceProcsVersion == kCurrentResourceProcsVersion &&
-           procs->numResourceProcs >= kCurrentResourceProcsCount && procs->countProc != nullptr &&
+           procs->numResourceProcs >= kResourceRoutinesUsed && procs->countProc != nullptr &&
            procs->getProc != nullptr && procs->deleteProc != nullptr && procs->addProc != nullptr;
 }
 
@@ -34,7 +52,7 @@ bool handleSuiteUsable(const HandleProcs* procs, bool* newer) {
     }
     // The lock routines are not required: handles from newProc are usable
     // without them on every host that has them at all.
-    return procs->numHandleProcs >= 7 && procs->newProc != nullptr &&
+    return procs->numHandleProcs >= kHandleRoutinesExpected && procs->newProc != nullptr &&
            procs->disposeProc != nullptr && procs->getSizeProc != nullptr &&
            procs->setSizeProc != nullptr;
 }
@@ -46,32 +64,26 @@ bool descriptorSuitesUsable(const PIDescriptorParameters* params) {
     const WriteDescriptorProcs* write = params->writeDescriptorProcs;
     if (read == nullptr || write == nullptr) return false;
     if (read->readDescriptorProcsVersion != kCurrentReadDescriptorProcsVersion ||
-        read->numReadDescriptorProcs < kCurrentReadDescriptorProcsCount)
+        read->numReadDescriptorProcs < kReadDescriptorRoutinesExpected)
         return false;
     if (write->writeDescriptorProcsVersion != kCurrentWriteDescriptorProcsVersion ||
-        write->numWriteDescriptorProcs < kCurrentWriteDescriptorProcsCount)
+        write->numWriteDescriptorProcs < kWriteDescriptorRoutinesExpected)
         return false;
     if (read->openReadDescriptorProc == nullptr || read->closeReadDescriptorProc == nullptr ||
         read->getKeyProc == nullptr)
         return false;
-    const OtherDescriptorProc readOthers[] = {
-        read->getIntegerProc,    read->getFloatProc,        read->getUnitFloatProc,
-        read->getBooleanProc,    read->getTextProc,         read->getAliasProc,
-        read->getEnumeratedProc, read->getClassProc,        read->getSimpleReferenceProc,
-        read->getObjectProc,     read->getCountProc,        read->getStringProc,
-        read->getPinnedIntegerProc, read->getPinnedFloatProc, read->getPinnedUnitFloatProc};
-    const OtherDescriptorProc writeAll[] = {
-        write->openWriteDescriptorProc, write->closeWriteDescriptorProc, write->putIntegerProc,
-        write->putFloatProc,            write->putUnitFloatProc,         write->putBooleanProc,
-        write->putTextProc,             write->putAliasProc,             write->putEnumeratedProc,
-        write->putClassProc,            write->putSimpleReferenceProc,   write->putObjectProc,
-        write->putCountProc,            write->putStringProc,            write->putScopedClassProc,
-        write->putScopedObjectProc};
-    for (OtherDescriptorProc p : readOthers)
-        if (p == nullptr) return false;
-    for (OtherDescriptorProc p : writeAll)
-        if (p == nullptr) return false;
-    return true;
+    return allPresent(read->getIntegerProc, read->getFloatProc, read->getUnitFloatProc,
+                      read->getBooleanProc, read->getTextProc, read->getAliasProc,
+                      read->getEnumeratedProc, read->getClassProc, read->getSimpleReferenceProc,
+                      read->getObjectProc, read->getCountProc, read->getStringProc,
+                      read->getPinnedIntegerProc, read->getPinnedFloatProc,
+                      read->getPinnedUnitFloatProc) &&
+           allPresent(write->openWriteDescriptorProc, write->closeWriteDescriptorProc,
+                      write->putIntegerProc, write->putFloatProc, write->putUnitFloatProc,
+                      write->putBooleanProc, write->putTextProc, write->putAliasProc,
+                      write->putEnumeratedProc, write->putClassProc, write->putSimpleReferenceProc,
+                      write->putObjectProc, write->putCountProc, write->putStringProc,
+                      write->putScopedClassProc, write->putScopedObjectProc);
 }
 
 namespace {
@@ -268,7 +280,7 @@ void consumeScriptParameters(PluginState& state) {
     PIReadDescriptor token = read->openReadDescriptorProc(params->descriptor, noKeys);
     if (token == nullptr) return;
     DescriptorKeyID key = 0;
-    DescType type = 0;
+    DescriptorTypeID type = 0;
     int32_t flags = 0;
     while (read->getKeyProc(token, &key, &type, &flags)) {
         // Nothing of a script changes how a FITS file is read.

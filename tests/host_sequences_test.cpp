@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <functional>
@@ -97,7 +98,7 @@ OSErr moveRows(FormatRecord& r, bool reading) {
                     if (bytes == 2) std::memcpy(&w, row + x * 2, 2);
                     g_fake.pulled.push_back(w);
                 }
-                UINT written = _lwrite(r.dataFork, reinterpret_cast<LPCSTR>(row), static_cast<UINT>(rowBytes));
+                UINT written = _lwrite(static_cast<HFILE>(r.dataFork), reinterpret_cast<LPCSTR>(row), static_cast<UINT>(rowBytes));
                 if (written != static_cast<UINT>(rowBytes)) result = writErr;
             }
             if (r.progressProc != nullptr) r.progressProc(++done, total);
@@ -114,7 +115,7 @@ void readStart(FormatRecord& r) {
     if (PIDescriptorParameters* d = r.descriptorParameters; d != nullptr && d->descriptor != nullptr) {
         PIReadDescriptor token = d->readDescriptorProcs->openReadDescriptorProc(d->descriptor, nullptr);
         DescriptorKeyID key = 0;
-        DescType type = 0;
+        DescriptorTypeID type = 0;
         int32_t flags = 0;
         while (d->readDescriptorProcs->getKeyProc(token, &key, &type, &flags)) g_fake.keysSeen.push_back(key);
         g_fake.closeResult = d->readDescriptorProcs->closeReadDescriptorProc(token);
@@ -150,7 +151,7 @@ OSErr filterFile(FormatRecord& r) {
     g_fake.specEndsInNul = name[name[0] + 1] == 0;
     g_fake.specTextAt9 = reinterpret_cast<const char*>(r.fileSpec) + 9;
     char magic[6];
-    UINT n = _lread(r.dataFork, magic, sizeof magic);
+    UINT n = _lread(static_cast<HFILE>(r.dataFork), magic, sizeof magic);
     if (n == static_cast<UINT>(HFILE_ERROR)) return readErr;
     if (n < sizeof magic) return eofErr;
     return std::memcmp(magic, "SIMPLE", 6) == 0 ? noErr : formatCannotRead;
@@ -165,7 +166,7 @@ extern "C" void fakeEntry(int16_t selector, void* params, intptr_t* data, int16_
     }
     if (selector == formatSelectorAbout) {
         auto* about = static_cast<AboutRecord*>(params);
-        MessageBoxA(reinterpret_cast<HWND>(about->platformData->hwnd), "Fake \xAE 1.0", nullptr, MB_OK);
+        MessageBoxA(reinterpret_cast<HWND>(static_cast<PlatformData*>(about->platformData)->hwnd), "Fake \xAE 1.0", nullptr, MB_OK);
         return;
     }
     auto& r = *static_cast<FormatRecord*>(params);
@@ -500,7 +501,29 @@ TEST(HostSuites, ShapesReachTheRecord) {
     EXPECT_EQ(r.descriptorParameters, nullptr);
     EXPECT_EQ(r.advanceState, nullptr);
     EXPECT_EQ(r.progressProc, nullptr);
-    EXPECT_EQ(r.platformData->hwnd, kFakeWindow);
+    ASSERT_NE(r.platformData, nullptr);
+    EXPECT_EQ(static_cast<const PlatformData*>(r.platformData)->hwnd, kFakeWindow);
+    EXPECT_EQ(host.aboutRecord().platformData, r.platformData);
+}
+
+// What the editor sets in a fresh record besides the suites, and nothing
+// else: a module may read any member it knows of.
+TEST(HostSuites, TheRecordIsFilledAsTheEditorFillsIt) {
+    Host host(&fakeEntry);
+    host.begin();
+    const FormatRecord& r = host.record();
+    EXPECT_EQ(r.hostSig, 0x3842494Du);  // '8BIM'
+    ASSERT_NE(r.abortProc, nullptr);
+    EXPECT_FALSE(r.abortProc());
+    EXPECT_EQ(r.imageHRes, 72 << 16);
+    EXPECT_EQ(r.imageVRes, 72 << 16);
+    for (int16_t plane = 0; plane < 16; ++plane) EXPECT_EQ(r.planeMap[plane], plane);
+    EXPECT_EQ(r.maxData, nebulite::host::Setup{}.maxData);
+    EXPECT_EQ(r.bufferProcs->numBufferProcs, 8);
+    EXPECT_EQ(r.serialNumber, 0);
+    EXPECT_EQ(r.descriptorParameters->descriptor, nullptr);
+    const auto* tail = reinterpret_cast<const unsigned char*>(&r.reserved);
+    EXPECT_TRUE(std::all_of(tail, tail + sizeof r.reserved, [](unsigned char b) { return b == 0; }));
 }
 
 TEST_F(HostSequences, ScriptKeysAreYieldedInOrderAndCloseAnswersTheConfiguredCode) {
