@@ -4,7 +4,8 @@
 #
 #   nebulite_resources    custom target producing everything below
 #   NEBULITE_RESOURCE_DIR ${CMAKE_BINARY_DIR}/generated
-#     pipl.bin aete.bin      raw resources (Windows: embedded by windres)
+#     pipl.bin aete.bin      raw resources (Windows: embedded by windres); the
+#                            PiPL's entry point property follows the target
 #     nebulite.rc            the Windows resource script
 #     resource_sections.cpp  the .pipl and .aete ELF sections of the POSIX module
 #     nebulite_strings.inc   the string table behind the LoadStringA stand-in
@@ -17,6 +18,9 @@ if(NOT NEBULITE_PYTHON)
 endif()
 
 set(NEBULITE_RESOURCE_DIR ${CMAKE_BINARY_DIR}/generated)
+# The PiPL names the entry point under the code property of the target's
+# architecture (32-bit or 64-bit pointers).
+math(EXPR NEBULITE_POINTER_BITS "${CMAKE_SIZEOF_VOID_P} * 8")
 set(NEBULITE_RESOURCE_OUTPUTS
   ${NEBULITE_RESOURCE_DIR}/pipl.bin
   ${NEBULITE_RESOURCE_DIR}/aete.bin
@@ -30,6 +34,7 @@ set(NEBULITE_RESOURCE_INPUTS
 add_custom_command(
   OUTPUT ${NEBULITE_RESOURCE_OUTPUTS}
   COMMAND ${NEBULITE_PYTHON} ${PROJECT_SOURCE_DIR}/resources/generate.py ${NEBULITE_RESOURCE_DIR}
+          ${NEBULITE_POINTER_BITS}
   # The generator leaves unchanged files alone; touch them anyway so that the
   # build sees its outputs as newer than the definition.
   COMMAND ${CMAKE_COMMAND} -E touch_nocreate ${NEBULITE_RESOURCE_OUTPUTS}

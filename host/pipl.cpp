@@ -93,12 +93,19 @@ std::optional<PropertyList> parsePropertyList(std::span<const uint8_t> bytes, st
         if (error != nullptr) *error = std::move(why);
         return std::nullopt;
     };
-    if (bytes.size() < 8) return fail("shorter than the property list header");
+    // A Windows PiPL resource: a reserved 16-bit word 1, the list version 0,
+    // the property count, all little-endian.
+    constexpr size_t kHeaderBytes = 10;
+    if (bytes.size() < kHeaderBytes) return fail("shorter than the property list header");
     PropertyList list;
-    list.version = static_cast<int32_t>(le32(bytes.data()));
-    auto count = static_cast<int32_t>(le32(bytes.data() + 4));
+    list.reserved = le16(bytes.data());
+    list.version = static_cast<int32_t>(le32(bytes.data() + 2));
+    auto count = static_cast<int32_t>(le32(bytes.data() + 6));
+    if (list.reserved != 1) return fail("reserved word " + std::to_string(list.reserved) + ", not 1");
+    if (list.version != kPropertyListVersion)
+        return fail("property list version " + std::to_string(list.version) + ", not 0");
     if (count < 0) return fail("negative property count");
-    size_t at = 8;
+    size_t at = kHeaderBytes;
     for (int32_t i = 0; i < count; ++i) {
         if (bytes.size() - at < 16) return fail("property " + std::to_string(i) + " runs past the end");
         PiplProperty p;
@@ -152,7 +159,9 @@ PluginInfo decodePluginInfo(const PropertyList& list) {
                 if (need(p, 4)) info.version = le32(d.data());
                 break;
             case makeCode("wx86"):
-                info.entryPoint = cString(d, 0);
+            case makeCode("8664"):
+                info.codeProperties.emplace_back(p.key, cString(d, 0));
+                if (p.key == kOwnCodeProperty) info.entryPoint = info.codeProperties.back().second;
                 break;
             case makeCode("hstm"):
                 if (need(p, 14)) {
@@ -232,7 +241,9 @@ std::string describePluginInfo(const PluginInfo& info) {
     if (info.version)
         line("version", cat({std::to_string(*info.version >> 16), ".",
                              std::to_string(*info.version & 0xFFFF)}));
-    if (info.entryPoint) line("entry point", *info.entryPoint);
+    for (const auto& [key, name] : info.codeProperties)
+        line("entry point", cat({name, " ('", fourCharCode(key), "', ",
+                                 key == makeCode("8664") ? "64-bit" : "32-bit", " Windows code)"}));
     if (info.terminology) {
         const Terminology& t = *info.terminology;
         line("terminology", cat({"class '", fourCharCode(t.classId), "', event '",

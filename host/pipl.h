@@ -32,8 +32,16 @@ struct PiplProperty {
     std::vector<uint8_t> data;  // propertyLength bytes, without the padding
 };
 
+// The version of the property list layout hosts read today.
+constexpr int32_t kPropertyListVersion = 0;
+
+// The property that names the entry point of code for this host's own
+// architecture, the only one it calls: '8664' for x86-64, 'wx86' for x86.
+inline constexpr uint32_t kOwnCodeProperty = sizeof(void*) == 8 ? makeCode("8664") : makeCode("wx86");
+
 struct PropertyList {
-    int32_t version = 0;
+    int16_t reserved = 1;
+    int32_t version = kPropertyListVersion;
     std::vector<PiplProperty> properties;
 
     // The first property with this vendor and key, or null.
@@ -41,8 +49,8 @@ struct PropertyList {
 };
 
 // Null, with `error` set, when the bytes are not a whole property list:
-// a count that does not match, a length that runs past the end, non-zero
-// padding or bytes after the last property.
+// another header, a count that does not match, a length that runs past the
+// end, non-zero padding or bytes after the last property.
 std::optional<PropertyList> parsePropertyList(std::span<const uint8_t> bytes, std::string* error);
 
 // The host's image modes in the order the `mode` bits and `mxch` follow.
@@ -66,7 +74,10 @@ struct PluginInfo {
     std::optional<uint32_t> kind;
     std::optional<std::string> name;
     std::optional<uint32_t> version;  // major in the high 16 bits
+    // The entry point this host calls: the one under kOwnCodeProperty.
     std::optional<std::string> entryPoint;
+    // Every code property the module has, in its order: key and entry point.
+    std::vector<std::pair<uint32_t, std::string>> codeProperties;
     std::optional<Terminology> terminology;
     std::optional<std::vector<std::string>> modes;  // the modes whose flag is set
     std::optional<std::string> enableCondition;

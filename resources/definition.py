@@ -24,6 +24,10 @@ NAME = "Nebulite"
 VERSION_MAJOR = 1
 VERSION_MINOR = 0
 ENTRY_POINT = "ENTRYPOINT"
+# The property that names the entry point, by the target's pointer width: the
+# host looks only for the one of its own architecture. Windows x86 code has
+# 'wx86', x86-64 code '8664'; the POSIX module follows its pointer width too.
+CODE_PROPERTY = {32: "wx86", 64: "8664"}
 TERMINOLOGY_CLASS = "FITS"
 TERMINOLOGY_EVENT = "null"
 TERMINOLOGY_SCOPE = "Quasarine Nebulite"
@@ -62,7 +66,7 @@ FORMAT_FLAGS = [
 MAX_ROWS = 32767
 MAX_COLUMNS = 32767
 
-# Enable condition: always.
+# Enable condition: always. A C string, with its NUL, as the SDK writes it.
 ENABLE_CONDITION = "true"
 
 # ---- Scripting terminology --------------------------------------------------

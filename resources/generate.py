@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Turns resources/definition.py into what each platform's build consumes.
 
-  generate.py OUTPUT_DIR
+  generate.py OUTPUT_DIR POINTER_BITS
 
-writes into OUTPUT_DIR:
+for a target with 32- or 64-bit pointers, writes into OUTPUT_DIR:
   pipl.bin, aete.bin        the PiPL and terminology resources, byte for byte
   nebulite.rc               the Windows resource script (embeds the two .bin
                             files, holds the string table)
@@ -65,7 +65,7 @@ def flag_bytes(flags):
 # ---- PiPL ---------------------------------------------------------------------------
 
 
-def pipl_properties():
+def pipl_properties(pointer_bits):
     extensions = b"".join(text(e).ljust(4, b" ") for e in d.EXTENSIONS)
     if any(len(e) > 4 for e in d.EXTENSIONS):
         raise ValueError("an extension is longer than four characters")
@@ -73,11 +73,11 @@ def pipl_properties():
         ("kind", fourcc("8BIF")),
         ("name", pascal(d.NAME)),
         ("vers", int32(d.VERSION_MAJOR << 16 | d.VERSION_MINOR)),
-        ("wx86", text(d.ENTRY_POINT) + b"\0"),
+        (d.CODE_PROPERTY[pointer_bits], text(d.ENTRY_POINT) + b"\0"),
         ("hstm", int32(0) + fourcc(d.TERMINOLOGY_CLASS) + fourcc(d.TERMINOLOGY_EVENT)
          + int16(d.RESOURCE_ID) + text(d.TERMINOLOGY_SCOPE) + b"\0"),
         ("mode", flag_bytes([supported for _, supported, _ in d.MODES])),
-        ("enbl", text(d.ENABLE_CONDITION)),
+        ("enbl", text(d.ENABLE_CONDITION) + b"\0"),
         ("fmTC", fourcc(d.FILE_TYPE) + fourcc(d.FILE_CREATOR)),
         ("fftT", fourcc(d.FILE_TYPE) + fourcc(d.FILE_TYPE_LIST_CREATOR)),
         ("RdEx", extensions),
@@ -88,11 +88,13 @@ def pipl_properties():
     ]
 
 
-def pipl():
-    """Header (version 1, property count), then each property: vendor, key,
-    property id 0, the data's own length, the data padded to 4 bytes."""
-    props = pipl_properties()
-    out = bytearray(int32(1) + int32(len(props)))
+def pipl(pointer_bits):
+    """The header as the host reads a Windows PiPL resource (a reserved 16-bit
+    word 1, the 32-bit list version 0, the 32-bit property count), then each
+    property: vendor, key, property id 0, the data's own length, the data
+    padded to 4 bytes."""
+    props = pipl_properties(pointer_bits)
+    out = bytearray(int16(1) + int32(0) + int32(len(props)))
     for key, data in props:
         out += fourcc(d.VENDOR) + fourcc(key) + int32(0) + int32(len(data))
         out += data + b"\0" * (-len(data) % 4)
@@ -249,12 +251,12 @@ def write_if_changed(path, data):
 
 
 def main(argv):
-    if len(argv) != 2:
-        sys.stderr.write("usage: generate.py OUTPUT_DIR\n")
+    if len(argv) != 3 or argv[2] not in ("32", "64"):
+        sys.stderr.write("usage: generate.py OUTPUT_DIR 32|64\n")
         return 2
     out_dir = os.path.abspath(argv[1])
     os.makedirs(out_dir, exist_ok=True)
-    pipl_bytes = pipl()
+    pipl_bytes = pipl(int(argv[2]))
     aete_bytes = aete()
     write_if_changed(os.path.join(out_dir, "pipl.bin"), pipl_bytes)
     write_if_changed(os.path.join(out_dir, "aete.bin"), aete_bytes)

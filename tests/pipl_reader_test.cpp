@@ -55,23 +55,26 @@ struct RawProperty {
 
 TEST(PiplInModule, HeaderAndEveryPropertyByteForByte) {
     std::vector<uint8_t> bytes = modulePipl();
-    ASSERT_GE(bytes.size(), 8u);
-    EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 8),
-              bytesOf({1, 0, 0, 0, 14, 0, 0, 0}));
+    ASSERT_GE(bytes.size(), 10u);
+    // Reserved word 1, list version 0, 14 properties.
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 10),
+              bytesOf({1, 0, 0, 0, 0, 0, 14, 0, 0, 0}));
     std::string error;
     auto list = parsePropertyList(bytes, &error);
     ASSERT_TRUE(list) << error;
-    EXPECT_EQ(list->version, 1);
+    EXPECT_EQ(list->reserved, 1);
+    EXPECT_EQ(list->version, 0);
 
     const std::vector<RawProperty> expected = {
         {"kind", text("FIB8")},
         {"name", concat({bytesOf({8}), text("Nebulite")})},
         {"vers", bytesOf({0, 0, 1, 0})},
-        {"wx86", concat({text("ENTRYPOINT"), bytesOf({0})})},
+        // This module is x86-64 code.
+        {"8664", concat({text("ENTRYPOINT"), bytesOf({0})})},
         {"hstm", concat({bytesOf({0, 0, 0, 0}), text("STIF"), text("llun"), bytesOf({0x80, 0x3E}),
                          text("Quasarine Nebulite"), bytesOf({0})})},
         {"mode", bytesOf({0xFF, 0xC0})},
-        {"enbl", text("true")},
+        {"enbl", concat({text("true"), bytesOf({0})})},
         {"fmTC", concat({text("F1B8"), text("MIB8")})},
         {"fftT", concat({text("F1B8"), text("    ")})},
         {"RdEx", text("FTS FIT FITSFI* ")},
@@ -95,9 +98,9 @@ TEST(PiplInModule, FourCharacterCodesAreLittleEndianIntegers) {
     std::vector<uint8_t> bytes = modulePipl();
     ASSERT_GE(bytes.size(), 24u);
     // The first property: vendor '8BIM' then key 'kind', each stored low byte first.
-    EXPECT_EQ(std::string(bytes.begin() + 8, bytes.begin() + 16), "MIB8dnik");
+    EXPECT_EQ(std::string(bytes.begin() + 10, bytes.begin() + 18), "MIB8dnik");
     // propertyLength of 'kind' and its data '8BIF'.
-    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 20, bytes.begin() + 28),
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 22, bytes.begin() + 30),
               concat({bytesOf({4, 0, 0, 0}), text("FIB8")}));
 }
 
@@ -113,6 +116,8 @@ TEST(PiplInModule, DecodesToWhatTheModuleOffers) {
     EXPECT_EQ(info.name, "Nebulite");
     EXPECT_EQ(info.version, 0x00010000u);
     EXPECT_EQ(info.entryPoint, "ENTRYPOINT");
+    EXPECT_EQ(info.codeProperties,
+              (std::vector<std::pair<uint32_t, std::string>>{{makeCode("8664"), "ENTRYPOINT"}}));
     ASSERT_TRUE(info.terminology);
     EXPECT_EQ(info.terminology->version, 0);
     EXPECT_EQ(fourCharCode(info.terminology->classId), "FITS");
@@ -202,15 +207,20 @@ TEST_P(PiplMalformed, IsRefusedWithAReason) {
     EXPECT_FALSE(error.empty());
 }
 
-const std::vector<uint8_t> kOneCount = bytesOf({1, 0, 0, 0, 1, 0, 0, 0});
-const std::vector<uint8_t> kTwoCount = bytesOf({1, 0, 0, 0, 2, 0, 0, 0});
+const std::vector<uint8_t> kOneCount = bytesOf({1, 0, 0, 0, 0, 0, 1, 0, 0, 0});
+const std::vector<uint8_t> kTwoCount = bytesOf({1, 0, 0, 0, 0, 0, 2, 0, 0, 0});
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, PiplMalformed,
     testing::Values(
         MalformedCase{"empty", {}},
-        MalformedCase{"header cut", bytesOf({1, 0, 0, 0, 1, 0})},
-        MalformedCase{"negative count", bytesOf({1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF})},
+        MalformedCase{"header cut", bytesOf({1, 0, 0, 0, 0, 0, 1, 0})},
+        MalformedCase{"negative count", bytesOf({1, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF})},
+        // The layout without the reserved word: a 32-bit 1, then the count.
+        MalformedCase{"no reserved word", concat({bytesOf({1, 0, 0, 0, 1, 0, 0, 0}),
+                                                  property("kind", text("FIB8"), 4, 0)})},
+        MalformedCase{"another list version",
+                      concat({bytesOf({1, 0, 1, 0, 0, 0, 1, 0, 0, 0}), property("kind", text("FIB8"), 4, 0)})},
         MalformedCase{"fewer properties than counted",
                       concat({kTwoCount, property("kind", text("FIB8"), 4, 0)})},
         MalformedCase{"length past the end",
@@ -236,6 +246,22 @@ TEST(PiplWellFormed, PaddedPropertyParses) {
     ASSERT_EQ(list->properties.size(), 1u);
     EXPECT_EQ(list->properties[0].data, bytesOf({0x78}));
     EXPECT_EQ(decodePluginInfo(*list).formatFlagBits, 0x78);
+}
+
+// A host calls only code of its own architecture: a module that names its
+// entry point for the other one is listed, but has nothing to call.
+TEST(PiplWellFormed, OnlyTheHostsOwnCodePropertyGivesTheEntryPoint) {
+    for (const auto& [key, code] : {std::pair{"wx86", makeCode("wx86")}, std::pair{"8664", makeCode("8664")}}) {
+        SCOPED_TRACE(key);
+        auto bytes = concat({kOneCount, property(key, concat({text("Main"), bytesOf({0})}), 5, 3)});
+        std::string error;
+        auto list = parsePropertyList(bytes, &error);
+        ASSERT_TRUE(list) << error;
+        PluginInfo info = decodePluginInfo(*list);
+        ASSERT_EQ(info.codeProperties.size(), 1u);
+        EXPECT_EQ(info.codeProperties[0].second, "Main");
+        EXPECT_EQ(info.entryPoint.has_value(), code == kOwnCodeProperty);
+    }
 }
 
 // ---- Finding the module in a folder ------------------------------------------------

@@ -25,20 +25,22 @@ import sys
 # ---- Expected values ----------------------------------------------------------
 
 VENDOR = b"MIB8"  # '8BIM' as a 32-bit little-endian integer
-PIPL_HEADER = struct.pack("<ii", 1, 14)
+# A reserved 16-bit word 1, the list version 0, the property count.
+PIPL_HEADER = struct.pack("<hii", 1, 0, 14)
+PIPL_HEADER_LENGTH = len(PIPL_HEADER)
 
 # key as stored, data as stored (before padding), what it means
 EXPECTED_PIPL = [
     (b"dnik", b"FIB8", "kind: Photoshop format module '8BIF'"),
     (b"eman", b"\x08Nebulite", "name: Pascal string"),
     (b"srev", b"\x00\x00\x01\x00", "version 1.0: 1 in the high 16 bits"),
-    (b"68xw", b"ENTRYPOINT\x00", "entry point of the x86 code"),
+    (None, b"ENTRYPOINT\x00", "entry point, under the code property of the target"),
     (b"mtsh",
      b"\x00\x00\x00\x00" + b"STIF" + b"llun" + struct.pack("<h", 16000)
      + b"Quasarine Nebulite\x00",
      "has terminology: version 0, class 'FITS', event 'null', id 16000, scope"),
     (b"edom", b"\xff\xc0", "modes: the ten 8-bit modes, no 16-bit ones"),
-    (b"lbne", b"true", "enabled always"),
+    (b"lbne", b"true\x00", "enabled always: a C string"),
     (b"CTmf", b"F1B8" + b"MIB8", "file type '8B1F', creator '8BIM'"),
     (b"Ttff", b"F1B8" + b"    ", "file type list: '8B1F', creator blank"),
     (b"xEdR", b"FTS FIT FITSFI* ", "read extensions"),
@@ -47,6 +49,16 @@ EXPECTED_PIPL = [
     (b"zsxm", struct.pack("<hh", 32767, 32767), "largest image: rows, columns"),
     (b"hcxm", struct.pack("<12h", 1, *[24] * 11), "most channels per mode"),
 ]
+
+# The code property by pointer width: 'wx86' for x86, '8664' for x86-64.
+CODE_PROPERTY = {32: b"68xw", 64: b"4668"}
+MACHINE_BITS = {0x14c: 32, 0x8664: 64}
+
+
+def expected_pipl(bits):
+    return [(CODE_PROPERTY[bits] if key is None else key, value, meaning)
+            for key, value, meaning in EXPECTED_PIPL]
+
 
 MODE_NAMES = ["Bitmap", "Grayscale", "Indexed", "RGB", "CMYK", "HSL", "HSB",
               "Multichannel", "Duotone", "Lab", "Gray16", "RGB48"]
@@ -158,8 +170,8 @@ class Reader:
 
 def decode_pipl(data):
     r = Reader(data)
-    header = r.take(8)
-    count = struct.unpack("<i", header[4:])[0]
+    header = r.take(PIPL_HEADER_LENGTH)
+    count = struct.unpack("<i", header[6:])[0]
     props = []
     for _ in range(count):
         vendor, key = r.take(4), r.take(4)
@@ -205,16 +217,17 @@ def flags_set(flag_bytes, names):
 # ---- Checks of the two resources ----------------------------------------------------------
 
 
-def check_pipl(c, data):
+def check_pipl(c, data, bits):
+    expected = expected_pipl(bits)
     try:
         header, props, left = decode_pipl(data)
     except Malformed as e:
         c.true("PiPL decodes", False, str(e))
         return
-    c.equal("PiPL header (version 1, 14 properties)", header, PIPL_HEADER)
+    c.equal("PiPL header (reserved 1, version 0, 14 properties)", header, PIPL_HEADER)
     c.equal("PiPL bytes after the last property", left, 0)
-    c.equal("PiPL keys in order", [p["key"] for p in props], [e[0] for e in EXPECTED_PIPL])
-    for prop, (key, value, meaning) in zip(props, EXPECTED_PIPL):
+    c.equal("PiPL keys in order", [p["key"] for p in props], [e[0] for e in expected])
+    for prop, (key, value, meaning) in zip(props, expected):
         name = key[::-1].decode("latin-1")
         c.equal("%s vendor" % name, prop["vendor"], VENDOR)
         c.equal("%s property id" % name, prop["id"], 0)
@@ -243,7 +256,7 @@ def check_pipl(c, data):
         c.equal("terminology scope", by_key[b"mtsh"][14:], b"Quasarine Nebulite\0")
 
 
-def check_aete(c, data):
+def check_aete(c, data, bits=None):
     c.equal("terminology length", len(data), AETE_LENGTH)
     try:
         decoded, left = decode_aete(data)
@@ -304,6 +317,11 @@ def elf_sections(path):
     return sections
 
 
+def elf_bits(path):
+    with open(path, "rb") as f:
+        return 64 if f.read(5)[4] == 2 else 32
+
+
 def check_elf(path):
     c = Checks(path)
     sections = elf_sections(path)
@@ -312,7 +330,7 @@ def check_elf(path):
         if name in sections:
             kind, data = sections[name]
             c.equal("section %s holds file bytes (PROGBITS)" % name, kind, 1)
-            check(c, data)
+            check(c, data, elf_bits(path))
     return c, sections
 
 
@@ -367,16 +385,23 @@ def check_pe(path, machine, same_as=None):
         c.equal("%s resources (type, id, language)" % rtype, keys, [(rtype, 16000, LANGUAGE)])
         if keys:
             found[rtype] = resources[keys[0]]
-            check(c, found[rtype])
+            check(c, found[rtype], MACHINE_BITS[machine])
     # A Windows string table cannot hold an empty string: LoadStringA answers
     # 0 and an empty buffer for it exactly as for a missing one.
     c.equal("string table", string_table(resources, c),
             {k: v for k, v in EXPECTED_STRINGS.items() if v})
     if same_as is not None:
+        # The same bytes as the POSIX module's sections, but for the code
+        # property, which follows each target's architecture.
         sections = elf_sections(same_as)
-        for rtype, section in (("PIPL", ".pipl"), ("AETE", ".aete")):
-            c.equal("%s bytes equal the POSIX module's %s" % (rtype, section),
-                    found.get(rtype), sections.get(section, (0, None))[1])
+        posix_pipl = sections.get(".pipl", (0, b""))[1]
+        posix_bits, bits = elf_bits(same_as), MACHINE_BITS[machine]
+        if posix_bits != bits:
+            posix_pipl = posix_pipl.replace(CODE_PROPERTY[posix_bits], CODE_PROPERTY[bits], 1)
+        c.equal("PIPL bytes equal the POSIX module's .pipl (code property aside)",
+                found.get("PIPL"), posix_pipl)
+        c.equal("AETE bytes equal the POSIX module's .aete",
+                found.get("AETE"), sections.get(".aete", (0, None))[1])
     return c
 
 
@@ -389,7 +414,7 @@ def damaged_copies(pipl, aete):
         return data[:at] + new + data[at + len(new):]
 
     def pipl_data_offset(key):
-        at = 8
+        at = PIPL_HEADER_LENGTH
         while at < len(pipl):
             length = struct.unpack_from("<i", pipl, at + 12)[0]
             if pipl[at + 4:at + 8] == key:
@@ -398,8 +423,13 @@ def damaged_copies(pipl, aete):
         raise KeyError(key)
 
     yield "codes big-endian", "pipl", patch(pipl, pipl_data_offset(b"dnik"), b"8BIF")
-    yield "vendor big-endian", "pipl", patch(pipl, 8, b"8BIM")
-    yield "header version 0", "pipl", patch(pipl, 0, b"\0")
+    yield "vendor big-endian", "pipl", patch(pipl, PIPL_HEADER_LENGTH, b"8BIM")
+    yield "reserved word 0", "pipl", patch(pipl, 0, b"\0")
+    yield "list version 1", "pipl", patch(pipl, 2, b"\1")
+    yield "header without the reserved word", "pipl", struct.pack("<ii", 1, 14) + pipl[10:]
+    yield "code property of the other architecture", "pipl", pipl.replace(b"4668", b"68xw", 1)
+    yield "enable condition without its NUL", "pipl", patch(
+        pipl, pipl_data_offset(b"lbne") - 4, b"\x04")
     yield "16-bit gray offered", "pipl", patch(pipl, pipl_data_offset(b"edom"), b"\xff\xe0")
     yield "reads all types", "pipl", patch(pipl, pipl_data_offset(b"ftmf"), b"\xf8")
     yield "cannot write if read", "pipl", patch(pipl, pipl_data_offset(b"ftmf"), b"\x70")
@@ -409,7 +439,7 @@ def damaged_copies(pipl, aete):
     yield "padding not zero", "pipl", patch(pipl, pipl_data_offset(b"eman") + 9, b"\x01")
     yield "padded length recorded", "pipl", patch(pipl, pipl_data_offset(b"eman") - 4, b"\x0c")
     yield "extensions as integers", "pipl", patch(pipl, pipl_data_offset(b"xEdR"), b" STF")
-    yield "property dropped", "pipl", patch(pipl, 4, b"\x0d")[:-40]
+    yield "property dropped", "pipl", patch(pipl, 6, b"\x0d")[:-40]
     yield "trailing byte", "pipl", pipl + b"\0"
     yield "suite id big-endian", "aete", aete.replace(b"STIF", b"FITS", 1)
     yield "property flags 0", "aete", aete.replace(b"\x00\x10", b"\x00\x00", 1)
@@ -426,7 +456,7 @@ def self_test(path):
     pipl, aete = sections[".pipl"][1], sections[".aete"][1]
     for name, which, data in damaged_copies(pipl, aete):
         c = Checks(name)
-        (check_pipl if which == "pipl" else check_aete)(c, data)
+        (check_pipl if which == "pipl" else check_aete)(c, data, elf_bits(path))
         out.true("damage caught: " + name, c.failures)
     return out
 
