@@ -79,4 +79,12 @@ if(NEBULITE_WINDOWS_HOST)
   set_target_properties(nebulite PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
   nebulite_warnings(nebulite)
   add_dependencies(nebulite nebulite_module)
+
+  # What windows_checks.sh asks of the module under wine beyond the CLI: the
+  # entry found through the PiPL and the about box's owner window.
+  add_executable(wine_host_check tests/windows/wine_host_check.cpp)
+  target_link_libraries(wine_host_check PRIVATE nebulite_host)
+  target_link_options(wine_host_check PRIVATE -static)
+  set_target_properties(wine_host_check PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+  nebulite_warnings(wine_host_check)
 endif()

@@ -7,8 +7,12 @@
 #      module's sections);
 #   3. runs the 64-bit CLI under wine, where the module makes the real Win32
 #      calls, and compares what it does with the Linux build's results byte
-#      for byte: the about text, FilterFile, an 8-bit and a 16-bit open (PGM)
-#      and an 8-bit and a 16-bit save (FITS), and the module listing.
+#      for byte: the about text, FilterFile, opens of 8-, 16- and 32-bit
+#      (integer and float) grey and of 8- and 16-bit RGB files, saves of
+#      grey and RGB images (FITS), and the module listing;
+#   4. runs wine_host_check.exe: the module found through its PiPL's '8664'
+#      property by the Windows host, and its about box owned by the host's
+#      window.
 #
 # usage: scripts/windows_checks.sh [--linux-build DIR]
 #   --linux-build DIR  the Linux build to compare with (default: build/,
@@ -137,6 +141,35 @@ linux convert m51-16.fits m51-8.fits --depth 8
 printf 'P5\n3 2\n255\n\x00\x10\x20\x80\xc0\xff' > small-8.pgm
 printf 'P5\n2 2\n32768\n\x00\x00\x12\x34\x40\x00\x80\x00' > small-16.pgm
 printf 'SIMPLE  = F\nnot a FITS file at all\n' > plain.txt
+# Wider samples and colour, written here so that no reader of ours is involved.
+$python - <<'PY'
+import math, struct
+
+def card(key, value):
+    return ("%-8s= %20s" % (key, value)).ljust(80)
+
+def fits(name, bitpix, axes, samples, extra=()):
+    cards = [card("SIMPLE", "T"), card("BITPIX", bitpix), card("NAXIS", len(axes))]
+    cards += [card("NAXIS%d" % (i + 1), n) for i, n in enumerate(axes)] + list(extra)
+    header = ("".join(cards) + "END".ljust(80)).encode()
+    header += b" " * (-len(header) % 2880)
+    code = {8: "B", 16: "h", 32: "i", -32: "f"}[bitpix]
+    data = struct.pack(">%d%s" % (len(samples), code), *samples)
+    with open(name, "wb") as f:
+        f.write(header + data + b"\0" * (-len(data) % 2880))
+
+w, h = 40, 30
+fits("f32.fits", -32, (w, h),
+     [math.nan if (x, y) == (3, 4) else math.sin(x / 7.0) * 1e3 + y * 12.5
+      for y in range(h) for x in range(w)])
+fits("i32.fits", 32, (w, h), [(x * 104729 + y * 7919) % 200000 - 100000
+                              for y in range(h) for x in range(w)], [card("BZERO", "1000.0")])
+fits("rgb8.fits", 8, (w, h, 3), [(x * 5 + y * 3 + p * 80) % 256
+                                 for p in range(3) for y in range(h) for x in range(w)])
+fits("rgb16.fits", 16, (w, h, 3), [(x * 811 + y * 97 + p * 9000) % 65536 - 32768
+                                   for p in range(3) for y in range(h) for x in range(w)],
+     [card("BZERO", "32768.0")])
+PY
 
 same() {  # label, linux file, windows file
   if cmp -s "$2" "$3"; then
@@ -163,33 +196,55 @@ for f in m51-16.fits m51-8.fits plain.txt; do
   same "FilterFile $f" "check-$f.linux" "check-$f.windows"
 done
 
-# Opens: the module reads the file through _lread/_llseek on an HFILE.
-for depth in 8 16; do
-  linux open "m51-$depth.fits" "open-$depth.linux.pgm" 2> "open-$depth.linux.err" || true
-  windows open "m51-$depth.fits" "open-$depth.windows.pgm" 2> "open-$depth.windows.err" || true
-  if [[ -s open-$depth.linux.pgm ]]; then
-    same "open $depth-bit FITS (PGM)" "open-$depth.linux.pgm" "open-$depth.windows.pgm"
+# Opens: the module reads the file through _lread/_llseek on the file
+# handle the host puts in dataFork.
+for image in m51-8:pgm m51-16:pgm f32:pgm i32:pgm rgb8:ppm rgb16:ppm; do
+  name=${image%%:*} ext=${image##*:}
+  linux open "$name.fits" "open-$name.linux.$ext" 2> "open-$name.linux.err" || true
+  windows open "$name.fits" "open-$name.windows.$ext" 2> "open-$name.windows.err" || true
+  if [[ -s open-$name.linux.$ext ]]; then
+    same "open $name.fits (${ext^^})" "open-$name.linux.$ext" "open-$name.windows.$ext"
   else
-    fail "open $depth-bit FITS: the Linux build wrote nothing: $(cat "open-$depth.linux.err")"
+    fail "open $name.fits: the Linux build wrote nothing: $(cat "open-$name.linux.err")"
   fi
 done
 
-# Saves: the module writes through _lwrite on an HFILE from _lcreat.
-for image in small-8 small-16 open-16.linux; do
-  linux save "$image.pgm" "save-$image.linux.fits" 2> "save-$image.linux.err" || true
-  windows save "$image.pgm" "save-$image.windows.fits" 2> "save-$image.windows.err" || true
+# Saves: the module writes through _lwrite on the file handle.
+for image in small-8.pgm small-16.pgm open-m51-16.linux.pgm open-f32.linux.pgm \
+             open-rgb8.linux.ppm open-rgb16.linux.ppm; do
+  linux save "$image" "save-$image.linux.fits" 2> "save-$image.linux.err" || true
+  windows save "$image" "save-$image.windows.fits" 2> "save-$image.windows.err" || true
   if [[ -s save-$image.linux.fits ]]; then
-    same "save $image.pgm (FITS bytes)" "save-$image.linux.fits" "save-$image.windows.fits"
+    same "save $image (FITS bytes)" "save-$image.linux.fits" "save-$image.windows.fits"
   else
-    fail "save $image.pgm: the Linux build wrote nothing: $(cat "save-$image.linux.err")"
+    fail "save $image: the Linux build wrote nothing: $(cat "save-$image.linux.err")"
   fi
 done
+# A save with the kept header: open, convert to RGB, save.
+linux convert rgb16.fits convert-rgb16.linux.fits --depth 8 2> convert.linux.err || true
+windows convert rgb16.fits convert-rgb16.windows.fits --depth 8 2> convert.windows.err || true
+if [[ -s convert-rgb16.linux.fits ]]; then
+  same "convert rgb16.fits --depth 8 (FITS bytes)" convert-rgb16.linux.fits convert-rgb16.windows.fits
+else
+  fail "convert rgb16.fits: the Linux build wrote nothing: $(cat convert.linux.err)"
+fi
 
 # The module listing: the PIPL resource read with FindResourceEx against the
 # .pipl section read from the ELF file (the path lines differ).
 linux modules "$(dirname "$linux_cli")" | tail -n +2 > modules.linux
 windows modules | uncr | tail -n +2 > modules.windows
 same "modules listing" modules.linux modules.windows
+grep -q "ENTRYPOINT ('8664', 64-bit Windows code)" modules.windows &&
+  ok "the 64-bit module names its entry under '8664'" || fail "no '8664' entry in the listing"
+
+# The Windows host against the module, past what the CLI shows.
+if windows_out=$(timeout -k 5 60 "${wine_locale[@]}" "$wine" "$root/build-win64/wine_host_check.exe" \
+                 "$(dirname "$windows_cli")" 2>&1 | uncr); then
+  ok "wine_host_check: $(grep -c '^ok' <<<"$windows_out") checks"
+else
+  echo "$windows_out"
+  fail "wine_host_check"
+fi
 clock "wine runs" "$start"
 
 echo
