@@ -105,6 +105,26 @@ pe_check() {  # dll, machine
 [[ -f $root/build-win64/Nebulite.8bi ]] && pe_check "$root/build-win64/Nebulite.8bi" 0x8664
 clock "PE checks" "$start"
 
+# The release folders and zips, from the trees just checked.
+start=$SECONDS
+release=$(mktemp -d "${TMPDIR:-/tmp}/nebulite-release.XXXXXX")
+if bash "$root/scripts/release_windows.sh" --out "$release" >/dev/null; then
+  for arch in win32 win64; do
+    zip=$(ls "$release"/Nebulite-*-"$arch".zip 2>/dev/null | head -1)
+    if [[ -n $zip ]] && listing=$($python -m zipfile -l "$zip") &&
+       grep -q "$arch/Nebulite.8bi" <<<"$listing" && grep -q "$arch/INSTALL.txt" <<<"$listing" &&
+       cmp -s "${zip%.zip}/Nebulite.8bi" "$root/build-$arch/Nebulite.8bi"; then
+      ok "release $(basename "$zip"): Nebulite.8bi and INSTALL.txt"
+    else
+      fail "release for $arch"
+    fi
+  done
+else
+  fail "scripts/release_windows.sh"
+fi
+rm -rf "$release"
+clock "release" "$start"
+
 if [[ ! -x $root/build-win64/nebulite.exe ]]; then
   echo "$passed passed, $failed failed"
   exit 1
