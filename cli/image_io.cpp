@@ -1,4 +1,4 @@
-#include "host/image_io.h"
+#include "cli/image_io.h"
 
 // The Windows build of the host has no libpng and reads and writes PNM only
 // (image_io_nopng.cpp).
@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cerrno>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -372,6 +373,8 @@ struct PnmLayout {
 
     size_t sampleBytes() const { return maxval <= 255 ? 1 : 2; }
     size_t rowBytes() const { return size_t{width} * static_cast<size_t>(planes) * sampleBytes(); }
+    // Up to 6 GiB (32767 x 32767 x 3 x 2): more than a 32-bit size holds.
+    uint64_t dataBytes() const { return uint64_t{rowBytes()} * height; }
 };
 
 // `bytes` holds at least the whole header; `complete` says whether it is
@@ -412,6 +415,9 @@ std::optional<PnmLayout> parsePnmHeader(std::span<const uint8_t> bytes, bool com
 // whole data is known to be there: a short file must not cost a gigabyte
 // of memory to refuse.
 Image pnmImage(const PnmLayout& layout) {
+    if (layout.dataBytes() > static_cast<uint64_t>(PTRDIFF_MAX))
+        throw ImageError(memFullErr, "a PNM image of " + std::to_string(layout.dataBytes()) +
+                                         " bytes is more than this build can address");
     Image image;
     image.columns = static_cast<int32_t>(layout.width);
     image.rows = static_cast<int32_t>(layout.height);
@@ -422,9 +428,9 @@ Image pnmImage(const PnmLayout& layout) {
     return image;
 }
 
-void throwShortPnm(size_t have, const PnmLayout& layout) {
+void throwShortPnm(uint64_t have, const PnmLayout& layout) {
     throw ImageError(eofErr, "PNM data: " + std::to_string(have) + " bytes of " +
-                                 std::to_string(layout.rowBytes() * layout.height));
+                                 std::to_string(layout.dataBytes()));
 }
 
 // Decodes rows into an image a batch at a time, in order.
@@ -489,7 +495,7 @@ std::vector<uint8_t> encodePnm(const Image& image) {
 Image decodePnm(std::span<const uint8_t> bytes) {
     PnmLayout layout = *parsePnmHeader(bytes, true);
     size_t have = bytes.size() - layout.dataOffset;
-    if (have < layout.rowBytes() * layout.height) throwShortPnm(have, layout);
+    if (have < layout.dataBytes()) throwShortPnm(have, layout);
     Image image = pnmImage(layout);
     PnmRowDecoder(image, layout.maxval).rows(bytes.data() + layout.dataOffset, 0, layout.height);
     return image;
@@ -645,11 +651,11 @@ Image loadPnm(const std::string& path) {
         layout = parsePnmHeader(head, got < kHeaderPiece);
     }
     size_t rowBytes = layout->rowBytes();
-    size_t total = rowBytes * layout->height;
     size_t carried = head.size() - layout->dataOffset;  // samples read along with the header
     std::error_code error;
     uintmax_t size = std::filesystem::file_size(path, error);
-    if (!error && size - layout->dataOffset < total) throwShortPnm(size - layout->dataOffset, *layout);
+    if (!error && (size < layout->dataOffset || size - layout->dataOffset < layout->dataBytes()))
+        throwShortPnm(size < layout->dataOffset ? 0 : size - layout->dataOffset, *layout);
 
     Image image = pnmImage(*layout);
     PnmRowDecoder decoder(image, layout->maxval);

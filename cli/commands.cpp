@@ -1,12 +1,12 @@
-#include "host/cli_commands.h"
+#include "cli/commands.h"
 
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 
-#include "host/cli_modules.h"
-#include "host/image_io.h"
+#include "cli/modules.h"
+#include "cli/image_io.h"
 #include "host/result_codes.h"
 
 namespace nebulite::cli {

@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host/image_io.h"
+#include "cli/image_io.h"
 
 namespace {
 

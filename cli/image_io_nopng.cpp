@@ -1,6 +1,6 @@
 // PNG in a host build without libpng (the Windows build): a clear refusal
 // instead of a missing symbol, so the PNM paths of the CLI still work.
-#include "host/image_io.h"
+#include "cli/image_io.h"
 
 #if defined(NEBULITE_HOST_WITHOUT_PNG)
 
