@@ -59,26 +59,12 @@ if(NEBULITE_WINDOWS_HOST)
     host/host_transfer.cpp
     host/host_sequences.cpp
     host/host_loading.cpp
-    host/image_io.cpp
-    host/image_io_nopng.cpp
     host/pipl.cpp
     host/win32_host.cpp)
   target_include_directories(nebulite_host PUBLIC ${PROJECT_SOURCE_DIR})
-  target_compile_definitions(nebulite_host PUBLIC NEBULITE_HOST_WITHOUT_PNG)
   nebulite_warnings(nebulite_host)
 
-  add_executable(nebulite
-    host/cli_main.cpp
-    host/cli_commands.cpp
-    host/cli_support.cpp
-    host/cli_support_win32.cpp
-    host/cli_modules.cpp)
-  target_link_libraries(nebulite PRIVATE nebulite_host)
-  # Runs from the build folder under wine with nothing but system DLLs.
-  target_link_options(nebulite PRIVATE -static)
-  set_target_properties(nebulite PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-  nebulite_warnings(nebulite)
-  add_dependencies(nebulite nebulite_module)
+  add_subdirectory(cli)
 
   # What windows_checks.sh asks of the module under wine beyond the CLI: the
   # entry found through the PiPL and the about box's owner window.

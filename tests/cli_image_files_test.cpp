@@ -12,11 +12,15 @@
 
 #include <gtest/gtest.h>
 
-#include "host/image_io.h"
+#include "cli/image_files.h"
+#include "cli/png.h"
+#include "cli/pnm.h"
+#include "cli/sample_scaling.h"
 
 namespace {
 
-using namespace nebulite::host;
+using namespace nebulite::cli;
+using nebulite::host::kHistoryResource;
 
 std::vector<uint8_t> bytesOf(std::string_view text) { return {text.begin(), text.end()}; }
 
@@ -31,7 +35,7 @@ Image makeImage(int rows, int columns, int planes, int depth) {
     return image;
 }
 
-TEST(HostPng16, EveryHostValueSurvivesTheRoundTrip) {
+TEST(Png16, EveryHostValueSurvivesTheRoundTrip) {
     // 257 x 128 samples cover 0..32768 once each (and a few again).
     Document document;
     document.image = makeImage(128, 257, 1, 16);
@@ -42,19 +46,19 @@ TEST(HostPng16, EveryHostValueSurvivesTheRoundTrip) {
     EXPECT_EQ(back.image, document.image);
 }
 
-TEST(HostPng16, ScalingUsesTheWholePngRangeAndIsMonotonic) {
-    EXPECT_EQ(hostToPng16(0), 0);
-    EXPECT_EQ(hostToPng16(32768), 65535);
-    EXPECT_EQ(hostToPng16(16384), 32768);
-    EXPECT_EQ(hostToPng16(40000), 65535);  // out-of-range samples are clipped, not wrapped
+TEST(Png16, ScalingUsesTheWholePngRangeAndIsMonotonic) {
+    EXPECT_EQ(hostToFull16(0), 0);
+    EXPECT_EQ(hostToFull16(32768), 65535);
+    EXPECT_EQ(hostToFull16(16384), 32768);
+    EXPECT_EQ(hostToFull16(40000), 65535);  // out-of-range samples are clipped, not wrapped
     for (uint32_t v = 1; v <= 32768; ++v) {
-        ASSERT_LT(hostToPng16(v - 1), hostToPng16(v)) << v;
-        ASSERT_EQ(png16ToHost(hostToPng16(v)), v) << v;
+        ASSERT_LT(hostToFull16(v - 1), hostToFull16(v)) << v;
+        ASSERT_EQ(full16ToHost(hostToFull16(v)), v) << v;
     }
-    EXPECT_EQ(png16ToHost(65535), 32768u);
+    EXPECT_EQ(full16ToHost(65535), 32768u);
 }
 
-TEST(HostPng, RgbAndGreyAtBothDepthsRoundTrip) {
+TEST(Png, RgbAndGreyAtBothDepthsRoundTrip) {
     for (int planes : {1, 3}) {
         for (int depth : {8, 16}) {
             Document document;
@@ -69,7 +73,7 @@ TEST(HostPng, RgbAndGreyAtBothDepthsRoundTrip) {
     }
 }
 
-TEST(HostPng, HistoryRecordsTravelInOrderInPrivateChunks) {
+TEST(Png, HistoryRecordsTravelInOrderInPrivateChunks) {
     Document document;
     document.image = makeImage(2, 2, 1, 8);
     document.resources[kHistoryResource] = {bytesOf("SIMPLE  =                    T"), {}, bytesOf("END")};
@@ -87,7 +91,7 @@ TEST(HostPng, HistoryRecordsTravelInOrderInPrivateChunks) {
     EXPECT_EQ(back.resources[kHistoryResource], document.resources[kHistoryResource]);
 }
 
-TEST(HostPng, DamageIsAnErrorNotACrash) {
+TEST(Png, DamageIsAnErrorNotACrash) {
     Document document;
     document.image = makeImage(4, 4, 1, 8);
     std::vector<uint8_t> png = encodePng(document);
@@ -97,7 +101,7 @@ TEST(HostPng, DamageIsAnErrorNotACrash) {
     }
 }
 
-TEST(HostPnm, WritesTheHostSamplesExactly) {
+TEST(Pnm, WritesTheHostSamplesExactly) {
     Image grey16 = makeImage(1, 2, 1, 16);
     grey16.setSample(0, 0, 0, 32768);
     grey16.setSample(0, 0, 1, 258);
@@ -122,9 +126,9 @@ struct PnmCase {
     std::vector<uint32_t> samples;  // grey, row by row
 };
 
-class HostPnmDecode : public ::testing::TestWithParam<PnmCase> {};
+class PnmDecode : public ::testing::TestWithParam<PnmCase> {};
 
-TEST_P(HostPnmDecode, ScalesIntoTheHostRange) {
+TEST_P(PnmDecode, ScalesIntoTheHostRange) {
     const PnmCase& c = GetParam();
     std::vector<uint8_t> bytes = bytesOf(c.header);
     bytes.insert(bytes.end(), c.data.begin(), c.data.end());
@@ -136,7 +140,7 @@ TEST_P(HostPnmDecode, ScalesIntoTheHostRange) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Headers, HostPnmDecode,
+    Headers, PnmDecode,
     ::testing::Values(
         PnmCase{"Maxval255", "P5 3 1 255\n", {0, 128, 255}, 8, {0, 128, 255}},
         PnmCase{"Maxval1", "P5\n2 1\n1\n", {0, 1}, 8, {0, 255}},
@@ -153,9 +157,9 @@ struct BadPnm {
     OSErr code;
 };
 
-class HostPnmRefuses : public ::testing::TestWithParam<BadPnm> {};
+class PnmRefuses : public ::testing::TestWithParam<BadPnm> {};
 
-TEST_P(HostPnmRefuses, WithAnImageError) {
+TEST_P(PnmRefuses, WithAnImageError) {
     std::vector<uint8_t> bytes = bytesOf(GetParam().bytes);
     try {
         decodePnm(bytes);
@@ -166,7 +170,7 @@ TEST_P(HostPnmRefuses, WithAnImageError) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Files, HostPnmRefuses,
+    Files, PnmRefuses,
     ::testing::Values(BadPnm{"PlainText", "P2 1 1 255\n7", formatCannotRead},
                       BadPnm{"Empty", "", formatCannotRead},
                       BadPnm{"NoHeight", "P5 3", formatCannotRead},
@@ -181,7 +185,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // netpbm is an independent PNG reader and writer: what it makes of our PNG
 // files, and what we make of its, must agree with the scaling above.
-class HostPngAgainstNetpbm : public ::testing::Test {
+class PngAgainstNetpbm : public ::testing::Test {
 protected:
     void SetUp() override {
         if (std::system("command -v pngtopnm >/dev/null && command -v pnmtopng >/dev/null") != 0)
@@ -202,7 +206,7 @@ protected:
     std::string base_;
 };
 
-TEST_F(HostPngAgainstNetpbm, ReadsOurSixteenBitPngAsTheScaledSamples) {
+TEST_F(PngAgainstNetpbm, ReadsOurSixteenBitPngAsTheScaledSamples) {
     Document document;
     document.image = makeImage(3, 4, 3, 16);
     const uint32_t values[] = {0, 1, 2, 16383, 16384, 16385, 32766, 32767, 32768, 12345, 20000, 3};
@@ -217,7 +221,7 @@ TEST_F(HostPngAgainstNetpbm, ReadsOurSixteenBitPngAsTheScaledSamples) {
     EXPECT_EQ(decodePnm(pnm), document.image);
 }
 
-TEST_F(HostPngAgainstNetpbm, ReadsNetpbmPngFiles) {
+TEST_F(PngAgainstNetpbm, ReadsNetpbmPngFiles) {
     std::vector<uint8_t> pgm = bytesOf("P5 3 1 65535\n");
     for (uint8_t b : {0x00, 0x00, 0x80, 0x00, 0xFF, 0xFF}) pgm.push_back(b);
     save(base_ + ".pgm", pgm);
@@ -225,11 +229,11 @@ TEST_F(HostPngAgainstNetpbm, ReadsNetpbmPngFiles) {
     Document document = decodePng(load(base_ + ".png"));
     ASSERT_EQ(document.image.depth, 16);
     EXPECT_EQ(document.image.sample(0, 0, 0), 0u);
-    EXPECT_EQ(document.image.sample(0, 0, 1), png16ToHost(0x8000));
+    EXPECT_EQ(document.image.sample(0, 0, 1), full16ToHost(0x8000));
     EXPECT_EQ(document.image.sample(0, 0, 2), 32768u);
 }
 
-TEST(HostDepth, EightBitsSurviveSixteenAndBack) {
+TEST(Depth, EightBitsSurviveSixteenAndBack) {
     EXPECT_EQ(depth8To16(255), 32768u);
     EXPECT_EQ(depth8To16(0), 0u);
     EXPECT_EQ(depth8To16(1), 129u);  // 128.5 rounds up
@@ -239,7 +243,7 @@ TEST(HostDepth, EightBitsSurviveSixteenAndBack) {
     EXPECT_EQ(depth16To8(65), 1u);
 }
 
-TEST(HostImageFiles, FormatsGoByExtension) {
+TEST(ImageFiles, FormatsGoByExtension) {
     EXPECT_EQ(formatForPath("a/b.PNG"), ImageFormat::png);
     EXPECT_EQ(formatForPath("x.pgm"), ImageFormat::pgm);
     EXPECT_EQ(formatForPath("x.fits"), ImageFormat::fits);
@@ -252,7 +256,7 @@ TEST(HostImageFiles, FormatsGoByExtension) {
 // The files the CLI reads and writes go a chunk of rows at a time; what
 // lands on disk and what comes back must be what the in-memory codec makes,
 // whatever the header's length and wherever a chunk ends.
-class HostPnmFiles : public ::testing::Test {
+class PnmFiles : public ::testing::Test {
 protected:
     void SetUp() override { base_ = "/tmp/nebulite-pnmfiles-" + std::to_string(::getpid()); }
     void TearDown() override {
@@ -269,7 +273,7 @@ protected:
     std::string base_;
 };
 
-TEST_F(HostPnmFiles, WideRgbRowsAcrossChunksRoundTrip) {
+TEST_F(PnmFiles, WideRgbRowsAcrossChunksRoundTrip) {
     // 196 602 bytes a row: five rows to a chunk, and 13 rows end mid-chunk.
     Document document;
     document.image = makeImage(13, 32767, 3, 16);
@@ -287,7 +291,7 @@ TEST_F(HostPnmFiles, WideRgbRowsAcrossChunksRoundTrip) {
     EXPECT_TRUE(back == image);
 }
 
-TEST_F(HostPnmFiles, LongHeadersAndScaledSamplesReadAsInMemory) {
+TEST_F(PnmFiles, LongHeadersAndScaledSamplesReadAsInMemory) {
     // A comment longer than the first read of the header, maxval 1000 (scaled
     // through a table) and samples that follow the header in the same read.
     std::string header = "P5\n# " + std::string(10000, 'c') + "\n300 # columns\n7\n1000\n";
@@ -303,7 +307,7 @@ TEST_F(HostPnmFiles, LongHeadersAndScaledSamplesReadAsInMemory) {
     EXPECT_TRUE(loadImage(base_ + ".pgm").image == expected);
 }
 
-TEST_F(HostPnmFiles, ShortFilesAndSamplesAboveMaxvalAreRefused) {
+TEST_F(PnmFiles, ShortFilesAndSamplesAboveMaxvalAreRefused) {
     std::vector<uint8_t> bytes = bytesOf("P6 200 300 255\n");
     bytes.resize(bytes.size() + 200 * 300 * 3 - 1, 9);
     save(base_ + ".ppm", bytes);

@@ -1,4 +1,4 @@
-#include "host/cli_support.h"
+#include "cli/support.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "host/cli_modules.h"
+#include "cli/modules.h"
 #include "host/pipl.h"
 #include "host/result_codes.h"
 
@@ -40,7 +40,7 @@ void failSequence(std::string_view doing, const host::Outcome& outcome) {
     throw Failure(what, outcome.result);
 }
 
-#if !defined(_WIN32)  // Windows: cli_support_win32.cpp
+#if !defined(_WIN32)  // Windows: support_win32.cpp
 std::string defaultModulePath() {
     char buffer[PATH_MAX];
     ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
@@ -114,7 +114,7 @@ void ProgressBar::finish() {
 
 // ---- Outputs -------------------------------------------------------------------
 
-#if !defined(_WIN32)  // Windows: cli_support_win32.cpp
+#if !defined(_WIN32)  // Windows: support_win32.cpp
 
 AtomicOutput::AtomicOutput(const std::string& destination) : destination_(destination) {
     size_t slash = destination.find_last_of('/');

@@ -1,11 +1,11 @@
-// The CLI's file-system pieces on Windows; cli_support.cpp has the POSIX ones.
-#include "host/cli_support.h"
+// The CLI's file-system pieces on Windows; support.cpp has the POSIX ones.
+#include "cli/support.h"
 
 #if defined(_WIN32)
 
 #include <windows.h>
 
-#include "host/cli_modules.h"
+#include "cli/modules.h"
 
 namespace nebulite::cli {
 

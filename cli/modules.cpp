@@ -1,4 +1,4 @@
-#include "host/cli_modules.h"
+#include "cli/modules.h"
 
 #include <cstdio>
 

@@ -1,22 +1,20 @@
-#include "host/cli_commands.h"
+#include "cli/commands.h"
 
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 
-#include "host/cli_modules.h"
-#include "host/image_io.h"
+#include "cli/modules.h"
+#include "cli/image_files.h"
+#include "cli/sample_scaling.h"
 #include "host/result_codes.h"
 
 namespace nebulite::cli {
 
 namespace {
 
-using host::Document;
 using host::File;
-using host::Image;
-using host::ImageFormat;
 using host::Outcome;
 
 constexpr size_t kCardBytes = 80;
@@ -80,7 +78,7 @@ void expectCount(const Parsed& p, size_t min, size_t max, std::string_view comma
 }
 
 bool isImageOutput(const std::string& path) {
-    ImageFormat f = host::formatForPath(path);
+    ImageFormat f = formatForPath(path);
     return f == ImageFormat::png || f == ImageFormat::pgm || f == ImageFormat::ppm || f == ImageFormat::pnm;
 }
 
@@ -118,8 +116,8 @@ void saveFits(Context& context, Document& document, const std::string& path) {
 void saveImageAtomically(const Document& document, const std::string& path) {
     AtomicOutput output(path);
     try {
-        host::saveImage(document, output.path());
-    } catch (const host::ImageError& e) {
+        saveImage(document, output.path());
+    } catch (const ImageError& e) {
         throw Failure("writing " + path + ": " + e.what(), e.code());
     }
     output.commit();
@@ -127,8 +125,8 @@ void saveImageAtomically(const Document& document, const std::string& path) {
 
 Document loadImageOrFail(const std::string& path) {
     try {
-        return host::loadImage(path);
-    } catch (const host::ImageError& e) {
+        return loadImage(path);
+    } catch (const ImageError& e) {
         throw Failure("reading " + path + ": " + e.what(), e.code());
     }
 }
@@ -316,7 +314,7 @@ void toDepth(Image& image, int16_t depth) {
         for (int r = 0; r < image.rows; ++r)
             for (int c = 0; c < image.columns; ++c) {
                 uint32_t v = image.sample(p, r, c);
-                out.setSample(p, r, c, depth == 16 ? host::depth8To16(v) : host::depth16To8(v));
+                out.setSample(p, r, c, depth == 16 ? depth8To16(v) : depth16To8(v));
             }
     image = std::move(out);
 }

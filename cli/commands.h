@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/cli_support.h"
+#include "cli/support.h"
 
 namespace nebulite::cli {
 

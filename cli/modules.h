@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/cli_commands.h"
+#include "cli/commands.h"
 
 namespace nebulite::cli {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "host/cli_commands.h"
-#include "host/cli_support.h"
+#include "cli/commands.h"
+#include "cli/support.h"
 
 namespace {
 

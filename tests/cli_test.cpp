@@ -16,7 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host/image_io.h"
+#include "cli/image_files.h"
 
 namespace {
 
@@ -194,7 +194,7 @@ TEST_F(Cli, SamplesSurviveOpenSaveOpen) {
         ASSERT_EQ(run("save " + first + " " + at("back.fits")).status, 0) << ext;
         ASSERT_EQ(run("open " + at("back.fits") + " " + again).status, 0) << ext;
         // The files may differ in the header they carry; the samples may not.
-        EXPECT_TRUE(nebulite::host::loadImage(first).image == nebulite::host::loadImage(again).image) << ext;
+        EXPECT_TRUE(nebulite::cli::loadImage(first).image == nebulite::cli::loadImage(again).image) << ext;
     }
 }
 

@@ -1,0 +1,127 @@
+#include "cli/image_files.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "cli/png.h"
+#include "cli/pnm.h"
+
+namespace nebulite::cli {
+
+namespace {
+
+std::string lowerExtension(std::string_view path) {
+    size_t slash = path.find_last_of('/');
+    size_t dot = path.find_last_of('.');
+    if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return {};
+    std::string ext(path.substr(dot + 1));
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+// Whatever is left of `file`, appended to `bytes`; the size known up front
+// is read in one call, anything past it (a file still growing, a pipe) after.
+void readRest(std::FILE* file, std::vector<uint8_t>& bytes, const std::string& path) {
+    size_t have = bytes.size();
+    for (;;) {
+        if (bytes.capacity() == have) bytes.reserve(std::max<size_t>(have * 2, 1 << 16));
+        bytes.resize(bytes.capacity());
+        size_t got = std::fread(bytes.data() + have, 1, bytes.size() - have, file);
+        have += got;
+        if (have < bytes.size()) break;
+    }
+    bytes.resize(have);
+    if (std::ferror(file)) throw ImageError(readErr, "cannot read " + path + ": " + std::strerror(errno));
+}
+
+}  // namespace
+
+ImageFormat formatForPath(std::string_view path) {
+    std::string ext = lowerExtension(path);
+    if (ext == "png") return ImageFormat::png;
+    if (ext == "pgm") return ImageFormat::pgm;
+    if (ext == "ppm") return ImageFormat::ppm;
+    if (ext == "pnm") return ImageFormat::pnm;
+    if (ext == "fits" || ext == "fit" || ext == "fts") return ImageFormat::fits;
+    return ImageFormat::unknown;
+}
+
+int16_t modeForPlanes(int planes) {
+    return planes == 3 ? plugInModeRGBColor : plugInModeGrayScale;
+}
+
+void requireWritable(const Image& image) {
+    if (image.empty()) throw ImageError(formatBadParameters, "the document has no image");
+    if (image.planes != 1 && image.planes != 3)
+        throw ImageError(formatBadParameters,
+                         "an image of " + std::to_string(image.planes) + " planes has no PNG or PNM form");
+    if (image.depth != 8 && image.depth != 16)
+        throw ImageError(formatBadParameters, "depth " + std::to_string(image.depth));
+}
+
+FilePtr openFile(const std::string& path, const char* mode, OSErr code, const char* verb) {
+    FilePtr file(std::fopen(path.c_str(), mode));
+    if (!file) throw ImageError(code, std::string("cannot ") + verb + " " + path + ": " + std::strerror(errno));
+    return file;
+}
+
+std::vector<uint8_t> readFileBytes(const std::string& path) {
+    FilePtr file = openFile(path, "rb", readErr, "open");
+    std::vector<uint8_t> bytes;
+    std::error_code error;
+    uintmax_t size = std::filesystem::file_size(path, error);
+    if (!error && size > 0 && size < SIZE_MAX) {
+        bytes.reserve(static_cast<size_t>(size) + 1);  // + 1: the read that finds the end
+        host::adviseHugePages(bytes.data(), bytes.capacity());
+    }
+    readRest(file.get(), bytes, path);
+    return bytes;
+}
+
+void writeFileBytes(const std::string& path, std::span<const uint8_t> bytes) {
+    FilePtr file = openFile(path, "wb", writErr, "create");
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
+    if (std::fclose(file.release()) != 0) ok = false;
+    if (!ok) throw ImageError(writErr, "cannot write " + path + ": " + std::strerror(errno));
+}
+
+Document loadImage(const std::string& path) {
+    ImageFormat format = formatForPath(path);
+    switch (format) {
+        case ImageFormat::png: return decodePng(readFileBytes(path));
+        case ImageFormat::pgm:
+        case ImageFormat::ppm:
+        case ImageFormat::pnm: {
+            Document document;
+            document.image = loadPnm(path);
+            return document;
+        }
+        default:
+            throw ImageError(formatBadParameters, path + ": not a .png, .pgm, .ppm or .pnm file");
+    }
+}
+
+void saveImage(const Document& document, const std::string& path) {
+    const Image& image = document.image;
+    switch (formatForPath(path)) {
+        case ImageFormat::png: writeFileBytes(path, encodePng(document)); return;
+        case ImageFormat::pgm:
+            if (image.planes != 1)
+                throw ImageError(formatBadParameters, "a colour image cannot be written as PGM (use .ppm or --gray)");
+            savePnm(image, path);
+            return;
+        case ImageFormat::ppm:
+            if (image.planes != 3)
+                throw ImageError(formatBadParameters, "a grey image cannot be written as PPM (use .pgm or .pnm)");
+            savePnm(image, path);
+            return;
+        case ImageFormat::pnm: savePnm(image, path); return;
+        default:
+            throw ImageError(formatBadParameters, path + ": not a .png, .pgm, .ppm or .pnm file");
+    }
+}
+
+}  // namespace nebulite::cli

@@ -1,0 +1,125 @@
+// Writing PNG through libpng.
+#include <csetjmp>
+#include <cstring>
+
+#include "cli/png.h"
+#include "cli/png_glue.h"
+#include "cli/sample_scaling.h"
+
+namespace nebulite::cli {
+
+namespace {
+
+using namespace png_glue;
+
+struct PngSink {
+    std::vector<uint8_t>* out;
+};
+
+void pngWrite(png_structp png, png_bytep data, png_size_t length) {
+    auto* sink = static_cast<PngSink*>(png_get_io_ptr(png));
+    sink->out->insert(sink->out->end(), data, data + length);
+}
+
+void pngFlush(png_structp) {}
+
+struct PngWriteJob {
+    uint32_t width;
+    uint32_t height;
+    int colorType;
+    int bitDepth;
+    std::vector<png_bytep>* rows;
+    std::vector<png_unknown_chunk>* chunks;
+    std::vector<uint8_t>* out;
+    PngMessage message;
+};
+
+bool runPngWrite(PngWriteJob* job) {
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &job->message, pngError, pngWarning);
+    if (png == nullptr) return false;
+    png_infop info = png_create_info_struct(png);
+    if (info == nullptr) {
+        png_destroy_write_struct(&png, nullptr);
+        return false;
+    }
+    PngSink sink{job->out};
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_set_write_fn(png, &sink, pngWrite, pngFlush);
+    png_set_IHDR(png, info, job->width, job->height, job->bitDepth, job->colorType,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (!job->chunks->empty()) {
+        // An unsafe-to-copy chunk is written only when asked for by name.
+        png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS,
+                                    reinterpret_cast<png_const_bytep>(kHistoryChunk), 1);
+        png_set_unknown_chunks(png, info, job->chunks->data(), static_cast<int>(job->chunks->size()));
+        for (int i = 0; i < static_cast<int>(job->chunks->size()); ++i)
+            png_set_unknown_chunk_location(png, info, i, PNG_HAVE_IHDR);
+    }
+    png_write_info(png, info);
+    png_write_image(png, job->rows->data());
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+}  // namespace
+
+std::vector<uint8_t> encodePng(const Document& document) {
+    const Image& image = document.image;
+    requireWritable(image);
+    size_t sampleBytes = image.depth == 16 ? 2 : 1;
+    size_t rowBytes = static_cast<size_t>(image.columns) * static_cast<size_t>(image.planes) * sampleBytes;
+    std::vector<uint8_t> pixels(rowBytes * static_cast<size_t>(image.rows));
+    std::vector<png_bytep> rows(static_cast<size_t>(image.rows));
+    // Straight from the planar store, one plane at a time into its place
+    // in the interleaved row.
+    auto columns = static_cast<size_t>(image.columns);
+    auto planes = static_cast<size_t>(image.planes);
+    for (int r = 0; r < image.rows; ++r) {
+        uint8_t* out = pixels.data() + static_cast<size_t>(r) * rowBytes;
+        rows[static_cast<size_t>(r)] = out;
+        for (size_t p = 0; p < planes; ++p) {
+            size_t first = image.index(static_cast<int>(p), r, 0);
+            if (sampleBytes == 2) {
+                const uint16_t* in = image.wide.data() + first;
+                for (size_t c = 0; c < columns; ++c) {
+                    uint16_t w = hostToFull16(in[c]);
+                    out[(c * planes + p) * 2] = static_cast<uint8_t>(w >> 8);
+                    out[(c * planes + p) * 2 + 1] = static_cast<uint8_t>(w & 0xFF);
+                }
+            } else {
+                const uint8_t* in = image.narrow.data() + first;
+                for (size_t c = 0; c < columns; ++c) out[c * planes + p] = in[c];
+            }
+        }
+    }
+    // libpng copies the chunk data; the records themselves stay in the document.
+    std::vector<png_unknown_chunk> chunks;
+    if (auto it = document.resources.find(host::kHistoryResource); it != document.resources.end()) {
+        for (const host::ResourceRecord& record : it->second) {
+            png_unknown_chunk chunk{};
+            std::memcpy(chunk.name, kHistoryChunk, 5);
+            chunk.data = const_cast<png_bytep>(record.data());
+            chunk.size = record.size();
+            chunk.location = PNG_HAVE_IHDR;
+            chunks.push_back(chunk);
+        }
+    }
+    std::vector<uint8_t> out;
+    PngWriteJob job{static_cast<uint32_t>(image.columns),
+                    static_cast<uint32_t>(image.rows),
+                    image.planes == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY,
+                    image.depth,
+                    &rows,
+                    &chunks,
+                    &out,
+                    {}};
+    if (!runPngWrite(&job))
+        throw ImageError(writErr, std::string("PNG encoding failed: ") + job.message.text);
+    return out;
+}
+
+}  // namespace nebulite::cli
