@@ -140,14 +140,14 @@ TEST(HostServices, OptionsStartClearsDataOnlyWhenServicesArePresent) {
     EXPECT_EQ(host.record().maxData, 0);
     host.record().data = &marker;
     EXPECT_EQ(host.call(formatSelectorOptionsStart), noErr);
-    EXPECT_EQ(host.record().data, nullptr);
+    EXPECT_EQ(static_cast<void*>(host.record().data), nullptr);  // by value: the record is packed
 
     Host broken(&ENTRYPOINT);
     broken.setup().buffer.present = false;
     broken.begin();
     broken.record().data = &marker;
     EXPECT_EQ(broken.call(formatSelectorOptionsStart), userCanceledErr);
-    EXPECT_EQ(broken.record().data, &marker);
+    EXPECT_EQ(static_cast<void*>(broken.record().data), &marker);
 }
 
 TEST(Dispatch, SelectorsOutsideTheTableAreBadParameters) {
