@@ -3,6 +3,7 @@
 // strips or tiles are decoded one at a time into the planar store.
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 
 #include "cli/sample_scaling.h"
@@ -147,13 +148,13 @@ void storeChunk(const uint8_t* data, const ChunkPlace& at, const TiffLayout& lay
     }
 }
 
-void readChunks(TIFF* t, const TiffLayout& layout, Image& image, Messages& messages, const std::string& path) {
+void readChunks(TIFF* t, const TiffLayout& layout, Image& image, Messages& messages) {
     tmsize_t size = layout.tiled ? TIFFTileSize(t) : TIFFStripSize(t);
     size_t bytesPerSample = layout.bits / 8u;
     size_t step = layout.separate ? 1 : layout.samplesPerPixel;
     size_t stride = size_t{layout.chunkWidth} * step * bytesPerSample;
     if (size <= 0 || static_cast<uint64_t>(size) < uint64_t{stride} * layout.chunkHeight)
-        throw ImageError(formatCannotRead, withLibtiffMessage("TIFF " + path + ": strips or tiles of no usable size", messages));
+        throw ImageError(formatCannotRead, withLibtiffMessage("TIFF strips or tiles of no usable size", messages));
     // A strip never holds more than the image; a tile may run past its edges,
     // but one far larger than the image is a damaged or hostile file.
     uint64_t imageBytes = uint64_t{layout.width} * layout.height * layout.samplesPerPixel * bytesPerSample;
@@ -197,14 +198,30 @@ void readChunks(TIFF* t, const TiffLayout& layout, Image& image, Messages& messa
     }
 }
 
+// An uncompressed file must hold every sample: a short one is refused before
+// the image is allocated, so that a header claiming 32767 x 32767 costs no
+// gigabytes to refuse. (Compressed data can only be judged by decoding it.)
+void refuseShortUncompressed(TIFF* t, const TiffLayout& layout, const std::string& path) {
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(t, TIFFTAG_COMPRESSION, &compression);
+    if (compression != COMPRESSION_NONE) return;
+    uint64_t needed = uint64_t{layout.width} * layout.height * layout.samplesPerPixel * (layout.bits / 8u);
+    std::error_code error;
+    uintmax_t size = std::filesystem::file_size(path, error);
+    if (!error && size < needed)
+        throw ImageError(eofErr, "TIFF data: the file has " + std::to_string(size) + " bytes for " +
+                                     std::to_string(needed) + " bytes of samples");
+}
+
 }  // namespace
 
 Document loadTiff(const std::string& path) {
     Messages messages;
     TiffPtr tiff = openTiff(path, "r", messages);
-    if (!tiff) throw ImageError(formatCannotRead, withLibtiffMessage("cannot read " + path + " as TIFF", messages));
+    if (!tiff) throw ImageError(formatCannotRead, withLibtiffMessage("cannot open as TIFF", messages));
     TIFF* t = tiff.get();
     TiffLayout layout = describe(t);
+    refuseShortUncompressed(t, layout, path);
 
     Document document;
     Image& image = document.image;
@@ -214,7 +231,7 @@ Document loadTiff(const std::string& path) {
     image.depth = static_cast<int16_t>(layout.bits);
     image.mode = modeForPlanes(image.planes);
     image.allocate();
-    readChunks(t, layout, image, messages, path);
+    readChunks(t, layout, image, messages);
 
     uint32_t count = 0;
     void* data = nullptr;

@@ -39,7 +39,7 @@ void saveTiff(const Document& document, const std::string& path) {
     requireWritable(image);
     Messages messages;
     TiffPtr tiff = openTiff(path, "w", messages);
-    if (!tiff) throw ImageError(writErr, withLibtiffMessage("cannot create " + path, messages));
+    if (!tiff) throw ImageError(writErr, withLibtiffMessage("TIFF: cannot start the file", messages));
     TIFF* t = tiff.get();
     auto fail = [&](const char* what) {
         throw ImageError(writErr, withLibtiffMessage(std::string("TIFF: ") + what, messages));

@@ -236,29 +236,35 @@ TEST_F(Cli, PngAndTiffBringTheHeaderBack) {
 TEST_F(Cli, RefusedTiffsSayWhatTheyHold) {
     if (!have(kPython + " -c 'import tifffile'")) GTEST_SKIP() << "python3-tifffile is not installed";
     ASSERT_EQ(std::system((kPython + " " + kOracle + " refused " + dir_.string() + " >/dev/null").c_str()), 0);
-    // A TIFF that ends in its strip data.
+    // A TIFF whose directory, written last, is cut off, and a text file.
     ASSERT_EQ(run("open " + sample_.string() + " " + at("whole.tif")).status, 0);
     std::string whole = slurp(at("whole.tif"));
     spit(at("cut.tif"), whole.substr(0, whole.size() / 2));
     spit(at("text.tif"), std::string(3000, 'x'));
-    const std::pair<const char*, const char*> cases[] = {
-        {"float32", "TIFF of 32-bit floating-point samples"},
-        {"int16", "TIFF of 16-bit signed integer samples"},
-        {"uint32", "TIFF of 32-bit samples"},
-        {"bilevel", "TIFF of 1-bit samples"},
-        {"palette", "TIFF in palette colour"},
-        {"cmyk", "TIFF in CMYK (separated) colour"},
-        {"rgb-and-more", "TIFF with 4 samples per pixel and no alpha among them"},
-        {"cut", "TIFF"},
-        {"text", "as TIFF"},
+    struct Case {
+        const char* name;
+        const char* what;
+        const char* code;
     };
-    for (auto [name, what] : cases) {
-        CliRun r = run("save " + at(std::string(name) + ".tif") + " " + at("out.fits"));
-        EXPECT_EQ(r.status, 1) << name;
-        EXPECT_TRUE(isFailureLine(r.err)) << name << "\n" << r.err;
-        EXPECT_NE(r.err.find(what), std::string::npos) << name << "\n" << r.err;
-        EXPECT_NE(r.err.find("formatCannotRead (-30501)"), std::string::npos) << name << "\n" << r.err;
-        EXPECT_FALSE(fs::exists(at("out.fits"))) << name;
+    const Case cases[] = {
+        {"float32", "TIFF of 32-bit floating-point samples", "formatCannotRead (-30501)"},
+        {"int16", "TIFF of 16-bit signed integer samples", "formatCannotRead (-30501)"},
+        {"uint32", "TIFF of 32-bit samples", "formatCannotRead (-30501)"},
+        {"bilevel", "TIFF of 1-bit samples", "formatCannotRead (-30501)"},
+        {"palette", "TIFF in palette colour", "formatCannotRead (-30501)"},
+        {"cmyk", "TIFF in CMYK (separated) colour", "formatCannotRead (-30501)"},
+        {"rgb-and-more", "TIFF with 4 samples per pixel and no alpha among them", "formatCannotRead (-30501)"},
+        {"short", "TIFF data: the file has", "eofErr (-39)"},
+        {"cut", "cannot open as TIFF", "formatCannotRead (-30501)"},
+        {"text", "cannot open as TIFF: Not a TIFF", "formatCannotRead (-30501)"},
+    };
+    for (const Case& c : cases) {
+        CliRun r = run("save " + at(std::string(c.name) + ".tif") + " " + at("out.fits"));
+        EXPECT_EQ(r.status, 1) << c.name;
+        EXPECT_TRUE(isFailureLine(r.err)) << c.name << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.what), std::string::npos) << c.name << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.code), std::string::npos) << c.name << "\n" << r.err;
+        EXPECT_FALSE(fs::exists(at("out.fits"))) << c.name;
     }
 }
 
@@ -295,6 +301,11 @@ TEST_F(Cli, ImageMagickTiffsSaveToFitsWithTheirSamples) {
         }
         EXPECT_EQ(wrong, 0u);
     }
+    // LZW, which tifffile cannot decode here: the same pixels as the
+    // uncompressed file make the same FITS file.
+    ASSERT_TRUE(have("convert " + at("grey16.tif") + " -compress lzw " + at("grey16-lzw.tif")));
+    ASSERT_EQ(run("save " + at("grey16-lzw.tif") + " " + at("grey16-lzw.fits")).status, 0);
+    EXPECT_EQ(slurp(at("grey16-lzw.fits")), slurp(at("grey16.fits")));
 }
 
 // Real frames from the machine's test data: a Digitized Sky Survey plate
@@ -347,7 +358,8 @@ TEST_F(Cli, VersionNamesTheModuleItLoaded) {
     ASSERT_EQ(out.size(), 2u) << r.out;
     EXPECT_EQ(out[0].rfind("nebulite 1.", 0), 0u) << r.out;
     std::string module = fs::canonical(fs::path(NEBULITE_BINARY_DIR) / "Nebulite.so").string();
-    EXPECT_EQ(out[1], "module: " + module + " (Nebulite 1.0, entry point ENTRYPOINT)");
+    EXPECT_EQ(out[1].rfind("module: " + module + " (Nebulite ", 0), 0u) << r.out;
+    EXPECT_NE(out[1].find(", entry point ENTRYPOINT)"), std::string::npos) << r.out;
 }
 
 TEST_F(Cli, InfoJsonIsValidAndEscapesCards) {

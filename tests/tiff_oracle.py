@@ -123,6 +123,10 @@ def refused(folder):
     put("cmyk", np.zeros((8, 8, 4), dtype=np.uint8), photometric="separated")
     put("rgb-and-more", np.zeros((8, 8, 4), dtype=np.uint16), photometric="rgb", extrasamples=["unspecified"])
     put("bilevel", np.zeros((8, 8), dtype=bool), photometric="minisblack")
+    # Its directory comes first, then the samples, cut short here.
+    put("short", np.zeros((64, 64), dtype=np.uint16), photometric="minisblack")
+    path = os.path.join(folder, "short.tif")
+    os.truncate(path, os.path.getsize(path) // 2)
 
 
 if __name__ == "__main__":
