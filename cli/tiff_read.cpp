@@ -217,7 +217,9 @@ void refuseShortUncompressed(TIFF* t, const TiffLayout& layout, const std::strin
 
 Document loadTiff(const std::string& path) {
     Messages messages;
-    TiffPtr tiff = openTiff(path, "r", messages);
+    // "m": read, not map: a mapped file counts against the process as it is
+    // touched, doubling the peak for an uncompressed file.
+    TiffPtr tiff = openTiff(path, "rm", messages);
     if (!tiff) throw ImageError(formatCannotRead, withLibtiffMessage("cannot open as TIFF", messages));
     TIFF* t = tiff.get();
     TiffLayout layout = describe(t);
