@@ -8,6 +8,8 @@
 #include "cli/modules.h"
 #include "cli/image_files.h"
 #include "cli/sample_scaling.h"
+#include "cli/stretch.h"
+#include "host/pipl.h"
 #include "host/result_codes.h"
 
 namespace nebulite::cli {
@@ -19,68 +21,12 @@ using host::Outcome;
 
 constexpr size_t kCardBytes = 80;
 
-// Splits arguments into flags (with values where the command expects them)
-// and positional ones; anything unknown is a usage error.
-struct Parsed {
-    std::vector<std::string> positional;
-    std::vector<std::pair<std::string, std::string>> flags;
-
-    bool has(std::string_view name) const {
-        for (auto& [n, v] : flags)
-            if (n == name) return true;
-        return false;
-    }
-    std::string value(std::string_view name) const {
-        std::string found;
-        for (auto& [n, v] : flags)
-            if (n == name) found = v;
-        return found;
-    }
-};
-
-Parsed parse(const Args& args, std::string_view command, std::initializer_list<std::string_view> switches,
-             std::initializer_list<std::string_view> valued) {
-    Parsed parsed;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a.size() < 2 || a[0] != '-' || a == "--") {
-            parsed.positional.push_back(a);
-            continue;
-        }
-        std::string name = a;
-        std::string value;
-        bool hasValue = false;
-        if (size_t eq = a.find('='); eq != std::string::npos) {
-            name = a.substr(0, eq);
-            value = a.substr(eq + 1);
-            hasValue = true;
-        }
-        bool isSwitch = std::find(switches.begin(), switches.end(), name) != switches.end();
-        bool isValued = std::find(valued.begin(), valued.end(), name) != valued.end();
-        if (isSwitch && !hasValue) {
-            parsed.flags.emplace_back(name, "");
-        } else if (isValued) {
-            if (!hasValue) {
-                if (i + 1 >= args.size()) usageError(name + " needs a value", command);
-                value = args[++i];
-            }
-            parsed.flags.emplace_back(name, value);
-        } else {
-            usageError("unknown option " + a, command);
-        }
-    }
-    return parsed;
-}
-
-void expectCount(const Parsed& p, size_t min, size_t max, std::string_view command) {
-    if (p.positional.size() < min) usageError("missing arguments", command);
-    if (p.positional.size() > max) usageError("too many arguments", command);
-}
-
-bool isImageOutput(const std::string& path) {
+bool isImageFile(const std::string& path) {
     ImageFormat f = formatForPath(path);
-    return f == ImageFormat::png || f == ImageFormat::pgm || f == ImageFormat::ppm || f == ImageFormat::pnm;
+    return f != ImageFormat::unknown && f != ImageFormat::fits;
 }
+
+constexpr const char* kImageExtensions = ".png, .pgm, .ppm, .pnm, .tif or .tiff";
 
 // Runs a sequence with the progress bar hooked up.
 template <typename Run>
@@ -244,12 +190,24 @@ int runInfo(Context& context, const Args& args) {
 // ---- open ----------------------------------------------------------------------
 
 int runOpen(Context& context, const Args& args) {
-    Parsed p = parse(args, "open", {}, {});
+    Parsed p = parse(args, "open", {}, {}, {{"--stretch", kStretchNames, "asinh"}});
     expectCount(p, 2, 2, "open");
     const std::string& in = p.positional[0];
     const std::string& out = p.positional[1];
-    if (!isImageOutput(out)) usageError(out + " is not a .png, .pgm, .ppm or .pnm file", "open");
+    if (!isImageFile(out)) usageError(out + " is not a " + kImageExtensions + " file", "open");
+    std::optional<Stretch> stretch;
+    if (p.has("--stretch")) {
+        stretch = stretchNamed(p.value("--stretch"));
+        if (!stretch) usageError("--stretch must be linear, sqrt, log or asinh", "open");
+    }
     Document document = openFits(context, in);
+    if (stretch) {
+        // A preview is not the data: it goes without the FITS header, so
+        // that saving it cannot pass it off as the original frame.
+        Document preview;
+        preview.image = stretchPreview(document.image, *stretch);
+        document = std::move(preview);
+    }
     saveImageAtomically(document, out);
     return 0;
 }
@@ -261,7 +219,7 @@ int runSave(Context& context, const Args& args) {
     expectCount(p, 2, 2, "save");
     const std::string& in = p.positional[0];
     const std::string& out = p.positional[1];
-    if (!isImageOutput(in)) usageError(in + " is not a .png, .pgm, .ppm or .pnm file", "save");
+    if (!isImageFile(in)) usageError(in + " is not a " + kImageExtensions + " file", "save");
     Document document = loadImageOrFail(in);
     saveFits(context, document, out);
     return 0;
@@ -363,16 +321,28 @@ constexpr Command kCommands[] = {
      "  --json   one JSON object: result, resultName, width, height, depth,\n"
      "           planes, mode, modeName, headerLength, cards\n",
      runInfo},
-    {"open", "open a FITS file and write it as PNG or PNM",
-     "usage: nebulite open FILE OUT\n\n"
+    {"open", "open a FITS file and write it as PNG, PNM or TIFF",
+     "usage: nebulite open FILE OUT [--stretch [linear|sqrt|log|asinh]]\n\n"
      "Opens FILE through the module and writes the image to OUT (.png, .pgm,\n"
-     ".ppm or .pnm). 16-bit images: PNM keeps the host's 0..32768 samples\n"
-     "(maxval 32768); PNG scales them to 0..65535 and keeps the FITS header\n"
-     "in a private chunk, so that `nebulite save` brings it back.\n",
+     ".ppm, .pnm, .tif or .tiff). 16-bit images: PNM keeps the host's 0..32768\n"
+     "samples (maxval 32768); PNG and TIFF scale them to 0..65535 and keep the\n"
+     "FITS header (a private chunk or tag), so that `nebulite save` brings it\n"
+     "back.\n\n"
+     "  --stretch [CURVE]  write an 8-bit preview instead: black and white points\n"
+     "                     at the 0.25th and 99.75th percentiles of the image's\n"
+     "                     samples, then CURVE (default asinh):\n"
+     "                       linear  x\n"
+     "                       sqrt    sqrt(x)\n"
+     "                       log     log(1 + 1000 x) / log(1001)\n"
+     "                       asinh   asinh(10 x) / asinh(10)\n"
+     "                     The preview carries no FITS header.\n",
      runOpen},
-    {"save", "save a PNG or PNM image as FITS",
+    {"save", "save a PNG, PNM or TIFF image as FITS",
      "usage: nebulite save IN OUT.fits\n\n"
-     "Loads IN (.png, .pgm, .ppm or .pnm) and saves it through the module.\n"
+     "Loads IN (.png, .pgm, .ppm, .pnm, .tif or .tiff) and saves it through\n"
+     "the module. TIFF files may be 8- or 16-bit grey or RGB, contiguous or\n"
+     "planar, in strips or tiles; alpha is dropped. A FITS header that\n"
+     "`nebulite open` put in a PNG or TIFF file is written back.\n"
      "OUT is replaced only when the save succeeds.\n",
      runSave},
     {"convert", "open a FITS file and save it again, optionally converted",
@@ -392,6 +362,29 @@ constexpr Command kCommands[] = {
 }  // namespace
 
 std::span<const Command> commands() { return kCommands; }
+
+int printVersion(Context& context) {
+    std::printf("nebulite %s\n", NEBULITE_VERSION);
+    std::fflush(stdout);
+    context.loadModule();
+    std::string line = "module: " + context.loadedPath;
+    std::string error;
+    if (auto bytes = host::readModulePipl(context.loadedPath, &error)) {
+        if (auto list = host::parsePropertyList(*bytes, &error)) {
+            host::PluginInfo info = host::decodePluginInfo(*list);
+            line += " (" + info.name.value_or("unnamed");
+            if (info.version) {
+                char version[32];
+                std::snprintf(version, sizeof version, " %u.%u", *info.version >> 16, *info.version & 0xFFFFu);
+                line += version;
+            }
+            if (info.entryPoint) line += ", entry point " + *info.entryPoint;
+            line += ")";
+        }
+    }
+    std::printf("%s\n", line.c_str());
+    return 0;
+}
 
 const Command* findCommand(std::string_view name) {
     for (const Command& c : kCommands)

@@ -6,11 +6,10 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/arguments.h"
 #include "cli/support.h"
 
 namespace nebulite::cli {
-
-using Args = std::vector<std::string>;  // the command's own arguments, --module removed
 
 struct Command {
     std::string_view name;
@@ -21,5 +20,9 @@ struct Command {
 
 std::span<const Command> commands();
 const Command* findCommand(std::string_view name);
+
+// `nebulite --version`: the CLI's version, then the module it loads and
+// what that module's PiPL says it is.
+int printVersion(Context& context);
 
 }  // namespace nebulite::cli

@@ -8,6 +8,7 @@
 
 #include "cli/png.h"
 #include "cli/pnm.h"
+#include "cli/tiff.h"
 
 namespace nebulite::cli {
 
@@ -45,6 +46,7 @@ ImageFormat formatForPath(std::string_view path) {
     if (ext == "pgm") return ImageFormat::pgm;
     if (ext == "ppm") return ImageFormat::ppm;
     if (ext == "pnm") return ImageFormat::pnm;
+    if (ext == "tif" || ext == "tiff") return ImageFormat::tiff;
     if (ext == "fits" || ext == "fit" || ext == "fts") return ImageFormat::fits;
     return ImageFormat::unknown;
 }
@@ -57,7 +59,7 @@ void requireWritable(const Image& image) {
     if (image.empty()) throw ImageError(formatBadParameters, "the document has no image");
     if (image.planes != 1 && image.planes != 3)
         throw ImageError(formatBadParameters,
-                         "an image of " + std::to_string(image.planes) + " planes has no PNG or PNM form");
+                         "an image of " + std::to_string(image.planes) + " planes has no PNG, PNM or TIFF form");
     if (image.depth != 8 && image.depth != 16)
         throw ImageError(formatBadParameters, "depth " + std::to_string(image.depth));
 }
@@ -92,6 +94,7 @@ Document loadImage(const std::string& path) {
     ImageFormat format = formatForPath(path);
     switch (format) {
         case ImageFormat::png: return decodePng(readFileBytes(path));
+        case ImageFormat::tiff: return loadTiff(path);
         case ImageFormat::pgm:
         case ImageFormat::ppm:
         case ImageFormat::pnm: {
@@ -100,7 +103,7 @@ Document loadImage(const std::string& path) {
             return document;
         }
         default:
-            throw ImageError(formatBadParameters, path + ": not a .png, .pgm, .ppm or .pnm file");
+            throw ImageError(formatBadParameters, path + ": not a .png, .pgm, .ppm, .pnm, .tif or .tiff file");
     }
 }
 
@@ -108,6 +111,7 @@ void saveImage(const Document& document, const std::string& path) {
     const Image& image = document.image;
     switch (formatForPath(path)) {
         case ImageFormat::png: writeFileBytes(path, encodePng(document)); return;
+        case ImageFormat::tiff: saveTiff(document, path); return;
         case ImageFormat::pgm:
             if (image.planes != 1)
                 throw ImageError(formatBadParameters, "a colour image cannot be written as PGM (use .ppm or --gray)");
@@ -120,7 +124,7 @@ void saveImage(const Document& document, const std::string& path) {
             return;
         case ImageFormat::pnm: savePnm(image, path); return;
         default:
-            throw ImageError(formatBadParameters, path + ": not a .png, .pgm, .ppm or .pnm file");
+            throw ImageError(formatBadParameters, path + ": not a .png, .pgm, .ppm, .pnm, .tif or .tiff file");
     }
 }
 

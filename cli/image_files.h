@@ -38,7 +38,7 @@ private:
     OSErr code_;
 };
 
-enum class ImageFormat { unknown, png, pgm, ppm, pnm, fits };
+enum class ImageFormat { unknown, png, pgm, ppm, pnm, tiff, fits };
 ImageFormat formatForPath(std::string_view path);
 
 // By the file name's extension.

@@ -24,7 +24,8 @@ void printUsage(std::FILE* out) {
                  "\noptions:\n"
                  "  --module PATH   the module to load (default: the module next to nebulite\n"
                  "                  whose PiPL claims FITS files; see nebulite modules)\n"
-                 "  --help          this text; `nebulite COMMAND --help` for a command\n");
+                 "  --help          this text; `nebulite COMMAND --help` for a command\n"
+                 "  --version       the version, and the module nebulite loads\n");
 }
 
 int run(int argc, char** argv) {
@@ -48,6 +49,10 @@ int run(int argc, char** argv) {
     if (rest[0] == "--help" || rest[0] == "-h" || rest[0] == "help") {
         printUsage(stdout);
         return 0;
+    }
+    if (rest[0] == "--version") {
+        if (rest.size() > 1) usageError("--version takes no arguments", "");
+        return printVersion(context);
     }
     const Command* command = findCommand(rest[0]);
     if (command == nullptr) usageError("unknown command " + rest[0], "");

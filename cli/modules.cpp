@@ -1,6 +1,7 @@
 #include "cli/modules.h"
 
 #include <cstdio>
+#include <filesystem>
 
 #include "host/pipl.h"
 
@@ -31,13 +32,28 @@ std::string executableDirectory() {
     return slash == std::string::npos ? std::string(".") : self.substr(0, slash);
 }
 
+std::vector<std::string> moduleFolders() {
+    std::string self = executableDirectory();
+    std::filesystem::path installed = (std::filesystem::path(self) / NEBULITE_MODULE_DIR).lexically_normal();
+    std::string other = installed.string();
+    while (other.size() > 1 && (other.back() == '/' || other.back() == '\\')) other.pop_back();
+    if (other == self) return {self};
+    return {self, other};
+}
+
 int runModules(Context&, const Args& args) {
     if (args.size() > 1) usageError("too many arguments", "modules");
     if (!args.empty() && args[0].size() > 1 && args[0][0] == '-')
         usageError("unknown option " + args[0], "modules");
-    std::string dir = args.empty() ? executableDirectory() : args[0];
-    auto modules = host::findModules(dir);
-    if (modules.empty()) throw Failure("no module with a PiPL in " + dir, readErr);
+    std::vector<std::string> folders = args.empty() ? moduleFolders() : args;
+    std::vector<host::ModuleListing> modules;
+    for (const std::string& dir : folders)
+        for (host::ModuleListing& listing : host::findModules(dir)) modules.push_back(std::move(listing));
+    if (modules.empty()) {
+        std::string where = folders[0];
+        for (size_t i = 1; i < folders.size(); ++i) where += " or " + folders[i];
+        throw Failure("no module with a PiPL in " + where, readErr);
+    }
     for (size_t i = 0; i < modules.size(); ++i) {
         if (i > 0) std::printf("\n");
         std::printf("%s\n%s", modules[i].path.c_str(), host::describePluginInfo(modules[i].info).c_str());

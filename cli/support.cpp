@@ -40,17 +40,6 @@ void failSequence(std::string_view doing, const host::Outcome& outcome) {
     throw Failure(what, outcome.result);
 }
 
-#if !defined(_WIN32)  // Windows: support_win32.cpp
-std::string defaultModulePath() {
-    char buffer[PATH_MAX];
-    ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (n <= 0) return "Nebulite.so";
-    std::string self(buffer, static_cast<size_t>(n));
-    size_t slash = self.find_last_of('/');
-    return (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) + "/Nebulite.so";
-}
-#endif
-
 host::Module& Context::loadModule() {
     if (module) return *module;
     std::string path = modulePath;
@@ -58,9 +47,15 @@ host::Module& Context::loadModule() {
     if (path.empty()) {
         // As the image editor does: the module whose PiPL claims FITS files,
         // entered where its PiPL says.
-        std::string dir = executableDirectory();
-        auto found = host::findFitsModule(dir);
-        if (!found) throw Failure("no module in " + dir + " claims FITS files (see nebulite modules)", readErr);
+        std::vector<std::string> folders = moduleFolders();
+        std::optional<host::ModuleListing> found;
+        for (const std::string& dir : folders)
+            if ((found = host::findFitsModule(dir))) break;
+        if (!found) {
+            std::string where = folders[0];
+            for (size_t i = 1; i < folders.size(); ++i) where += (i + 1 == folders.size() ? " or " : ", ") + folders[i];
+            throw Failure("no module in " + where + " claims FITS files (see nebulite modules)", readErr);
+        }
         path = found->path;
         entryPoint = *found->info.entryPoint;
     }
@@ -70,6 +65,7 @@ host::Module& Context::loadModule() {
     std::string error;
     module = host::Module::load(path, &error, entryPoint);
     if (!module) throw Failure("cannot load the module " + path + " (" + error + ")", readErr);
+    loadedPath = path;
     return *module;
 }
 

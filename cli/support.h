@@ -37,8 +37,9 @@ std::string failureLine(std::string_view what, int code);
 [[noreturn]] void failSequence(std::string_view doing, const host::Outcome& outcome);
 
 struct Context {
-    std::string modulePath;  // empty: next to the executable
+    std::string modulePath;  // empty: the first FITS module in moduleFolders()
     std::unique_ptr<host::Module> module;
+    std::string loadedPath;  // the file loadModule() loaded
 
     // Loads the module on first use.
     host::Module& loadModule();
@@ -46,9 +47,6 @@ struct Context {
     // and, on a terminal, shows a progress bar while rows move.
     std::unique_ptr<host::Host> makeHost();
 };
-
-// Nebulite.so in the directory of the running executable.
-std::string defaultModulePath();
 
 // A bar on stderr, drawn only when stderr is a terminal.
 class ProgressBar {

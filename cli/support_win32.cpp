@@ -9,8 +9,6 @@
 
 namespace nebulite::cli {
 
-std::string defaultModulePath() { return executableDirectory() + "\\Nebulite.8bi"; }
-
 AtomicOutput::AtomicOutput(const std::string& destination) : destination_(destination) {
     size_t slash = destination.find_last_of("\\/");
     std::string dir = slash == std::string::npos ? "" : destination.substr(0, slash + 1);

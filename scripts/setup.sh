@@ -6,9 +6,12 @@ set -euo pipefail
 
 packages=(
   # build and tests
-  build-essential cmake pkg-config libgtest-dev libpng-dev
+  build-essential cmake pkg-config libgtest-dev libpng-dev libtiff-dev
   # test oracles
   libcfitsio-dev fitsverify python3-astropy python3-numpy netpbm
+  # the CLI's TIFF and install checks: an independent TIFF reader and writers,
+  # and man(1) for the installed manual page
+  python3-tifffile imagemagick man-db
   # sanitizers, fuzzing, memory checks
   clang libclang-rt-14-dev valgrind
   # the Windows module and its checks
@@ -33,5 +36,8 @@ if [[ $(id -u) -ne 0 ]]; then
 fi
 
 echo "setup: installing ${missing[*]}"
-"${sudo[@]}" apt-get update
-"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+# Another apt or dpkg run may hold the locks: wait for it rather than fail.
+wait_for_lock=(-o DPkg::Lock::Timeout=900)
+"${sudo[@]}" apt-get "${wait_for_lock[@]}" update
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get "${wait_for_lock[@]}" install -y --no-install-recommends \
+  "${missing[@]}"

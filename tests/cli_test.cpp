@@ -17,10 +17,13 @@
 #include <gtest/gtest.h>
 
 #include "cli/image_files.h"
+#include "cli/sample_scaling.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using nebulite::cli::Document;
+using nebulite::cli::Image;
 
 struct CliRun {
     int status = -1;
@@ -67,6 +70,20 @@ std::string fitsFile(int width, int height, const std::vector<std::string>& extr
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 37 % 256);
     data.resize((data.size() + 2879) / 2880 * 2880, '\0');
     return header + data;
+}
+
+const std::string kPython = "/usr/bin/python3";
+const std::string kOracle = std::string(NEBULITE_SOURCE_DIR) + "/tests/tiff_oracle.py";
+
+bool have(const std::string& check) { return std::system((check + " >/dev/null 2>&1").c_str()) == 0; }
+
+// Samples as tiff_oracle.py dumps them: planar, little-endian uint16.
+std::vector<uint32_t> raw16(const fs::path& path) {
+    std::string bytes = slurp(path);
+    std::vector<uint32_t> values(bytes.size() / 2);
+    for (size_t i = 0; i < values.size(); ++i)
+        values[i] = static_cast<uint8_t>(bytes[2 * i]) | uint32_t{static_cast<uint8_t>(bytes[2 * i + 1])} << 8;
+    return values;
 }
 
 class Cli : public ::testing::Test {
@@ -160,6 +177,9 @@ TEST_F(Cli, EveryFailureIsOneLine) {
         {"convert " + sample_.string() + " " + at("x.fits") + " --depth 12", 2, "formatBadParameters (-30500)"},
         {"frobnicate", 2, "formatBadParameters (-30500)"},
         {"--module /nonexistent/Nebulite.so about", 1, "readErr (-19)"},
+        {"open " + sample_.string() + " " + at("x.png") + " --stretch=wobble", 2, "formatBadParameters (-30500)"},
+        {"save " + at("notes.txt") + " " + at("x.fits"), 2, "formatBadParameters (-30500)"},
+        {"save " + at("notes.tif") + " " + at("x.fits"), 1, "readErr (-19)"},
     };
     for (const Case& c : cases) {
         CliRun r = run(c.args);
@@ -187,7 +207,7 @@ TEST_F(Cli, AFailedSaveLeavesTheOldFileAndNoTemporaries) {
 }
 
 TEST_F(Cli, SamplesSurviveOpenSaveOpen) {
-    for (const char* ext : {"pgm", "png"}) {
+    for (const char* ext : {"pgm", "png", "tif"}) {
         std::string first = at(std::string("first.") + ext);
         std::string again = at(std::string("again.") + ext);
         ASSERT_EQ(run("open " + sample_.string() + " " + first).status, 0) << ext;
@@ -198,13 +218,148 @@ TEST_F(Cli, SamplesSurviveOpenSaveOpen) {
     }
 }
 
-TEST_F(Cli, APngBringsTheHeaderBack) {
-    ASSERT_EQ(run("open " + sample_.string() + " " + at("m51.png")).status, 0);
-    ASSERT_EQ(run("save " + at("m51.png") + " " + at("back.fits")).status, 0);
-    CliRun r = run("info " + at("back.fits"));
+TEST_F(Cli, PngAndTiffBringTheHeaderBack) {
+    for (const char* ext : {"png", "tif"}) {
+        std::string image = at(std::string("m51.") + ext);
+        std::string back = at(std::string("back-") + ext + ".fits");
+        ASSERT_EQ(run("open " + sample_.string() + " " + image).status, 0) << ext;
+        ASSERT_EQ(run("save " + image + " " + back).status, 0) << ext;
+        CliRun r = run("info " + back);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("OBJECT  = 'M51     '"), std::string::npos) << ext << "\n" << r.out;
+        EXPECT_NE(r.out.find("HISTORY Written by scripts/make_sample.py"), std::string::npos) << ext << "\n" << r.out;
+    }
+    // The same samples and the same header: the same FITS file.
+    EXPECT_EQ(slurp(at("back-png.fits")), slurp(at("back-tif.fits")));
+}
+
+TEST_F(Cli, RefusedTiffsSayWhatTheyHold) {
+    if (!have(kPython + " -c 'import tifffile'")) GTEST_SKIP() << "python3-tifffile is not installed";
+    ASSERT_EQ(std::system((kPython + " " + kOracle + " refused " + dir_.string() + " >/dev/null").c_str()), 0);
+    // A TIFF whose directory, written last, is cut off, and a text file.
+    ASSERT_EQ(run("open " + sample_.string() + " " + at("whole.tif")).status, 0);
+    std::string whole = slurp(at("whole.tif"));
+    spit(at("cut.tif"), whole.substr(0, whole.size() / 2));
+    spit(at("text.tif"), std::string(3000, 'x'));
+    struct Case {
+        const char* name;
+        const char* what;
+        const char* code;
+    };
+    const Case cases[] = {
+        {"float32", "TIFF of 32-bit floating-point samples", "formatCannotRead (-30501)"},
+        {"int16", "TIFF of 16-bit signed integer samples", "formatCannotRead (-30501)"},
+        {"uint32", "TIFF of 32-bit samples", "formatCannotRead (-30501)"},
+        {"bilevel", "TIFF of 1-bit samples", "formatCannotRead (-30501)"},
+        {"palette", "TIFF in palette colour", "formatCannotRead (-30501)"},
+        {"cmyk", "TIFF in CMYK (separated) colour", "formatCannotRead (-30501)"},
+        {"rgb-and-more", "TIFF with 4 samples per pixel and no alpha among them", "formatCannotRead (-30501)"},
+        {"short", "TIFF data: the file has", "eofErr (-39)"},
+        {"cut", "cannot open as TIFF", "formatCannotRead (-30501)"},
+        {"text", "cannot open as TIFF: Not a TIFF", "formatCannotRead (-30501)"},
+    };
+    for (const Case& c : cases) {
+        CliRun r = run("save " + at(std::string(c.name) + ".tif") + " " + at("out.fits"));
+        EXPECT_EQ(r.status, 1) << c.name;
+        EXPECT_TRUE(isFailureLine(r.err)) << c.name << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.what), std::string::npos) << c.name << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.code), std::string::npos) << c.name << "\n" << r.err;
+        EXPECT_FALSE(fs::exists(at("out.fits"))) << c.name;
+    }
+}
+
+TEST_F(Cli, ImageMagickTiffsSaveToFitsWithTheirSamples) {
+    if (!have("command -v convert") || !have(kPython + " -c 'import tifffile, astropy'"))
+        GTEST_SKIP() << "needs imagemagick, python3-tifffile and python3-astropy";
+    // ImageMagick picks its own layout and compression; tifffile says what
+    // samples the file holds, astropy what the FITS file holds.
+    const std::pair<const char*, const char*> files[] = {
+        {"grey16", "-size 37x23 gradient:black-white -depth 16"},
+        {"rgb16-deflate", "-size 37x23 gradient:red-blue -depth 16 -type TrueColor -compress zip"},
+        {"rgb8", "-size 37x23 gradient:yellow-navy -depth 8 -type TrueColor"},
+    };
+    for (auto [name, recipe] : files) {
+        SCOPED_TRACE(name);
+        std::string tif = at(std::string(name) + ".tif");
+        std::string fits = at(std::string(name) + ".fits");
+        ASSERT_TRUE(have("convert " + std::string(recipe) + " " + tif));
+        ASSERT_TRUE(have(kPython + " " + kOracle + " read-tiff " + tif + " " + at("tiff.raw")));
+        CliRun r = run("save " + tif + " " + fits);
+        ASSERT_EQ(r.status, 0) << r.err;
+        ASSERT_TRUE(have(kPython + " " + kOracle + " read-fits " + fits + " " + at("fits.raw")));
+        std::vector<uint32_t> stored = raw16(at("tiff.raw"));
+        std::vector<uint32_t> saved = raw16(at("fits.raw"));
+        ASSERT_EQ(saved.size(), stored.size());
+        ASSERT_EQ(stored.size(), size_t{37} * 23 * (std::string(name).rfind("rgb", 0) == 0 ? 3 : 1));
+        bool sixteen = std::string(name).find("16") != std::string::npos;
+        size_t wrong = 0;
+        for (size_t i = 0; i < stored.size(); ++i) {
+            // 16 bits: the host's 0..32768 is written as twice the value,
+            // so 65535 comes back as 65535 and the rest within one.
+            uint32_t want = sixteen ? std::min<uint32_t>(2 * nebulite::cli::full16ToHost(stored[i]), 65535) : stored[i];
+            if (saved[i] != want && wrong++ < 5) ADD_FAILURE() << i << ": " << saved[i] << " for " << stored[i];
+        }
+        EXPECT_EQ(wrong, 0u);
+    }
+    // LZW, which tifffile cannot decode here: the same pixels as the
+    // uncompressed file make the same FITS file.
+    ASSERT_TRUE(have("convert " + at("grey16.tif") + " -compress lzw " + at("grey16-lzw.tif")));
+    ASSERT_EQ(run("save " + at("grey16-lzw.tif") + " " + at("grey16-lzw.fits")).status, 0);
+    EXPECT_EQ(slurp(at("grey16-lzw.fits")), slurp(at("grey16.fits")));
+}
+
+// Real frames from the machine's test data: a Digitized Sky Survey plate
+// scan (16-bit) and a radio image with a blank border (32-bit float). Both
+// sit in a narrow band of the range, so a plain 8-bit copy is nearly flat.
+TEST_F(Cli, StretchedPreviewsOfRealFramesUseTheRange) {
+    const fs::path astropy = "/usr/lib/python3/dist-packages/astropy";
+    fs::path dss = astropy / "wcs/tests/data/dss.14.29.56-62.41.05.fits.gz";
+    fs::path radio = astropy / "modeling/tests/data/1904-66_AZP.fits";
+    if (!fs::exists(dss) || !fs::exists(radio)) GTEST_SKIP() << "python3-astropy's test data is not installed";
+    ASSERT_EQ(std::system(("gzip -dc " + dss.string() + " > " + at("dss.fits")).c_str()), 0);
+    for (const std::string& frame : {at("dss.fits"), radio.string()}) {
+        // The host's samples, to know which pixels have data (blank ones are 0).
+        ASSERT_EQ(run("open " + frame + " " + at("plain.pgm")).status, 0) << frame;
+        Image plain = nebulite::cli::loadImage(at("plain.pgm")).image;
+        ASSERT_EQ(plain.depth, 16) << frame;
+        for (const char* curve : {"linear", "sqrt", "log", "asinh"}) {
+            SCOPED_TRACE(frame + " " + curve);
+            CliRun r = run("open " + frame + " " + at("preview.png") + " --stretch " + curve);
+            ASSERT_EQ(r.status, 0) << r.err;
+            Document preview = nebulite::cli::loadImage(at("preview.png"));
+            ASSERT_EQ(preview.image.depth, 8);
+            ASSERT_EQ(preview.image.sampleCount(), plain.sampleCount());
+            EXPECT_TRUE(preview.resources.empty());  // a preview is not the data
+            std::vector<int> levels;
+            for (size_t i = 0; i < plain.wide.size(); ++i)
+                if (plain.wide[i] != 0) levels.push_back(preview.image.narrow[i]);
+            std::sort(levels.begin(), levels.end());
+            auto quantile = [&](double q) {
+                return levels[static_cast<size_t>(q * static_cast<double>(levels.size() - 1))];
+            };
+            std::vector<int> kinds = levels;
+            size_t distinct = static_cast<size_t>(std::unique(kinds.begin(), kinds.end()) - kinds.begin());
+            // Spread over the range, not piled at black: many levels in use,
+            // the middle 80% of the pixels across a good part of it, and
+            // black and white kept for the tails.
+            EXPECT_GE(distinct, 128u);
+            EXPECT_GE(quantile(0.9) - quantile(0.1), 16);
+            EXPECT_GT(quantile(0.5), 8);
+            EXPECT_LT(quantile(0.5), 247);
+            EXPECT_LE(std::count(levels.begin(), levels.end(), 0), static_cast<long>(levels.size() / 100));
+        }
+    }
+}
+
+TEST_F(Cli, VersionNamesTheModuleItLoaded) {
+    CliRun r = run("--version");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("OBJECT  = 'M51     '"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("HISTORY Written by scripts/make_sample.py"), std::string::npos) << r.out;
+    std::vector<std::string> out = lines(r.out);
+    ASSERT_EQ(out.size(), 2u) << r.out;
+    EXPECT_EQ(out[0].rfind("nebulite 1.", 0), 0u) << r.out;
+    std::string module = fs::canonical(fs::path(NEBULITE_BINARY_DIR) / "Nebulite.so").string();
+    EXPECT_EQ(out[1].rfind("module: " + module + " (Nebulite ", 0), 0u) << r.out;
+    EXPECT_NE(out[1].find(", entry point ENTRYPOINT)"), std::string::npos) << r.out;
 }
 
 TEST_F(Cli, InfoJsonIsValidAndEscapesCards) {

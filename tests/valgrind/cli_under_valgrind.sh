@@ -44,6 +44,9 @@ run 0 open-grey open "$sample" "$work/m51.pgm"
 run 0 open-rgb-png open "$rgb" "$work/rgb.png"
 run 0 save-pgm save "$work/m51.pgm" "$work/m51.fits"
 run 0 save-png save "$work/rgb.png" "$work/rgb.fits"
+run 0 open-rgb-tiff open "$rgb" "$work/rgb.tif"
+run 0 save-tiff save "$work/rgb.tif" "$work/rgb-tiff.fits"
+run 0 open-stretch open "$sample" "$work/m51-preview.png" --stretch
 run 0 convert-rgb16 convert "$sample" "$work/m51-rgb16.fits" --rgb --depth 16
 run 0 convert-grey8 convert "$work/rgb.fits" "$work/rgb-grey.fits" --gray --depth 8
 run 1 open-refused open "$refused" "$work/refused.pgm"

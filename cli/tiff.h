@@ -1,0 +1,42 @@
+// TIFF files through libtiff: 8- and 16-bit grey and RGB. 16-bit samples
+// are scaled between the host's 0..32768 and the file's 0..65535 exactly
+// as for PNG, so a round trip is exact, and the document's 'hist' records
+// (the FITS header) travel in a private tag, so that a later save of the
+// TIFF brings the header back. tiff_absent.cpp stands in where libtiff is
+// not there (the Windows build).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "cli/image_files.h"
+
+namespace nebulite::cli {
+
+// Written uncompressed, contiguous, in strips.
+void saveTiff(const Document& document, const std::string& path);
+
+// The first image of the file: 8- or 16-bit unsigned grey (either
+// photometric) or RGB, contiguous or planar, in strips or tiles, any
+// compression libtiff decodes. Extra samples are dropped when one of them
+// is alpha. Everything else is refused with a line that names what the
+// file holds.
+Document loadTiff(const std::string& path);
+
+// ---- The header tag ----------------------------------------------------------------
+
+// In the range TIFF leaves to private use without registration.
+inline constexpr uint32_t kHistoryTag = 65111;
+
+// The tag's bytes: "hist", then each record as a 4-byte big-endian length
+// and its bytes.
+std::vector<uint8_t> packHistory(std::span<const host::ResourceRecord> records);
+// The records, or null when the bytes do not start with "hist" (another
+// program's use of the tag); an ImageError when they do but a length runs
+// past the end.
+std::optional<std::vector<host::ResourceRecord>> unpackHistory(std::span<const uint8_t> bytes);
+
+}  // namespace nebulite::cli
