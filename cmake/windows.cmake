@@ -41,10 +41,10 @@ target_link_options(nebulite_module PRIVATE
   -Wl,--nxcompat -Wl,--dynamicbase)
 
 # ---- The reference host and its CLI, for running the module under Windows ------
-# The Linux host's build (host/CMakeLists.txt) needs libpng and ELF linker
-# options, and the tests need GoogleTest: neither exists for mingw-w64. The
-# Windows build makes its own host targets from the same sources instead,
-# reading and writing PNM only.
+# The Linux host's build (host/CMakeLists.txt) needs ELF linker options, and
+# the tests need GoogleTest, which mingw-w64 lacks. The Windows build makes its
+# own host target from the same sources instead; the CLI (cli/) then reads and
+# writes PNM only, as neither libpng nor libtiff exists for mingw-w64 here.
 if(NEBULITE_BUILD_HOST)
   message(STATUS "Windows build: the GoogleTest suite is not built (NEBULITE_BUILD_HOST off); "
                  "NEBULITE_WINDOWS_HOST builds the host and CLI")
