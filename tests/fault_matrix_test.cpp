@@ -498,7 +498,7 @@ TEST(FaultMatrix, FirstAllocationOfEachKindFailsAtItsStep) {
         {"row block, 32 bits", 2, 2, memFullErr, formatSelectorReadContinue},
         {"row block, float", 3, 2, memFullErr, formatSelectorReadContinue},
         {"sample store, 16 bits", 1, 3, memFullErr, formatSelectorReadContinue},
-        {"sample store, 32 bits", 6, 3, memFullErr, formatSelectorReadContinue},
+        {"sample store, 16-bit RGB", 5, 3, memFullErr, formatSelectorReadContinue},
         {"host buffer, 8 bits", 0, 5, memFullErr, formatSelectorReadContinue},
         {"host buffer, float", 7, 5, memFullErr, formatSelectorReadContinue},
     };
