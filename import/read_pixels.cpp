@@ -35,52 +35,84 @@ void convert16BitRow(unsigned char* row, size_t samples, const Table16& table) {
         store16(row + 2 * i, table[static_cast<size_t>(row[2 * i]) << 8 | row[2 * i + 1]]);
 }
 
-double physicalValue32(uint32_t raw, bool isFloat, double bscale, double bzero, bool blankSeen,
-                       int64_t blankValue) {
-    constexpr double kUndefined = std::numeric_limits<double>::quiet_NaN();
+namespace {
+
+constexpr double kUndefined = std::numeric_limits<double>::quiet_NaN();
+
+// The per-sample rules with the sample type fixed, so that the row loops
+// do not ask it again for every sample.
+template <bool isFloat>
+double physical(uint32_t raw, const Rules32& rules) {
     double stored;
-    if (isFloat) {
+    if constexpr (isFloat) {
         stored = static_cast<double>(std::bit_cast<float>(raw));
         if (!std::isfinite(stored)) return kUndefined;
     } else {
         auto value = static_cast<int32_t>(raw);
-        if (blankSeen && value == blankValue) return kUndefined;
+        if (rules.blankSeen && value == rules.blankValue) return kUndefined;
         stored = value;
     }
-    double p = stored * bscale + bzero;
+    double p = stored * rules.bscale + rules.bzero;
     return std::isfinite(p) ? p : kUndefined;
 }
 
-uint16_t scaleToHost(double value, double lo, double hi) {
-    if (!(hi > lo) || std::isnan(value)) return 0;
-    double x = (value - lo) / (hi - lo) * 32768.0;
+// scaleToHost once hi > lo is known; span is hi - lo. NaN fails x > 0, and
+// for 0 < x < 32768 truncating x + 0.5 is its floor.
+uint16_t scaleOver(double value, double lo, double span) {
+    double x = (value - lo) / span * 32768.0;
     if (!(x > 0.0)) return 0;
     if (x >= 32768.0) return 32768;
-    return static_cast<uint16_t>(std::floor(x + 0.5));
+    return static_cast<uint16_t>(static_cast<int32_t>(x + 0.5));
 }
 
-namespace {
-
-double physicalValue(const unsigned char* sample, const Rules32& rules) {
-    return physicalValue32(loadBigEndian32(sample), rules.isFloat, rules.bscale, rules.bzero,
-                           rules.blankSeen, rules.blankValue);
-}
-
-}  // namespace
-
-void widenRange32(const unsigned char* row, size_t samples, const Rules32& rules, Range32& range) {
+template <bool isFloat>
+void widenRow(const unsigned char* row, size_t samples, const Rules32& rules, Range32& range) {
     for (size_t i = 0; i < samples; ++i) {
-        double v = physicalValue(row + 4 * i, rules);
+        double v = physical<isFloat>(loadBigEndian32(row + 4 * i), rules);
         if (std::isnan(v)) continue;
         if (v < range.lo) range.lo = v;
         if (v > range.hi) range.hi = v;
     }
 }
 
+template <bool isFloat>
+void convertRow(const unsigned char* row, size_t samples, const Rules32& rules, double lo, double span,
+                unsigned char* out) {
+    for (size_t i = 0; i < samples; ++i)
+        store16(out + 2 * i, scaleOver(physical<isFloat>(loadBigEndian32(row + 4 * i), rules), lo, span));
+}
+
+}  // namespace
+
+double physicalValue32(uint32_t raw, bool isFloat, double bscale, double bzero, bool blankSeen,
+                       int64_t blankValue) {
+    Rules32 rules{isFloat, bscale, bzero, blankSeen, blankValue};
+    return isFloat ? physical<true>(raw, rules) : physical<false>(raw, rules);
+}
+
+uint16_t scaleToHost(double value, double lo, double hi) {
+    if (!(hi > lo)) return 0;
+    return scaleOver(value, lo, hi - lo);
+}
+
+void widenRange32(const unsigned char* row, size_t samples, const Rules32& rules, Range32& range) {
+    if (rules.isFloat)
+        widenRow<true>(row, samples, rules, range);
+    else
+        widenRow<false>(row, samples, rules, range);
+}
+
 void convert32BitRow(const unsigned char* row, size_t samples, const Rules32& rules, double lo,
                      double hi, unsigned char* out) {
-    for (size_t i = 0; i < samples; ++i)
-        store16(out + 2 * i, scaleToHost(physicalValue(row + 4 * i, rules), lo, hi));
+    // An empty range (or none: no defined sample) maps everything to 0.
+    if (!(hi > lo)) {
+        std::memset(out, 0, samples * 2);
+        return;
+    }
+    if (rules.isFloat)
+        convertRow<true>(row, samples, rules, lo, hi - lo, out);
+    else
+        convertRow<false>(row, samples, rules, lo, hi - lo, out);
 }
 
 }  // namespace nebulite
