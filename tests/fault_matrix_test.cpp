@@ -54,14 +54,12 @@ constexpr Length kLengths[] = {Length::unknown, Length::known};
 
 std::string nameOf(Length length) { return length == Length::known ? "length known" : "length unknown"; }
 
-// A memory file of `bytes`. With the length known, the record's file spec
-// names `spec`, a disk copy of `diskBytes` (the same bytes unless a test
-// wants the disk to say otherwise).
-File readable(const std::vector<uint8_t>& bytes, Length length, std::unique_ptr<SpecFile>& spec,
-              const std::vector<uint8_t>* diskBytes = nullptr) {
+// A memory file of `bytes`. With the length known, the record's fileSpec
+// names `copy`, the same bytes on disk.
+File readable(const std::vector<uint8_t>& bytes, Length length, std::unique_ptr<DiskCopy>& copy) {
     if (length == Length::unknown) return File::memory(bytes);
-    spec = std::make_unique<SpecFile>(diskBytes != nullptr ? *diskBytes : bytes);
-    return spec->memory(bytes);
+    copy = std::make_unique<DiskCopy>(bytes);
+    return copy->memory(bytes);
 }
 
 // Rows that reach the host as they are read, before the last one is: 8-bit
@@ -184,8 +182,8 @@ struct CleanRead {
 
 CleanRead cleanRead(const std::vector<uint8_t>& bytes, const Setup& setup = {}, Length length = Length::unknown) {
     Host host(&ENTRYPOINT, setup);
-    std::unique_ptr<SpecFile> spec;
-    File file = readable(bytes, length, spec);
+    std::unique_ptr<DiskCopy> copy;
+    File file = readable(bytes, length, copy);
     CleanRead r;
     r.outcome = host.read(file);
     EXPECT_TRUE(r.outcome.ok()) << describe(r.outcome);
@@ -502,8 +500,8 @@ TEST(FaultMatrix, EveryAllocationOfAReadFails) {
                         ++cases;
                         Host host(&ENTRYPOINT);
                         kind.fail(host.faults(), onward ? Trigger::from(k) : Trigger::nth(k));
-                        std::unique_ptr<SpecFile> spec;
-                        File file = readable(bytes, length, spec);
+                        std::unique_ptr<DiskCopy> copy;
+                        File file = readable(bytes, length, copy);
                         Outcome o = host.read(file);
                         if (o.result == noErr) {
                             EXPECT_TRUE(host.document() == clean.document)
@@ -615,8 +613,8 @@ TEST(FaultMatrix, FileEndsAtEveryCardAndEveryRow) {
                     Host host(&ENTRYPOINT);
                     std::vector<uint8_t> input = bytes;
                     if (shortFile) input.resize(cut);
-                    std::unique_ptr<SpecFile> spec;
-                    File file = readable(input, length, spec);
+                    std::unique_ptr<DiskCopy> copy;
+                    File file = readable(input, length, copy);
                     if (!shortFile) file.endReadsAt(cut);
                     Outcome o = host.read(file);
                     EXPECT_EQ(o.result, eofErr) << describe(o);
@@ -656,8 +654,8 @@ TEST(FaultMatrix, EveryReadFails) {
         const int64_t rows = kRows * road.planes;
         for (Length length : kLengths) {
             Host probe(&ENTRYPOINT);
-            std::unique_ptr<SpecFile> spec;
-            File counted = readable(bytes, length, spec);
+            std::unique_ptr<DiskCopy> copy;
+            File counted = readable(bytes, length, copy);
             ASSERT_TRUE(probe.read(counted).ok());
             const int64_t reads = counted.readCalls();
             // A 32-bit road that must find its range, or learn that every row
@@ -668,7 +666,7 @@ TEST(FaultMatrix, EveryReadFails) {
                 SCOPED_TRACE(std::string(road.name) + ", " + nameOf(length) + ", read #" + std::to_string(k) +
                              " of " + std::to_string(reads));
                 Host host(&ENTRYPOINT);
-                File file = readable(bytes, length, spec);
+                File file = readable(bytes, length, copy);
                 file.failReadsFrom(k);
                 Outcome o = host.read(file);
                 EXPECT_EQ(o.result, readErr) << describe(o);
@@ -717,8 +715,8 @@ TEST(FaultMatrix, FileThatCannotSeek) {
 
         Host host(&ENTRYPOINT);
         Document document;
-        std::unique_ptr<SpecFile> spec;
-        File file = readable(bytes, c.length, spec);
+        std::unique_ptr<DiskCopy> copy;
+        File file = readable(bytes, c.length, copy);
         host.begin();
         host.useDocument(document, false);
         ASSERT_TRUE(host.attach(file, false));
@@ -755,8 +753,8 @@ TEST(FaultMatrix, AdvanceStateFailsAtEveryRowOfEveryPlaneOnRead) {
                     Host host(&ENTRYPOINT);
                     host.faults().advanceState = Trigger::nth(k);
                     host.faults().advanceStateCode = code;
-                    std::unique_ptr<SpecFile> spec;
-                    File file = readable(bytes, length, spec);
+                    std::unique_ptr<DiskCopy> copy;
+                    File file = readable(bytes, length, copy);
                     Outcome o = host.read(file);
                     EXPECT_EQ(o.result, code) << describe(o);
                     EXPECT_EQ(o.failedSelector, formatSelectorReadContinue);

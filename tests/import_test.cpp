@@ -287,8 +287,8 @@ TEST(ReadPixels, TruncatedDataKeepsTheHeader) {
             std::vector<uint8_t> bytes = f.bytes();
             bytes.resize(bytes.size() - static_cast<size_t>(2 * 4 * bitpix / 8));  // two rows short
             Host host(&ENTRYPOINT);
-            SpecFile spec(bytes);
-            File file = lengthKnown ? spec.memory(bytes) : memoryFile(bytes);
+            DiskCopy copy(bytes);
+            File file = lengthKnown ? copy.memory(bytes) : memoryFile(bytes);
             Outcome outcome = host.read(file);
             EXPECT_EQ(outcome.result, eofErr);
             EXPECT_EQ(outcome.failedSelector, formatSelectorReadContinue);
@@ -342,8 +342,8 @@ TEST(ReadPixels, MemoryForTheSamplesRunsOut) {
         const std::vector<uint8_t> bytes = f.bytes();
         Host host(&ENTRYPOINT);
         host.faults().moduleAllocation[c.kind] = Trigger::always();
-        SpecFile spec(bytes);
-        File file = c.lengthKnown ? spec.memory(bytes) : memoryFile(bytes);
+        DiskCopy copy(bytes);
+        File file = c.lengthKnown ? copy.memory(bytes) : memoryFile(bytes);
         Outcome outcome = host.read(file);
         EXPECT_EQ(outcome.result, c.result);
         EXPECT_EQ(outcome.rowsMoved, c.result == noErr ? 5 : 0);

@@ -28,25 +28,25 @@ inline const std::string kIncompatible =
 
 inline File memoryFile(const std::vector<uint8_t>& bytes) { return File::memory(bytes); }
 
-// A disk copy of a file's bytes for the record's file spec to name, so that
+// A disk copy of a file's bytes for the record's fileSpec to name, so that
 // the module finds the file's length while the host serves the reads from
 // memory (where they can fail or stop). Removed when it goes.
-class SpecFile {
+class DiskCopy {
 public:
-    explicit SpecFile(const std::vector<uint8_t>& bytes) {
+    explicit DiskCopy(const std::vector<uint8_t>& bytes) {
         static int count = 0;
         path_ = (std::filesystem::temp_directory_path() /
-                 ("nebulite-spec-" + std::to_string(::getpid()) + "-" + std::to_string(++count) + ".fits"))
+                 ("nebulite-copy-" + std::to_string(::getpid()) + "-" + std::to_string(++count) + ".fits"))
                     .string();
         std::ofstream out(path_, std::ios::binary);
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
-    ~SpecFile() { std::filesystem::remove(path_); }
-    SpecFile(const SpecFile&) = delete;
-    SpecFile& operator=(const SpecFile&) = delete;
+    ~DiskCopy() { std::filesystem::remove(path_); }
+    DiskCopy(const DiskCopy&) = delete;
+    DiskCopy& operator=(const DiskCopy&) = delete;
 
     const std::string& path() const { return path_; }
-    // A memory file of `bytes` whose spec names this copy.
+    // A memory file of `bytes` whose fileSpec names this copy.
     File memory(const std::vector<uint8_t>& bytes) const { return File::memory(bytes, path_); }
 
 private:
