@@ -4,20 +4,25 @@
  *   cfitsio_peer open IN.fits OUT.pgm|OUT.ppm
  *   cfitsio_peer save IN.pgm|IN.ppm OUT.fits
  *
- * open: reads the primary image (8 or 16 bit, grey or the first three planes
- * as RGB), turns it into the host's samples by the module's rules (8-bit
- * bytes unchanged; 16-bit v = s*BSCALE + BZERO, s unsigned when BZERO is 0
- * or absent, clamped to 0..65535, truncated, then (t+1)/2) and writes the
- * PGM/PPM the CLI writes (maxval 255, or 32768 big-endian).
+ * open: reads the primary image (8 or 16 bit or float32, grey or the first
+ * three planes as RGB), turns it into the host's samples by the module's
+ * rules (8-bit bytes unchanged; 16-bit v = s*BSCALE + BZERO, s unsigned when
+ * BZERO is 0 or absent, clamped to 0..65535, truncated, then (t+1)/2;
+ * float32 without range cards: v = f*BSCALE + BZERO mapped linearly from
+ * the smallest to the largest finite v onto 0..32768, rounded, NaN and
+ * infinities 0) and writes the PGM/PPM the CLI writes (maxval 255, or 32768
+ * big-endian).
  *
  * save: reads a binary PGM/PPM whose samples are host samples (maxval 255,
  * or 32768) and writes them as FITS: 8-bit unchanged, 16-bit as physical
  * 2*h (at most 65535) stored with BZERO 32768, in planes for RGB.
  *
- * Like the editor, the peer holds the whole image in memory once; it does
- * not stream rows, so its peak memory is a fair floor for a host that keeps
- * the document. */
+ * Like the editor, the peer holds the whole image in memory once, as the
+ * host holds it, so its peak memory is a fair floor for a host that keeps
+ * the document. It reads 8- and 16-bit images whole; a float image, whose
+ * range must be known first, is read a row at a time in two passes. */
 #include <fitsio.h>
+#include <math.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -43,20 +48,104 @@ static void* must_malloc(size_t n) {
 
 /* ---- open ------------------------------------------------------------------ */
 
+static void write_host16(FILE* o, const uint16_t* host, size_t columns, size_t rows, int planes) {
+    size_t plane = columns * rows, n = plane * (size_t)planes;
+    fprintf(o, "%s\n%zu %zu\n32768\n", planes == 3 ? "P6" : "P5", columns, rows);
+    if (planes == 1) {
+        fwrite(host, 2, n, o);
+        return;
+    }
+    uint16_t* row = must_malloc(columns * 3 * 2);
+    for (size_t r = 0; r < rows; ++r) {
+        for (size_t c = 0; c < columns; ++c)
+            for (int p = 0; p < 3; ++p) row[3 * c + (size_t)p] = host[(size_t)p * plane + r * columns + c];
+        fwrite(row, 2, columns * 3, o);
+    }
+    free(row);
+}
+
+static void scaling_keys(fitsfile* f, double* bscale, double* bzero) {
+    int s1 = 0, s2 = 0;
+    *bscale = 1.0;
+    *bzero = 0.0;
+    fits_read_key(f, TDOUBLE, "BSCALE", bscale, NULL, &s1);
+    fits_read_key(f, TDOUBLE, "BZERO", bzero, NULL, &s2);
+    if (s1) *bscale = 1.0;
+    if (s2) *bzero = 0.0;
+    if (*bscale == 0.0) *bscale = 1.0;
+}
+
+/* NaN for an undefined sample. */
+static double physical32(float stored, double bscale, double bzero) {
+    if (!isfinite(stored)) return NAN;
+    double p = (double)stored * bscale + bzero;
+    return isfinite(p) ? p : NAN;
+}
+
+static uint16_t scale_to_host(double v, double lo, double hi) {
+    if (!(hi > lo) || isnan(v)) return 0;
+    double x = (v - lo) / (hi - lo) * 32768.0;
+    if (!(x > 0.0)) return 0;
+    if (x >= 32768.0) return 32768;
+    return (uint16_t)floor(x + 0.5);
+}
+
+static void open_float(fitsfile* f, FILE* o, size_t columns, size_t rows, int planes) {
+    static const char* const range_cards[] = {"DATAMIN", "DATAMAX", "BACKGRND", "RANGE",
+                                              "AVISUMIN", "AVISUMAX", "CBLACK", "CWHITE"};
+    int status = 0, anynul = 0;
+    for (size_t k = 0; k < sizeof range_cards / sizeof range_cards[0]; ++k) {
+        char value[FLEN_VALUE];
+        int missing = 0;
+        if (fits_read_keyword(f, range_cards[k], value, NULL, &missing) == 0)
+            die("the peer maps float images by the data's own range only (no range cards)");
+    }
+    double bscale, bzero;
+    scaling_keys(f, &bscale, &bzero);
+    fits_set_bscale(f, 1.0, 0.0, &status);
+    size_t n = columns * rows * (size_t)planes;
+    float* row = must_malloc(columns * sizeof(float));
+    double lo = INFINITY, hi = -INFINITY;
+    for (size_t r = 0; r < rows * (size_t)planes; ++r) {
+        if (fits_read_img(f, TFLOAT, (LONGLONG)(r * columns + 1), (LONGLONG)columns, NULL, row, &anynul, &status))
+            die_fits(status, "reading");
+        for (size_t c = 0; c < columns; ++c) {
+            double v = physical32(row[c], bscale, bzero);
+            if (isnan(v)) continue;
+            if (v < lo) lo = v;
+            if (v > hi) hi = v;
+        }
+    }
+    uint16_t* host = must_malloc(n * 2);
+    for (size_t r = 0; r < rows * (size_t)planes; ++r) {
+        if (fits_read_img(f, TFLOAT, (LONGLONG)(r * columns + 1), (LONGLONG)columns, NULL, row, &anynul, &status))
+            die_fits(status, "reading");
+        for (size_t c = 0; c < columns; ++c) {
+            uint16_t h = scale_to_host(physical32(row[c], bscale, bzero), lo, hi);
+            host[r * columns + c] = (uint16_t)((h >> 8) | (h << 8)); /* big-endian, as the PGM */
+        }
+    }
+    free(row);
+    write_host16(o, host, columns, rows, planes);
+    free(host);
+}
+
 static int run_open(const char* in, const char* out) {
     fitsfile* f = NULL;
     int status = 0, bitpix = 0, naxis = 0, anynul = 0;
     long axes[3] = {1, 1, 1};
     if (fits_open_image(&f, in, READONLY, &status)) die_fits(status, in);
     if (fits_get_img_param(f, 3, &bitpix, &naxis, axes, &status)) die_fits(status, "image size");
-    if (bitpix != 8 && bitpix != 16) die("the peer reads BITPIX 8 and 16 only");
+    if (bitpix != 8 && bitpix != 16 && bitpix != -32) die("the peer reads BITPIX 8, 16 and -32 only");
     size_t columns = (size_t)axes[0], rows = (size_t)axes[1];
     int planes = naxis == 3 && axes[2] >= 3 ? 3 : 1;
     size_t plane = columns * rows, n = plane * (size_t)planes;
 
     FILE* o = fopen(out, "wb");
     if (!o) die("cannot create the output");
-    if (bitpix == 8) {
+    if (bitpix == -32) {
+        open_float(f, o, columns, rows, planes);
+    } else if (bitpix == 8) {
         unsigned char* img = must_malloc(n);
         /* The stored bytes: BSCALE/BZERO do not apply to 8-bit data here. */
         fits_set_bscale(f, 1.0, 0.0, &status);
@@ -75,13 +164,8 @@ static int run_open(const char* in, const char* out) {
         }
         free(img);
     } else {
-        double bscale = 1.0, bzero = 0.0;
-        int s1 = 0, s2 = 0;
-        fits_read_key(f, TDOUBLE, "BSCALE", &bscale, NULL, &s1);
-        fits_read_key(f, TDOUBLE, "BZERO", &bzero, NULL, &s2);
-        if (s1) bscale = 1.0;
-        if (s2) bzero = 0.0;
-        if (bscale == 0.0) bscale = 1.0;
+        double bscale, bzero;
+        scaling_keys(f, &bscale, &bzero);
         /* Every stored value maps through one table of 65536 host samples. */
         static uint16_t table[65536];
         for (uint32_t raw = 0; raw < 65536; ++raw) {
@@ -99,18 +183,7 @@ static int run_open(const char* in, const char* out) {
         if (fits_read_img(f, TSHORT, 1, (LONGLONG)n, NULL, img, &anynul, &status)) die_fits(status, "reading");
         uint16_t* host = (uint16_t*)img; /* converted in place */
         for (size_t i = 0; i < n; ++i) host[i] = table[(uint16_t)img[i]];
-        fprintf(o, "%s\n%zu %zu\n32768\n", planes == 3 ? "P6" : "P5", columns, rows);
-        if (planes == 1) {
-            fwrite(host, 2, n, o);
-        } else {
-            uint16_t* row = must_malloc(columns * 3 * 2);
-            for (size_t r = 0; r < rows; ++r) {
-                for (size_t c = 0; c < columns; ++c)
-                    for (int p = 0; p < 3; ++p) row[3 * c + (size_t)p] = host[(size_t)p * plane + r * columns + c];
-                fwrite(row, 2, columns * 3, o);
-            }
-            free(row);
-        }
+        write_host16(o, host, columns, rows, planes);
         free(img);
     }
     if (fclose(o) != 0) die("writing the output");

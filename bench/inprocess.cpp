@@ -9,11 +9,16 @@
 // (and whatever the module allocates) and the peer's image are fresh memory
 // each time, as in a real open. The figures separate what the module and
 // the reference host cost from what the CLI's PGM/PPM code adds.
+//
+// Peak memory is what a job adds to the process: the high-water mark is
+// reset before each run (/proc/self/clear_refs) and read after it, less the
+// resident size the run started from.
 #include <fitsio.h>
 #include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -47,9 +52,31 @@ long minorFaults() {
     std::exit(1);
 }
 
+// A "VmRSS:"-style line of /proc/self/status, in KiB (-1 when absent).
+long statusKiB(const char* key) {
+    FILE* f = std::fopen("/proc/self/status", "r");
+    if (f == nullptr) return -1;
+    char line[256];
+    long value = -1;
+    size_t n = std::strlen(key);
+    while (std::fgets(line, sizeof line, f) != nullptr)
+        if (std::strncmp(line, key, n) == 0) value = std::atol(line + n);
+    std::fclose(f);
+    return value;
+}
+
+// Brings the high-water mark down to the present resident size.
+void resetPeak() {
+    if (FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
+        std::fputs("5", f);
+        std::fclose(f);
+    }
+}
+
 struct Timing {
     double best = 1e30;
     long faults = 0;
+    long peakKiB = 0;  // the most any run added to the resident size
 };
 
 // `prepare` runs before each timed run, outside the timing.
@@ -58,10 +85,13 @@ Timing measure(int runs, Job job, Prepare prepare) {
     Timing t;
     for (int i = 0; i < runs; ++i) {
         prepare();
+        resetPeak();
+        long resident = statusKiB("VmRSS:");
         long before = minorFaults();
         auto start = Clock::now();
         job();
         double s = seconds(start);
+        t.peakKiB = std::max(t.peakKiB, statusKiB("VmHWM:") - resident);
         if (s < t.best) {
             t.best = s;
             t.faults = minorFaults() - before;
@@ -73,6 +103,52 @@ Timing measure(int runs, Job job, Prepare prepare) {
 template <typename Job>
 Timing measure(int runs, Job job) {
     return measure(runs, job, [] {});
+}
+
+// The module's rules for float samples without range cards: the finite
+// physical values mapped from their smallest to their largest onto 0..32768.
+double physical32(float stored, double bscale, double bzero) {
+    if (!std::isfinite(stored)) return NAN;
+    double p = static_cast<double>(stored) * bscale + bzero;
+    return std::isfinite(p) ? p : NAN;
+}
+
+uint16_t scaleToHost(double v, double lo, double hi) {
+    if (!(hi > lo) || std::isnan(v)) return 0;
+    double x = (v - lo) / (hi - lo) * 32768.0;
+    if (!(x > 0.0)) return 0;
+    if (x >= 32768.0) return 32768;
+    return static_cast<uint16_t>(std::floor(x + 0.5));
+}
+
+// Two passes a row at a time, holding the host image and one row, as the
+// module does.
+void peerOpenFloat(fitsfile* f, size_t columns, size_t rows, std::vector<uint16_t>& out) {
+    int status = 0, anynul = 0, s1 = 0, s2 = 0;
+    double bscale = 1.0, bzero = 0.0;
+    fits_read_key(f, TDOUBLE, "BSCALE", &bscale, nullptr, &s1);
+    fits_read_key(f, TDOUBLE, "BZERO", &bzero, nullptr, &s2);
+    if (s1 != 0 || bscale == 0.0) bscale = 1.0;
+    if (s2 != 0) bzero = 0.0;
+    std::vector<float> row(columns);
+    double lo = INFINITY, hi = -INFINITY;
+    for (size_t r = 0; r < rows; ++r) {
+        fits_read_img(f, TFLOAT, static_cast<LONGLONG>(r * columns + 1), static_cast<LONGLONG>(columns), nullptr,
+                      row.data(), &anynul, &status);
+        for (float stored : row) {
+            double v = physical32(stored, bscale, bzero);
+            if (std::isnan(v)) continue;
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+    }
+    out.resize(columns * rows);
+    for (size_t r = 0; r < rows; ++r) {
+        fits_read_img(f, TFLOAT, static_cast<LONGLONG>(r * columns + 1), static_cast<LONGLONG>(columns), nullptr,
+                      row.data(), &anynul, &status);
+        for (size_t c = 0; c < columns; ++c) out[r * columns + c] = scaleToHost(physical32(row[c], bscale, bzero), lo, hi);
+    }
+    if (status != 0) fail("cfitsio read failed");
 }
 
 // 16-bit images as the module's rules make them: unsigned when BZERO is 0
@@ -113,8 +189,11 @@ std::vector<uint16_t> peerOpen(const char* path, int* depthOut) {
         fits_read_img(f, TSHORT, 1, static_cast<LONGLONG>(n), nullptr, out.data(), &anynul, &status);
         for (auto& v : out) v = table[v];
         *depthOut = 16;
+    } else if (bitpix == FLOAT_IMG) {
+        peerOpenFloat(f, static_cast<size_t>(axes[0]), n / static_cast<size_t>(axes[0]), out);
+        *depthOut = 16;
     } else {
-        fail("the in-process peer reads BITPIX 8 and 16 only");
+        fail("the in-process peer reads BITPIX 8, 16 and -32 only");
     }
     if (status != 0) fail("cfitsio read failed");
     fits_close_file(f, &status);
@@ -158,8 +237,10 @@ int runOpen(const char* path, int runs) {
     Timing peer = measure(runs, [&] { peerOpen(path, &peerDepth); });
     double mib = static_cast<double>(samples) * (depth / 8) / (1 << 20);
     std::printf("open %s: %zu samples, depth %d, host size %.0f MiB\n", path, samples, depth, mib);
-    std::printf("  module+host read  best %.3f s  minflt %ld\n", module.best, module.faults);
-    std::printf("  cfitsio peer      best %.3f s  minflt %ld   ratio %.2f\n", peer.best, peer.faults,
+    std::printf("  module+host read  best %.3f s  minflt %ld  peak +%.0f MiB (%.2f x host)\n", module.best,
+                module.faults, module.peakKiB / 1024.0, module.peakKiB / 1024.0 / mib);
+    std::printf("  cfitsio peer      best %.3f s  minflt %ld  peak +%.0f MiB (%.2f x host)   ratio %.2f\n",
+                peer.best, peer.faults, peer.peakKiB / 1024.0, peer.peakKiB / 1024.0 / mib,
                 module.best / peer.best);
     return 0;
 }

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # The open/save benchmark: nebulite (CLI + module) against a cfitsio peer.
 #
-#   bash bench/run.sh [--runs N] [--only open16,open8,openrgb8,save16,save8]
+#   bash bench/run.sh [--runs N] [--only open16,open8,openrgb8,openf32,save16,save8]
 #
 # Builds a Release tree in $NEBULITE_BENCH_BUILD (default /tmp/nebulite-bench-build)
 # from this checkout, makes the inputs in $NEBULITE_BENCH_WORK (default a
 # folder under /tmp, kept between runs so the ~600 MiB of inputs are made
-# once; delete it to start over) and prints a table. Takes one to two minutes
-# (the first run also makes the inputs, about 20 s).
+# once; delete it to start over) and prints a table. Takes two to three
+# minutes (the first run also makes the inputs, about 30 s).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -30,11 +30,14 @@ status=0
 
 # The same jobs without the CLI's PGM/PPM code: the module and the reference
 # host in one process against cfitsio in the same process (fresh buffers on
-# both sides every run).
+# both sides every run; peak is what each job adds to the process).
 echo
 echo "In-process (module + reference host, no image files), best of 3:"
-"$build/nebulite_inprocess" open "$work/open16.fits" 3 || status=1
-"$build/nebulite_inprocess" open "$work/open8.fits" 3 || status=1
+for name in open16 open8 openrgb8 openf32; do
+  if [ -f "$work/$name.fits" ]; then
+    "$build/nebulite_inprocess" open "$work/$name.fits" 3 || status=1
+  fi
+done
 "$build/nebulite_inprocess" save 8192 8192 16 "$work" 3 || status=1
 "$build/nebulite_inprocess" save 8192 8192 8 "$work" 3 || status=1
 exit $status

@@ -152,7 +152,7 @@ void doWriteStart(PluginState& state) {
 
     int32_t done = 0;
     const int32_t total = int32_t{rows} * planes;
-    acquireRowBuffer(state, session.hostSampleBytes, false);
+    acquireRowBuffer(state, session.hostSampleBytes);
     record.theRect.left = 0;
     record.theRect.right = columns;
     record.colBytes = session.hostSampleBytes;

@@ -346,6 +346,7 @@ void readHeader(PluginState& state) {
     record.depth = session.hostDepth;
     record.planes = session.planesOpened;
     record.imageMode = session.isColor ? plugInModeRGBColor : plugInModeGrayScale;
+    session.dataStart = session.filePos;
 }
 
 }  // namespace

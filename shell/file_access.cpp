@@ -39,6 +39,12 @@ OSErr fileSeek(intptr_t file, int origin, int32_t offset) {
     return noErr;
 }
 
+OSErr fileSeekTo(intptr_t file, int64_t offset) {
+    if (offset < 0 || offset > INT32_MAX) return readErr;
+    LONG at = _llseek(asHfile(file), static_cast<LONG>(offset), FILE_BEGIN);
+    return at == offset ? noErr : readErr;
+}
+
 void readExact(PluginState& state, int32_t count, void* buffer) {
     if (state.result != noErr) return;
     int32_t moved = count;

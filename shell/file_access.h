@@ -18,6 +18,10 @@ OSErr fileRead(intptr_t file, int32_t* count, void* buffer);
 OSErr fileWrite(intptr_t file, int32_t* count, const void* buffer);
 // The outcome is not examined: a rewind that fails shows in the next read.
 OSErr fileSeek(intptr_t file, int origin, int32_t offset);
+// A seek whose outcome matters (back to a place inside the file): readErr
+// unless the file now stands exactly `offset` bytes from its start, so a
+// file that cannot seek stops the read instead of giving other bytes.
+OSErr fileSeekTo(intptr_t file, int64_t offset);
 
 // Exact transfers under the first-error rule: nothing happens once `result`
 // holds an error; a short read is eofErr.

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -35,13 +36,39 @@ struct Road {
     const char* name;
     int bitpix;
     int planes;  // in the file, and as opened (1 or 3)
+    bool headerRange = false;  // DATAMIN and DATAMAX cards: 32-bit samples need no range pass
 };
 
 // Every sample road, in grey and in colour.
 const Road kRoads[] = {
     {"8-bit grey", 8, 1},    {"16-bit grey", 16, 1}, {"32-bit grey", 32, 1}, {"float grey", -32, 1},
     {"8-bit RGB", 8, 3},     {"16-bit RGB", 16, 3},  {"32-bit RGB", 32, 3},  {"float RGB", -32, 3},
+    {"32-bit grey, header range", 32, 1, true},      {"float RGB, header range", -32, 3, true},
 };
+
+// Whether the module can find the file's length decides the road wide
+// samples take: with it they go to the host as they are read, without it
+// only once every row is known to be there.
+enum class Length { unknown, known };
+constexpr Length kLengths[] = {Length::unknown, Length::known};
+
+std::string nameOf(Length length) { return length == Length::known ? "length known" : "length unknown"; }
+
+// A memory file of `bytes`. With the length known, the record's fileSpec
+// names `copy`, the same bytes on disk.
+File readable(const std::vector<uint8_t>& bytes, Length length, std::unique_ptr<DiskCopy>& copy) {
+    if (length == Length::unknown) return File::memory(bytes);
+    copy = std::make_unique<DiskCopy>(bytes);
+    return copy->memory(bytes);
+}
+
+// Rows that reach the host as they are read, before the last one is: 8-bit
+// rows always; wide ones once the length shows the file whole, when their
+// range needs no pass of its own.
+bool rowsGoAsRead(const Road& road, Length length) {
+    if (road.bitpix == 8) return true;
+    return length == Length::known && (road.bitpix == 16 || road.headerRange);
+}
 
 // A two-block header (so that cuts fall on both sides of a block boundary)
 // and samples that differ everywhere.
@@ -50,6 +77,10 @@ std::vector<uint8_t> roadFile(const Road& road, int extraCards = 40) {
     if (road.planes == 3) axes.push_back(3);
     fixture::Fits f = fixture::image(road.bitpix, axes);
     if (road.bitpix == 16) f.add("BZERO   =              32768.0");
+    if (road.headerRange) {
+        f.add(road.bitpix == 32 ? "DATAMIN =           -1000000.0" : "DATAMIN =                  0.0");
+        f.add(road.bitpix == 32 ? "DATAMAX =            3000000.0" : "DATAMAX =                 20.0");
+    }
     for (int i = 0; i < extraCards; ++i) f.add("COMMENT card " + std::to_string(i));
     for (int i = 0; i < kColumns * kRows * road.planes; ++i) {
         switch (road.bitpix) {
@@ -149,9 +180,10 @@ struct CleanRead {
     uint32_t headerLength = 0;
 };
 
-CleanRead cleanRead(const std::vector<uint8_t>& bytes, const Setup& setup = {}) {
+CleanRead cleanRead(const std::vector<uint8_t>& bytes, const Setup& setup = {}, Length length = Length::unknown) {
     Host host(&ENTRYPOINT, setup);
-    File file = File::memory(bytes);
+    std::unique_ptr<DiskCopy> copy;
+    File file = readable(bytes, length, copy);
     CleanRead r;
     r.outcome = host.read(file);
     EXPECT_TRUE(r.outcome.ok()) << describe(r.outcome);
@@ -453,30 +485,36 @@ TEST(FaultMatrix, EveryAllocationOfAReadFails) {
     size_t cases = 0;
     for (const Road& road : kRoads) {
         const std::vector<uint8_t> bytes = roadFile(road, 40);
-        const CleanRead clean = cleanRead(bytes);
-        for (const AllocationKind& kind : kAllocationKinds) {
-            const std::string name = kind.name;
-            const int64_t count = kind.count(clean.outcome.counters);
-            for (int64_t k = 0; k < count; ++k) {
-                for (bool onward : {false, true}) {
-                    SCOPED_TRACE(std::string(road.name) + ", " + kind.name + " #" + std::to_string(k) +
-                                 (onward ? " onward" : " alone"));
-                    ++cases;
-                    Host host(&ENTRYPOINT);
-                    kind.fail(host.faults(), onward ? Trigger::from(k) : Trigger::nth(k));
-                    File file = File::memory(bytes);
-                    Outcome o = host.read(file);
-                    if (o.result == noErr) {
-                        EXPECT_TRUE(host.document() == clean.document)
-                            << "a read that lost memory answered noErr with a different document ("
-                            << host.document().resources[kHistoryResource].size() << " of "
-                            << clean.document.resources.at(kHistoryResource).size() << " header records)";
-                    } else {
-                        EXPECT_EQ(o.result, memFullErr) << describe(o);
-                        EXPECT_TRUE(o.messages.empty()) << describe(o);
+        // Every road gives the document a read without the length gives.
+        const CleanRead reference = cleanRead(bytes);
+        for (Length length : kLengths) {
+            const CleanRead clean = cleanRead(bytes, {}, length);
+            EXPECT_TRUE(clean.document == reference.document) << road.name << ", " << nameOf(length);
+            for (const AllocationKind& kind : kAllocationKinds) {
+                const std::string name = kind.name;
+                const int64_t count = kind.count(clean.outcome.counters);
+                for (int64_t k = 0; k < count; ++k) {
+                    for (bool onward : {false, true}) {
+                        SCOPED_TRACE(std::string(road.name) + ", " + nameOf(length) + ", " + kind.name + " #" +
+                                     std::to_string(k) + (onward ? " onward" : " alone"));
+                        ++cases;
+                        Host host(&ENTRYPOINT);
+                        kind.fail(host.faults(), onward ? Trigger::from(k) : Trigger::nth(k));
+                        std::unique_ptr<DiskCopy> copy;
+                        File file = readable(bytes, length, copy);
+                        Outcome o = host.read(file);
+                        if (o.result == noErr) {
+                            EXPECT_TRUE(host.document() == clean.document)
+                                << "a read that lost memory answered noErr with a different document ("
+                                << host.document().resources[kHistoryResource].size() << " of "
+                                << clean.document.resources.at(kHistoryResource).size() << " header records)";
+                        } else {
+                            EXPECT_EQ(o.result, memFullErr) << describe(o);
+                            EXPECT_TRUE(o.messages.empty()) << describe(o);
+                        }
+                        expectNothingLeftBehind(host, o);
+                        expectNextOperationsWork(host);
                     }
-                    expectNothingLeftBehind(host, o);
-                    expectNextOperationsWork(host);
                 }
             }
         }
@@ -498,7 +536,7 @@ TEST(FaultMatrix, FirstAllocationOfEachKindFailsAtItsStep) {
         {"row block, 32 bits", 2, 2, memFullErr, formatSelectorReadContinue},
         {"row block, float", 3, 2, memFullErr, formatSelectorReadContinue},
         {"sample store, 16 bits", 1, 3, memFullErr, formatSelectorReadContinue},
-        {"sample store, 32 bits", 6, 3, memFullErr, formatSelectorReadContinue},
+        {"sample store, 16-bit RGB", 5, 3, memFullErr, formatSelectorReadContinue},
         {"host buffer, 8 bits", 0, 5, memFullErr, formatSelectorReadContinue},
         {"host buffer, float", 7, 5, memFullErr, formatSelectorReadContinue},
     };
@@ -553,7 +591,8 @@ TEST(FaultMatrix, EveryAllocationOfASaveFails) {
 // ---- Files that end early, and reads that fail ------------------------------------------------
 
 // The file ends at every card boundary of the header and at every row of
-// every plane, both as a short file and as one whose reads stop early.
+// every plane, both as a short file and as one whose reads stop early (a
+// file cut while it is read: its length still says it is whole).
 TEST(FaultMatrix, FileEndsAtEveryCardAndEveryRow) {
     for (const Road& road : kRoads) {
         const std::vector<uint8_t> bytes = roadFile(road);
@@ -566,30 +605,83 @@ TEST(FaultMatrix, FileEndsAtEveryCardAndEveryRow) {
             cuts.push_back(header + r * row);
             cuts.push_back(header + r * row + row / 2);
         }
-        for (size_t cut : cuts) {
-            for (bool shortFile : {true, false}) {
-                SCOPED_TRACE(std::string(road.name) + ", ends at byte " + std::to_string(cut) +
-                             (shortFile ? " (short file)" : " (reads stop)"));
-                Host host(&ENTRYPOINT);
-                std::vector<uint8_t> input = bytes;
-                if (shortFile) input.resize(cut);
-                File file = File::memory(input);
-                if (!shortFile) file.endReadsAt(cut);
-                Outcome o = host.read(file);
-                EXPECT_EQ(o.result, eofErr) << describe(o);
-                EXPECT_TRUE(o.messages.empty());
-                if (cut < header) {
-                    EXPECT_EQ(o.failedSelector, formatSelectorReadStart);
-                    EXPECT_TRUE(host.document().image.empty());
-                    EXPECT_TRUE(host.document().resources.empty());
-                } else {
-                    EXPECT_EQ(o.failedSelector, formatSelectorReadContinue);
-                    // 8-bit rows reach the host as they are read; wide ones only
-                    // once every row is in.
-                    int64_t whole = static_cast<int64_t>((cut - header) / row);
-                    EXPECT_EQ(o.rowsMoved, road.bitpix == 8 ? whole : 0);
-                    EXPECT_EQ(host.document().resources[kHistoryResource].size(), header / 80);
+        for (Length length : kLengths) {
+            for (size_t cut : cuts) {
+                for (bool shortFile : {true, false}) {
+                    SCOPED_TRACE(std::string(road.name) + ", " + nameOf(length) + ", ends at byte " +
+                                 std::to_string(cut) + (shortFile ? " (short file)" : " (reads stop)"));
+                    Host host(&ENTRYPOINT);
+                    std::vector<uint8_t> input = bytes;
+                    if (shortFile) input.resize(cut);
+                    std::unique_ptr<DiskCopy> copy;
+                    File file = readable(input, length, copy);
+                    if (!shortFile) file.endReadsAt(cut);
+                    Outcome o = host.read(file);
+                    EXPECT_EQ(o.result, eofErr) << describe(o);
+                    EXPECT_TRUE(o.messages.empty());
+                    if (cut < header) {
+                        EXPECT_EQ(o.failedSelector, formatSelectorReadStart);
+                        EXPECT_TRUE(host.document().image.empty());
+                        EXPECT_TRUE(host.document().resources.empty());
+                    } else {
+                        EXPECT_EQ(o.failedSelector, formatSelectorReadContinue);
+                        // A file its length shows short hands no wide row over;
+                        // one cut while it is read has handed over what came
+                        // before on the roads that hand rows over as read.
+                        int64_t whole = static_cast<int64_t>((cut - header) / row);
+                        bool asRead = rowsGoAsRead(road, length) && (road.bitpix == 8 || !shortFile);
+                        EXPECT_EQ(o.rowsMoved, asRead ? whole : 0);
+                        if (road.bitpix != 8 && shortFile && length == Length::known) {
+                            EXPECT_EQ(file.readCalls(), static_cast<int64_t>(header / 80))
+                                << "rows were read from a file its length shows short";
+                        }
+                        EXPECT_EQ(host.document().resources[kHistoryResource].size(), header / 80);
+                    }
+                    expectNothingLeftBehind(host, o);
+                    expectNextOperationsWork(host);
                 }
+            }
+        }
+    }
+}
+
+// Rows of these files take one read each, so read k after the header is
+// row k of the first pass over the data.
+TEST(FaultMatrix, EveryReadFails) {
+    for (const Road& road : kRoads) {
+        const std::vector<uint8_t> bytes = roadFile(road);
+        const int64_t headerCards = static_cast<int64_t>(headerBytesOf(road) / 80);
+        const int64_t rows = kRows * road.planes;
+        for (Length length : kLengths) {
+            Host probe(&ENTRYPOINT);
+            std::unique_ptr<DiskCopy> copy;
+            File counted = readable(bytes, length, copy);
+            ASSERT_TRUE(probe.read(counted).ok());
+            const int64_t reads = counted.readCalls();
+            // A 32-bit road that must find its range, or learn that every row
+            // is there, reads the data twice.
+            const bool twoPasses = road.bitpix != 8 && road.bitpix != 16 && !rowsGoAsRead(road, length);
+            ASSERT_EQ(reads, headerCards + rows * (twoPasses ? 2 : 1));
+            for (int64_t k = 0; k < reads; ++k) {
+                SCOPED_TRACE(std::string(road.name) + ", " + nameOf(length) + ", read #" + std::to_string(k) +
+                             " of " + std::to_string(reads));
+                Host host(&ENTRYPOINT);
+                File file = readable(bytes, length, copy);
+                file.failReadsFrom(k);
+                Outcome o = host.read(file);
+                EXPECT_EQ(o.result, readErr) << describe(o);
+                EXPECT_EQ(o.failedSelector, k < headerCards ? formatSelectorReadStart : formatSelectorReadContinue);
+                // What reached the host before the failure: the rows read
+                // before it on a road that hands rows over as read, the rows
+                // of the second pass before it, or nothing.
+                int64_t before = 0;
+                if (k >= headerCards) {
+                    int64_t dataRead = k - headerCards;
+                    if (rowsGoAsRead(road, length)) before = dataRead;
+                    else if (twoPasses && dataRead >= rows) before = dataRead - rows;
+                }
+                EXPECT_EQ(o.rowsMoved, before);
+                EXPECT_TRUE(o.messages.empty());
                 expectNothingLeftBehind(host, o);
                 expectNextOperationsWork(host);
             }
@@ -597,28 +689,52 @@ TEST(FaultMatrix, FileEndsAtEveryCardAndEveryRow) {
     }
 }
 
-TEST(FaultMatrix, EveryReadFails) {
-    for (const Road& road : kRoads) {
+// A file that cannot seek (a pipe): the roads that read the data once open
+// it as they open any file; the one that must go back to the data start
+// stops with readErr, and the host has no row of it.
+TEST(FaultMatrix, FileThatCannotSeek) {
+    struct Case {
+        int road;
+        Length length;
+        OSErr result;
+    } cases[] = {
+        {0, Length::unknown, noErr},  {1, Length::known, noErr},    {1, Length::unknown, noErr},
+        {8, Length::known, noErr},    {3, Length::known, readErr},  {9, Length::unknown, readErr},
+    };
+    for (const Case& c : cases) {
+        const Road& road = kRoads[c.road];
+        SCOPED_TRACE(std::string(road.name) + ", " + nameOf(c.length));
         const std::vector<uint8_t> bytes = roadFile(road);
-        const size_t headerCards = headerBytesOf(road) / 80;
-        Host probe(&ENTRYPOINT);
-        File counted = File::memory(bytes);
-        ASSERT_TRUE(probe.read(counted).ok());
-        const int64_t reads = counted.readCalls();
-        ASSERT_GT(reads, static_cast<int64_t>(headerCards));
-        for (int64_t k = 0; k < reads; ++k) {
-            SCOPED_TRACE(std::string(road.name) + ", read #" + std::to_string(k) + " of " + std::to_string(reads));
-            Host host(&ENTRYPOINT);
-            File file = File::memory(bytes);
-            file.failReadsFrom(k);
-            Outcome o = host.read(file);
-            EXPECT_EQ(o.result, readErr) << describe(o);
-            EXPECT_EQ(o.failedSelector,
-                      k < static_cast<int64_t>(headerCards) ? formatSelectorReadStart : formatSelectorReadContinue);
-            EXPECT_TRUE(o.messages.empty());
-            expectNothingLeftBehind(host, o);
-            expectNextOperationsWork(host);
+        const CleanRead clean = cleanRead(bytes);
+        int pipeEnds[2];
+        ASSERT_EQ(::pipe(pipeEnds), 0);
+        // Small enough to wait in the pipe whole before the read starts.
+        ASSERT_LE(bytes.size(), 65536u);
+        ASSERT_EQ(::write(pipeEnds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        ::close(pipeEnds[1]);
+
+        Host host(&ENTRYPOINT);
+        Document document;
+        std::unique_ptr<DiskCopy> copy;
+        File file = readable(bytes, c.length, copy);
+        host.begin();
+        host.useDocument(document, false);
+        ASSERT_TRUE(host.attach(file, false));
+        host.record().dataFork = pipeEnds[0];
+        ASSERT_EQ(host.call(formatSelectorReadPrepare), noErr);
+        host.offerScriptDescriptor();
+        ASSERT_EQ(host.call(formatSelectorReadStart), noErr);
+        const OSErr continued = host.call(formatSelectorReadContinue);
+        host.call(formatSelectorReadFinish);
+        Outcome o = host.end();
+        ::close(pipeEnds[0]);
+        EXPECT_EQ(continued, c.result) << describe(o);
+        if (c.result == noErr) {
+            EXPECT_TRUE(document.image == clean.document.image);
+        } else {
+            EXPECT_EQ(o.rowsMoved, 0);
         }
+        expectNothingLeftBehind(host, o);
     }
 }
 
@@ -629,24 +745,28 @@ TEST(FaultMatrix, AdvanceStateFailsAtEveryRowOfEveryPlaneOnRead) {
     for (const Road& road : kRoads) {
         const std::vector<uint8_t> bytes = roadFile(road);
         const int total = kRows * road.planes;
-        for (OSErr code : codes) {
-            for (int k = 0; k < total; ++k) {
-                SCOPED_TRACE(std::string(road.name) + ", row " + std::to_string(k) + ", code " + std::to_string(code));
-                Host host(&ENTRYPOINT);
-                host.faults().advanceState = Trigger::nth(k);
-                host.faults().advanceStateCode = code;
-                File file = File::memory(bytes);
-                Outcome o = host.read(file);
-                EXPECT_EQ(o.result, code) << describe(o);
-                EXPECT_EQ(o.failedSelector, formatSelectorReadContinue);
-                EXPECT_EQ(o.rowsMoved, k);
-                EXPECT_EQ(o.counters.advanceStateCalls, k + 1) << "rows after the failure were still sent";
-                ASSERT_EQ(o.progress.size(), static_cast<size_t>(k + 1));
-                EXPECT_EQ(o.progress.back().done, k + 1);
-                EXPECT_EQ(o.progress.back().total, total);
-                EXPECT_EQ(host.document().resources[kHistoryResource].size(), headerBytesOf(road) / 80);
-                expectNothingLeftBehind(host, o);
-                expectNextOperationsWork(host);
+        for (Length length : kLengths) {
+            for (OSErr code : codes) {
+                for (int k = 0; k < total; ++k) {
+                    SCOPED_TRACE(std::string(road.name) + ", " + nameOf(length) + ", row " + std::to_string(k) +
+                                 ", code " + std::to_string(code));
+                    Host host(&ENTRYPOINT);
+                    host.faults().advanceState = Trigger::nth(k);
+                    host.faults().advanceStateCode = code;
+                    std::unique_ptr<DiskCopy> copy;
+                    File file = readable(bytes, length, copy);
+                    Outcome o = host.read(file);
+                    EXPECT_EQ(o.result, code) << describe(o);
+                    EXPECT_EQ(o.failedSelector, formatSelectorReadContinue);
+                    EXPECT_EQ(o.rowsMoved, k);
+                    EXPECT_EQ(o.counters.advanceStateCalls, k + 1) << "rows after the failure were still sent";
+                    ASSERT_EQ(o.progress.size(), static_cast<size_t>(k + 1));
+                    EXPECT_EQ(o.progress.back().done, k + 1);
+                    EXPECT_EQ(o.progress.back().total, total);
+                    EXPECT_EQ(host.document().resources[kHistoryResource].size(), headerBytesOf(road) / 80);
+                    expectNothingLeftBehind(host, o);
+                    expectNextOperationsWork(host);
+                }
             }
         }
     }

@@ -2,7 +2,11 @@
 // reference host, exactly as a host drives the shipped library.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -23,6 +27,31 @@ inline const std::string kIncompatible =
     "This plug-in is incompatible with this version of the host program.";
 
 inline File memoryFile(const std::vector<uint8_t>& bytes) { return File::memory(bytes); }
+
+// A disk copy of a file's bytes for the record's fileSpec to name, so that
+// the module finds the file's length while the host serves the reads from
+// memory (where they can fail or stop). Removed when it goes.
+class DiskCopy {
+public:
+    explicit DiskCopy(const std::vector<uint8_t>& bytes) {
+        static int count = 0;
+        path_ = (std::filesystem::temp_directory_path() /
+                 ("nebulite-copy-" + std::to_string(::getpid()) + "-" + std::to_string(++count) + ".fits"))
+                    .string();
+        std::ofstream out(path_, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    ~DiskCopy() { std::filesystem::remove(path_); }
+    DiskCopy(const DiskCopy&) = delete;
+    DiskCopy& operator=(const DiskCopy&) = delete;
+
+    const std::string& path() const { return path_; }
+    // A memory file of `bytes` whose fileSpec names this copy.
+    File memory(const std::vector<uint8_t>& bytes) const { return File::memory(bytes, path_); }
+
+private:
+    std::string path_;
+};
 
 // A document of the given geometry whose samples follow a simple pattern.
 inline Document patternDocument(int rows, int columns, int planes, int depth, int16_t mode) {

@@ -1,0 +1,209 @@
+#include "import/pixel_roads.h"
+
+#include <cstddef>
+#include <cstring>
+
+#include "import/read_pixels.h"
+#include "shell/file_access.h"
+#include "shell/session.h"
+
+namespace nebulite {
+
+DataExtent dataExtent(int64_t fileLength, int64_t dataStart, int64_t dataBytes) {
+    if (fileLength <= 0 || dataStart < 0 || dataBytes < 0) return DataExtent::unknown;
+    // Subtracting keeps clear of overflow whatever the header claimed.
+    return dataBytes <= fileLength - dataStart ? DataExtent::whole : DataExtent::cutShort;
+}
+
+PixelRoad choosePixelRoad(int16_t fileSampleBytes, DataExtent extent, bool headerRangeUsable) {
+    switch (fileSampleBytes) {
+        // Bytes need no conversion: the rows a short file has still arrive.
+        case 1: return PixelRoad::bytes;
+        case 2:
+            if (extent == DataExtent::whole) return PixelRoad::streamed16;
+            return extent == DataExtent::unknown ? PixelRoad::stored16 : PixelRoad::cutShort;
+        case 4:
+            if (extent == DataExtent::cutShort) return PixelRoad::cutShort;
+            return extent == DataExtent::whole && headerRangeUsable ? PixelRoad::streamed32
+                                                                    : PixelRoad::twoPass32;
+        default: return PixelRoad::none;
+    }
+}
+
+ImportWork workFor(PixelRoad road) {
+    switch (road) {
+        case PixelRoad::stored16: return ImportWork::sampleStore;
+        case PixelRoad::streamed32:
+        case PixelRoad::twoPass32: return ImportWork::fileRow;
+        default: return ImportWork::none;
+    }
+}
+
+bool headerRange(double& lo, double& hi) {
+    if (!session.rangeKeywordSeen) return false;
+    double low = session.rangeLow;
+    double high = session.rangeIsOffset ? session.rangeLow + session.rangeHigh : session.rangeHigh;
+    // An empty or reversed range says nothing; the data's own range applies.
+    if (!(high > low)) return false;
+    lo = low;
+    hi = high;
+    return true;
+}
+
+namespace {
+
+// Reads exactly `count` bytes, in pieces that fit the 16-bit read count.
+void readRowBytes(PluginState& state, unsigned char* out, int64_t count) {
+    while (state.result == noErr && count > 0) {
+        int32_t piece = count > 65534 ? 65534 : static_cast<int32_t>(count);
+        int32_t moved = piece;
+        if (!recordError(state, fileRead(state.formatRecord->dataFork, &moved, out))) return;
+        if (moved < piece) {
+            recordError(state, eofErr);
+            return;
+        }
+        out += piece;
+        count -= piece;
+    }
+}
+
+// Every row of every plane the host was told of, in file order: `fill` puts
+// the row into the host buffer, then the host takes it. The loops stop at the
+// first error; the row that met it still counts for progress.
+template <typename Fill>
+void handOverRows(PluginState& state, int32_t total, Fill fill) {
+    FormatRecord& record = *state.formatRecord;
+    int32_t done = 0;
+    for (int16_t p = 0; state.result == noErr && p < record.planes; ++p) {
+        record.loPlane = record.hiPlane = p;
+        for (int16_t r = 0; state.result == noErr && r < record.imageSize.v; ++r) {
+            record.theRect.top = r;
+            record.theRect.bottom = static_cast<int16_t>(r + 1);
+            fill();
+            if (state.result == noErr) state.result = record.advanceState();
+            ++done;
+            if (record.progressProc != nullptr) record.progressProc(done, total);
+        }
+    }
+}
+
+// Every row read into `into` and shown to `take`, none handed over.
+template <typename Take>
+void readEveryRow(PluginState& state, unsigned char* into, int64_t rowBytes, Take take) {
+    const FormatRecord& record = *state.formatRecord;
+    const int32_t rows = int32_t{record.imageSize.v} * record.planes;
+    for (int32_t k = 0; state.result == noErr && k < rows; ++k) {
+        readRowBytes(state, into, rowBytes);
+        if (state.result == noErr) take(into);
+    }
+}
+
+unsigned char* hostRow(PluginState& state) { return reinterpret_cast<unsigned char*>(state.bufferPtr); }
+
+size_t columnsOf(const PluginState& state) { return static_cast<size_t>(state.formatRecord->imageSize.h); }
+
+// Static, not on the stack: 128 KiB.
+Table16& sessionTable16() {
+    static Table16 table;
+    build16BitTable(session.bscale, session.bzero, table);
+    return table;
+}
+
+void moveBytes(PluginState& state, int32_t total) {
+    handOverRows(state, total, [&] { readRowBytes(state, hostRow(state), state.bufferRowBytes); });
+}
+
+// The file's 2-byte samples fit the host buffer, so they are converted there.
+void moveStreamed16(PluginState& state, int32_t total) {
+    const Table16& table = sessionTable16();
+    handOverRows(state, total, [&] {
+        readRowBytes(state, hostRow(state), state.bufferRowBytes);
+        if (state.result == noErr) convert16BitRow(hostRow(state), columnsOf(state), table);
+    });
+}
+
+// Without the file's length a row missing at the end shows only when it is
+// read, so every row is converted into the store before the host sees one.
+void moveStored16(PluginState& state, int32_t total) {
+    const Table16& table = sessionTable16();
+    auto* store = static_cast<unsigned char*>(session.sampleStore);
+    const size_t columns = columnsOf(state);
+    const size_t rowBytes = columns * 2;
+    session.sampleCursor = 0;
+    readEveryRow(state, hostRow(state), state.bufferRowBytes, [&](unsigned char* row) {
+        convert16BitRow(row, columns, table);
+        std::memcpy(store + session.sampleCursor * 2, row, rowBytes);
+        session.sampleCursor += columns;
+    });
+    session.sampleCursor = 0;
+    handOverRows(state, total, [&] {
+        std::memcpy(hostRow(state), store + session.sampleCursor * 2, rowBytes);
+        session.sampleCursor += columns;
+    });
+}
+
+Rules32 rulesFromHeader() {
+    Rules32 rules;
+    rules.isFloat = session.bitpixNegative;
+    rules.bscale = session.bscale;
+    rules.bzero = session.bzero;
+    rules.blankSeen = session.blankSeen && !rules.isFloat;
+    rules.blankValue = session.blankValue;
+    return rules;
+}
+
+void moveStreamed32(PluginState& state, int32_t total, double lo, double hi) {
+    const Rules32 rules = rulesFromHeader();
+    auto* fileRow = static_cast<unsigned char*>(session.rowBlock);
+    const size_t columns = columnsOf(state);
+    handOverRows(state, total, [&] {
+        readRowBytes(state, fileRow, static_cast<int64_t>(columns) * 4);
+        if (state.result == noErr) convert32BitRow(fileRow, columns, rules, lo, hi, hostRow(state));
+    });
+}
+
+// The first pass reads the file, not a copy of it: the data's range comes
+// from it (unless the header gives one), and the host sees no row of a file
+// that turns out short. The second starts over at the data start.
+void moveTwoPass32(PluginState& state, int32_t total) {
+    const Rules32 rules = rulesFromHeader();
+    double lo = 0.0;
+    double hi = 0.0;
+    const bool fromHeader = headerRange(lo, hi);
+    const size_t columns = columnsOf(state);
+    Range32 range;
+    readEveryRow(state, static_cast<unsigned char*>(session.rowBlock), static_cast<int64_t>(columns) * 4,
+                 [&](const unsigned char* row) {
+                     if (!fromHeader) widenRange32(row, columns, rules, range);
+                 });
+    if (state.result != noErr) return;
+    if (!fromHeader) {
+        lo = range.lo;
+        hi = range.hi;
+    }
+    if (!recordError(state, fileSeekTo(state.formatRecord->dataFork, session.dataStart))) return;
+    moveStreamed32(state, total, lo, hi);
+}
+
+}  // namespace
+
+void moveRows(PluginState& state, PixelRoad road, int32_t total) {
+    if (state.result != noErr) return;
+    double lo = 0.0;
+    double hi = 0.0;
+    switch (road) {
+        case PixelRoad::bytes: moveBytes(state, total); break;
+        case PixelRoad::streamed16: moveStreamed16(state, total); break;
+        case PixelRoad::stored16: moveStored16(state, total); break;
+        case PixelRoad::streamed32:
+            headerRange(lo, hi);
+            moveStreamed32(state, total, lo, hi);
+            break;
+        case PixelRoad::twoPass32: moveTwoPass32(state, total); break;
+        // A file too short is refused before anything is read.
+        case PixelRoad::cutShort: recordError(state, eofErr); break;
+        case PixelRoad::none: break;
+    }
+}
+
+}  // namespace nebulite

@@ -1,0 +1,75 @@
+// ReadContinue: every sample from the file to the host, one row of one plane
+// at a time, then the header into the document.
+#include "header/card_buffer.h"
+#include "import/history.h"
+#include "import/pixel_roads.h"
+#include "import/read_header.h"
+#include "import/row_buffer.h"
+#include "shell/handlers.h"
+#include "shell/host_services.h"
+#include "shell/session.h"
+
+namespace nebulite {
+
+void disposeImageResources(PluginState& state) {
+    FormatRecord& record = *state.formatRecord;
+    if (record.imageRsrcData != nullptr) {
+        handleDispose(record.handleProcs, record.imageRsrcData);
+        record.imageRsrcData = nullptr;
+        record.imageRsrcSize = 0;
+    }
+}
+
+void releaseReadMemory() {
+    releaseCardBuffer();
+    releaseImportWork();
+    session.readReady = false;
+}
+
+namespace {
+
+// The file's length is looked up here, for this very file: what ReadStart
+// found may stem from an earlier file when its size cards were unusual.
+PixelRoad roadForThisFile(PluginState& state) {
+    lookUpFileLength(state);
+    double lo = 0.0;
+    double hi = 0.0;
+    bool headerRangeUsable = headerRange(lo, hi);
+    return choosePixelRoad(session.fileSampleBytes,
+                           dataExtent(session.fileLength, session.dataStart, session.dataBytes),
+                           headerRangeUsable);
+}
+
+}  // namespace
+
+void doReadContinue(PluginState& state) {
+    FormatRecord& record = *state.formatRecord;
+    if (session.bscale == 0.0) session.bscale = 1.0;
+    disposeImageResources(state);
+    // Rows are only read for the image ReadStart described, exactly as it
+    // described it; anything else would size the reads from the host's
+    // numbers instead of the file's.
+    if (!session.readReady || record.imageSize.v != session.toldRows ||
+        record.imageSize.h != session.toldColumns || record.planes != session.planesOpened ||
+        record.advanceState == nullptr)
+        recordError(state, formatBadParameters);
+    int32_t total = int32_t{record.imageSize.v} * record.planes;
+    PixelRoad road = state.result == noErr ? roadForThisFile(state) : PixelRoad::none;
+    // A file its length shows too short gives the host nothing, and needs
+    // no buffers to say so.
+    if (road == PixelRoad::cutShort) recordError(state, eofErr);
+    acquireRowBuffer(state, session.hostSampleBytes, workFor(road));
+    record.theRect.left = 0;
+    record.theRect.right = record.imageSize.h;
+    record.colBytes = session.hostSampleBytes;
+    record.rowBytes = state.bufferRowBytes;
+    record.planeBytes = 0;
+    record.data = state.bufferPtr;
+    moveRows(state, road, total);
+    record.data = nullptr;
+    releaseRowBuffers(state);
+    // The header reaches the document even when the samples did not.
+    storeHeaderCards(state);
+}
+
+}  // namespace nebulite

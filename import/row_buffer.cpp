@@ -1,0 +1,85 @@
+#include "import/row_buffer.h"
+
+#include <cstddef>
+
+#include "shell/host_services.h"
+#include "shell/module_memory.h"
+#include "shell/session.h"
+#include "shell/sizes.h"
+
+namespace nebulite {
+
+namespace {
+
+bool allocateImportWork(PluginState& state, ImportWork work) {
+    const FormatRecord& record = *state.formatRecord;
+    auto columns = static_cast<uint64_t>(static_cast<uint16_t>(record.imageSize.h));
+    uint64_t bytes = 0;
+    NebuliteAllocKind kind = nebuliteAllocRowBlock;
+    switch (work) {
+        case ImportWork::none: return true;
+        case ImportWork::fileRow: bytes = columns * 4; break;
+        case ImportWork::sampleStore:
+            bytes = uint64_t{static_cast<uint16_t>(record.imageSize.v)} * columns *
+                    static_cast<uint16_t>(record.planes) * 2;
+            kind = nebuliteAllocSampleStore;
+            break;
+    }
+    // A 32-bit process cannot address the store of the largest images.
+    if (bytes != static_cast<size_t>(bytes)) return recordError(state, memFullErr);
+    void* block = moduleAllocate(kind, static_cast<size_t>(bytes));
+    if (block == nullptr) return recordError(state, memFullErr);
+    if (work == ImportWork::sampleStore) {
+        session.sampleStore = block;
+        session.sampleCursor = 0;
+    } else {
+        session.rowBlock = block;
+    }
+    return true;
+}
+
+}  // namespace
+
+void releaseImportWork() {
+    moduleFree(session.sampleStore);
+    session.sampleStore = nullptr;
+    moduleFree(session.rowBlock);
+    session.rowBlock = nullptr;
+}
+
+bool acquireRowBuffer(PluginState& state, int16_t hostSampleBytes, ImportWork work) {
+    if (state.result != noErr) return false;
+    FormatRecord& record = *state.formatRecord;
+    releaseImportWork();
+    state.bufferId = nullptr;
+    state.bufferPtr = nullptr;
+    auto rowBytes = checkedMul(static_cast<uint64_t>(record.imageSize.h < 0 ? 0 : record.imageSize.h),
+                               static_cast<uint64_t>(hostSampleBytes));
+    if (!rowBytes) return recordError(state, memFullErr);
+    state.bufferRowBytes = static_cast<int32_t>(*rowBytes);
+    if (!allocateImportWork(state, work)) return false;
+    BufferID id = nullptr;
+    if (!recordError(state, bufferAllocate(record.bufferProcs, state.bufferRowBytes, &id))) {
+        releaseImportWork();
+        return false;
+    }
+    state.bufferId = id;
+    state.bufferPtr = bufferLock(record.bufferProcs, id);
+    if (state.bufferPtr == nullptr) {
+        // A buffer the host cannot lock is as good as none.
+        releaseRowBuffers(state);
+        return recordError(state, memFullErr);
+    }
+    return true;
+}
+
+void releaseRowBuffers(PluginState& state) {
+    releaseImportWork();
+    if (state.bufferId != nullptr) {
+        bufferFree(state.formatRecord->bufferProcs, state.bufferId);
+        state.bufferId = nullptr;
+        state.bufferPtr = nullptr;
+    }
+}
+
+}  // namespace nebulite
