@@ -40,4 +40,11 @@ void setCardText(char* card, std::string_view text);
 // The primary-header test on the first card: "SIMPLE  " then "=".
 bool isSimpleCard(const char* card);
 
+// Makes a SIMPLE card say T in column 30, as a conforming file must, keeping
+// its comment. A card that already does is left as it is.
+void conformSimpleCard(char* card);
+
+// n for the keyword NAXISn, n from 1 to 999; 0 for any other keyword.
+int axisNumber(std::string_view keyword);
+
 }  // namespace nebulite
