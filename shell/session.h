@@ -33,6 +33,7 @@ struct FitsSession {
     bool rangeKeywordSeen = false;
     int64_t dataBytes = 0;         // bytes of the samples the host will receive from the file
     int64_t fileLength = 0;
+    int64_t dataStart = 0;     // file offset of the first byte of the image's data unit
 
     // What the size keywords said, for the checks before the host is told.
     bool bitpixSeen = false;
