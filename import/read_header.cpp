@@ -144,6 +144,8 @@ void readHeader(PluginState& state);
 bool openImageExtension(PluginState& state, uint32_t primaryCards, int64_t& dataStart) {
     HeaderCards image;
     ExtensionSearch found = findImageExtension(state, session.filePos, image, dataStart);
+    // The cards of an image extension that was passed over may be held.
+    if (found != ExtensionSearch::found) releaseHeaderCards(image);
     std::string refusal;
     switch (found) {
         case ExtensionSearch::found: break;
@@ -155,7 +157,6 @@ bool openImageExtension(PluginState& state, uint32_t primaryCards, int64_t& data
         case ExtensionSearch::tooLong: refusal = headerTooLong(); break;
     }
     if (!refusal.empty()) {
-        releaseHeaderCards(image);
         refuse(state, refusal);
         return false;
     }
