@@ -9,6 +9,8 @@ packages=(
   build-essential cmake pkg-config libgtest-dev libpng-dev
   # test oracles
   libcfitsio-dev fitsverify python3-astropy python3-numpy netpbm
+  # real multi-extension files (large VIMOS and NOT images) for the oracle tests
+  eso-midas-testdata
   # sanitizers, fuzzing, memory checks
   clang libclang-rt-14-dev valgrind
   # the Windows module and its checks
@@ -33,5 +35,7 @@ if [[ $(id -u) -ne 0 ]]; then
 fi
 
 echo "setup: installing ${missing[*]}"
-"${sudo[@]}" apt-get update
-"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+# Another apt run (a session installing its own packages) may hold the lock.
+"${sudo[@]}" apt-get -o DPkg::Lock::Timeout=900 update
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y \
+  --no-install-recommends "${missing[@]}"
