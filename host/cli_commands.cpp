@@ -276,6 +276,13 @@ std::optional<ImageHeader> imageHeader(const std::string& path) {
                k == "GCOUNT" || k == "BZERO" || k == "BSCALE" || k == "BLANK" || k == "XTENSION" ||
                (k.size() > 5 && k.compare(0, 5, "NAXIS") == 0 && k.find_first_not_of("0123456789", 5) == k.npos);
     };
+    auto mandatory = [](const std::string& k) {
+        return k == "XTENSION" || k == "BITPIX" || k == "NAXIS" || k == "PCOUNT" || k == "GCOUNT" ||
+               (k.size() > 5 && k.compare(0, 5, "NAXIS") == 0 && k.find_first_not_of("0123456789", 5) == k.npos);
+    };
+    auto wcsAxesKeyword = [](const std::string& k) {
+        return k.compare(0, 7, "WCSAXES") == 0 && (k.size() == 7 || (k[7] >= 'A' && k[7] <= 'Z'));
+    };
     auto repeatable = [](const std::string& k) {
         return k.empty() || k == "COMMENT" || k == "HISTORY" || k == "HIERARCH";
     };
@@ -288,7 +295,7 @@ std::optional<ImageHeader> imageHeader(const std::string& path) {
         std::string k = keywordOf(c);
         bool kept = k == "CONTINUE" ? !droppedLast : !structural(k) && (repeatable(k) || !own.count(k));
         if (k != "CONTINUE") droppedLast = !kept;
-        if (kept) (k.compare(0, 7, "WCSAXES") == 0 && k.size() <= 8 ? wcsAxes : fromPrimary).push_back(c);
+        if (kept) (wcsAxesKeyword(k) ? wcsAxes : fromPrimary).push_back(c);
     }
     std::string simple = primary->cards[0];
     if (simple.compare(0, 30, "SIMPLE  =                    T") != 0) {
@@ -300,7 +307,7 @@ std::optional<ImageHeader> imageHeader(const std::string& path) {
     }
     image.cards.push_back(simple);
     size_t next = 0;
-    for (; next < ext->cards.size() && structural(keywordOf(ext->cards[next])); ++next)
+    for (; next < ext->cards.size() && mandatory(keywordOf(ext->cards[next])); ++next)
         if (keywordOf(ext->cards[next]) != "XTENSION" && keywordOf(ext->cards[next]) != "PCOUNT" &&
             keywordOf(ext->cards[next]) != "GCOUNT")
             image.cards.push_back(ext->cards[next]);

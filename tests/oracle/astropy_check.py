@@ -28,6 +28,7 @@ python3-astropy and python3-numpy.
 import json
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -512,6 +513,22 @@ def simple_false_file(path):
         f.write(head + data + bytes(-len(data) % 2880))
 
 
+def kept_cards(png_path):
+    """The header the module kept, from the hiST chunks `nebulite open` puts
+    in a PNG: one 'hist' record each, rebuilt into cards as a save does."""
+    with open(png_path, "rb") as f:
+        data = f.read()
+    cards, at = [], 8
+    while at + 8 <= len(data):
+        length, kind = struct.unpack(">I4s", data[at:at + 8])
+        if kind == b"hiST":
+            record = data[at + 8:at + 8 + length][:254]
+            card = (bytes([len(record)]) + record).replace(b"\0", b" ")[:80].ljust(80)
+            cards.append(card.decode("latin-1"))
+        at += 12 + length
+    return cards
+
+
 def part_extensions(cli, work, checks):
     missing = [p for _, p, _ in REAL_EXTENSION_FILES if not os.path.exists(p)]
     checks.expect(not missing, f"real multi-extension files missing (scripts/setup.sh installs them): {missing}")
@@ -533,6 +550,17 @@ def part_extensions(cli, work, checks):
                           f"{name}: info says HDU {j.get('hdu')}, {j['width']}x{j['height']}")
             checks.expect(j["headerLength"] % 2880 == 0 and j["headerLength"] >= 80 * len(j["cards"]),
                           f"{name}: headerLength {j['headerLength']} for {len(j['cards'])} cards")
+            # info shows the header the module keeps (all but its own mark),
+            # as far as each card survives its record.
+            png = os.path.join(work, f"{name}.png")
+            if cli.ok(checks, "open", path, png):
+                kept = [c for c in kept_cards(png) if not c.startswith("NEBULITE")]
+                kept = kept[:next((i + 1 for i, c in enumerate(kept) if c.startswith("END     ")), len(kept))]
+                shown = j["cards"]
+                same = len(kept) == len(shown) and all(
+                    k[:ord(k[0]) + 1] == c[:ord(k[0]) + 1] for k, c in zip(kept, shown))
+                checks.expect(same, f"{name}: info shows {len(shown)} cards, the document keeps {len(kept)}"
+                                    + ("" if len(kept) != len(shown) else ", not the same"))
         converted = os.path.join(work, f"{name}-convert.fits")
         if not cli.ok(checks, "convert", path, converted):
             continue
