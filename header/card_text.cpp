@@ -125,6 +125,15 @@ bool isSimpleCard(const char* card) {
     return std::memcmp(card, "SIMPLE  =", 9) == 0;
 }
 
+void cleanReadCard(char* card) {
+    if (card[0] == '\0') {
+        std::memset(card, ' ', kCardBytes);
+        return;
+    }
+    for (int i = 0; i < 8; ++i)
+        if (card[i] == '\0') card[i] = ' ';
+}
+
 void conformSimpleCard(char* card) {
     constexpr std::string_view kSimple = "SIMPLE  =                    T";
     if (std::memcmp(card, kSimple.data(), kSimple.size()) == 0) return;

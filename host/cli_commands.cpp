@@ -181,8 +181,12 @@ std::string paddedCard(std::string text) {
     return text;
 }
 
+// As the module reads keywords: a card starting with NUL is blank, other
+// NULs in the keyword are spaces.
 std::string keywordOf(const std::string& card) {
+    if (card[0] == '\0') return "";
     std::string k = card.substr(0, 8);
+    std::replace(k.begin(), k.end(), '\0', ' ');
     k.erase(k.find_last_not_of(' ') + 1);
     return k;
 }

@@ -119,8 +119,7 @@ HeaderRead readHeader(PluginState& state, HduKeywords& hdu, HeaderCards& keep, u
         // pad the file, or bytes another program appended.
         if (cardsRead == 1 && std::memcmp(card, "XTENSION=", 9) != 0) return HeaderRead::notExtension;
         if (endSeen) continue;
-        // A card starting with NUL is padding some writers leave, as in the primary.
-        if (card[0] == '\0') std::memset(card, ' ', kCardBytes);
+        cleanReadCard(card);
         if (keywordIs(splitCard(card).keyword, "END")) {
             endSeen = true;
             continue;

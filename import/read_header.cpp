@@ -239,9 +239,9 @@ void readHeader(PluginState& state) {
         readExact(state, kCardBytes, card);
         ++session.cardsRead;
         if (state.result != noErr) return;
-        // What follows END in its block is blank by definition, and a card
-        // starting with NUL is padding some writers leave.
-        if (session.endSeen || card[0] == '\0') std::memset(card, ' ', kCardBytes);
+        // What follows END in its block is blank by definition.
+        if (session.endSeen) std::memset(card, ' ', kCardBytes);
+        cleanReadCard(card);
         session.filePos += kCardBytes;
         bool endsBlock = session.filePos % kBlockBytes == 0;
         const bool endBefore = session.endSeen;

@@ -150,6 +150,11 @@ def build():
          header([value("SIMPLE", "T"), value("BITPIX", 8), value("NAXIS", 2), value("NAXIS1", 3),
                  b"NAXIS2  = \0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0" + b"2"]) + padded(samples(8, 6)),
          "userCanceledErr", message=refused("with NAXIS2 = 0"))
+    # NULs in a keyword read as the spaces the document's record turns them into:
+    # this END ends the header, as it would in the header a save writes back.
+    case("nul_in_end_keyword.fits", header(mandatory(8, [])[:2] + [value("NAXIS", 2), b"END" + b"\0" * 5,
+                                                                   value("NAXIS1", 3), value("NAXIS2", 2)]) +
+         padded(samples(8, 6)), "userCanceledErr", message=refused("without a NAXIS1 card"))
     case("non_ascii_cards.fits", header(mandatory(8, [3, 2]) + [b"OBJEKT\xe9 = '\xe9t\xe9 \xff\x80'",
                                                                  b"\xc3\xa9\xc3\xa8      = 1"]) +
          padded(samples(8, 6)), geometry="3x2x1@8")
