@@ -154,6 +154,8 @@ bool rewriteHeader(PluginState& state) {
         } else if (startsWith(card, "NAXIS ")) {
             rewriteValue(card, session.isColor ? "3" : "2");
         } else {
+            // The file written is standard FITS whatever the original claimed.
+            if (q == 0 && keywordIs(splitCard(card).keyword, "SIMPLE")) conformSimpleCard(card);
             // A colour image's NAXIS3 states the planes actually written.
             if (keywordIs(splitCard(card).keyword, "NAXIS3")) {
                 naxis3Seen = true;

@@ -36,6 +36,23 @@ def fits(bitpix, axes, cards=(), data=b"", pad=True):
     return h + data
 
 
+def extension(bitpix, axes, cards=(), data=b"", kind="IMAGE", pcount=0, gcount=1):
+    """An extension HDU: XTENSION, the size cards, PCOUNT and GCOUNT, `cards`."""
+    h = card("XTENSION= '%s'" % kind.ljust(8)) + value("BITPIX", bitpix) + value("NAXIS", len(axes))
+    for i, n in enumerate(axes):
+        h += value("NAXIS%d" % (i + 1), n)
+    h += value("PCOUNT", pcount) + value("GCOUNT", gcount)
+    for c in cards:
+        h += c if isinstance(c, bytes) else card(c)
+    h += card("END")
+    h += b" " * (-len(h) % 2880)
+    return h + data + b"\0" * (-len(data) % 2880)
+
+
+def empty_primary(cards=()):
+    return fits(8, [], ["EXTEND  =                    T"] + list(cards))
+
+
 def samples(bitpix, count, start=0):
     out = b""
     for i in range(count):
@@ -86,6 +103,35 @@ def read_seeds():
     s["refused_naxis1"] = fits(8, [16], data=samples(8, 16))
     s["simple_f"] = fits(8, [2, 2], data=samples(8, 4)).replace(b"                   T", b"                   F", 1)
     s["not_fits"] = b"P5 2 2 255\n" + bytes(4)
+    # Images in extensions, after a primary without data.
+    observed = ["OBJECT  = 'M51     '", "TELESCOP= 'HST     '", "BZERO   =              32768.0",
+                "DATAMIN =                  0.0"]
+    s["mef_grey16_bzero"] = empty_primary(observed) + extension(16, [5, 4], ["BZERO   =              32768.0",
+                                                                            "EXTNAME = 'SCI     '"],
+                                                               samples(16, 20))
+    s["mef_signed16"] = empty_primary(observed) + extension(16, [4, 3], ["INHERIT =                    T"],
+                                                           samples(16, 12))
+    s["mef_table_then_float"] = (empty_primary() +
+                                 extension(8, [6, 2], ["TFIELDS =                    1", "TFORM1  = '6A      '"],
+                                           bytes(range(12)) + bytes(9), kind="BINTABLE", pcount=9) +
+                                 extension(-32, [], ["EXTNAME = 'EMPTY   '"]) +
+                                 extension(8, [7], data=samples(8, 7)) +
+                                 extension(-32, [3, 3], ["DATAMAX =                 10.0"], samples(-32, 9)))
+    s["mef_rgb32"] = empty_primary() + extension(32, [2, 2, 3], ["BLANK   =           -100000000"],
+                                                 samples(32, 12))
+    s["mef_naxis4"] = empty_primary() + extension(8, [3, 2, 3, 1], data=samples(8, 18))
+    s["mef_compressed"] = empty_primary() + extension(8, [8, 1], ["ZIMAGE  =                    T",
+                                                                  "ZBITPIX =                   16"],
+                                                      bytes(8) + bytes(4), kind="BINTABLE", pcount=4)
+    s["mef_header_only"] = empty_primary(observed)
+    s["mef_groups_skipped"] = empty_primary() + extension(16, [2], data=samples(16, 4), kind="A3DTABLE",
+                                                          pcount=2, gcount=2) + extension(8, [2, 2],
+                                                                                         data=samples(8, 4))
+    s["mef_cut_in_table"] = (empty_primary() + extension(8, [100, 100], kind="BINTABLE") +
+                             extension(8, [2, 2], data=samples(8, 4)))[:2880 * 3 + 100]
+    s["mef_long_headers"] = (empty_primary(["HISTORY primary %d" % i for i in range(40)]) +
+                             extension(8, [2, 2], ["HISTORY extension %d" % i for i in range(40)],
+                                       samples(8, 4)))
     return s
 
 

@@ -125,4 +125,45 @@ bool isSimpleCard(const char* card) {
     return std::memcmp(card, "SIMPLE  =", 9) == 0;
 }
 
+void cleanReadCard(char* card) {
+    if (card[0] == '\0') {
+        std::memset(card, ' ', kCardBytes);
+        return;
+    }
+    for (int i = 0; i < 8; ++i)
+        if (card[i] == '\0') card[i] = ' ';
+}
+
+void conformSimpleCard(char* card) {
+    constexpr std::string_view kSimple = "SIMPLE  =                    T";
+    if (std::memcmp(card, kSimple.data(), kSimple.size()) == 0) return;
+    // The comment is what follows the first slash after the value indicator;
+    // a logical value holds none.
+    char comment[kCardBytes];
+    size_t length = 0;
+    if (const auto* slash = static_cast<const char*>(std::memchr(card + 10, '/', kCardBytes - 10))) {
+        const char* from = slash + 1;
+        const char* end = card + kCardBytes;
+        while (from < end && *from == ' ') ++from;
+        while (end > from && end[-1] == ' ') --end;
+        length = static_cast<size_t>(end - from);
+        std::memcpy(comment, from, length);
+    }
+    setCardText(card, kSimple);
+    if (length == 0) return;
+    std::memcpy(card + 30, " / ", 3);
+    std::memcpy(card + 33, comment, length < kCardBytes - 33 ? length : kCardBytes - 33);
+}
+
+int axisNumber(std::string_view keyword) {
+    if (keyword.size() != 8 || keyword.substr(0, 5) != "NAXIS" || keyword[5] < '1' || keyword[5] > '9')
+        return 0;
+    int n = 0;
+    size_t i = 5;
+    for (; i < 8 && isDigit(keyword[i]); ++i) n = n * 10 + (keyword[i] - '0');
+    for (; i < 8; ++i)
+        if (keyword[i] != ' ') return 0;
+    return n;
+}
+
 }  // namespace nebulite

@@ -1,12 +1,14 @@
 #include "import/read_header.h"
 
-#include <array>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
 
 #include "header/card_buffer.h"
 #include "header/card_text.h"
+#include "import/extensions.h"
+#include "import/keywords.h"
+#include "import/merged_header.h"
 #include "platform/win32.h"
 #include "shell/file_access.h"
 #include "shell/handlers.h"
@@ -27,104 +29,6 @@ void refuse(PluginState& state, const std::string& message) {
     MessageBoxA(nullptr, message.c_str(), "Nebulite", MB_OK);
     recordCancel(state, true);
     releaseReadMemory();
-}
-
-// ---- The keyword table -------------------------------------------------------
-
-using KeywordEffect = void (*)(std::string_view value);
-
-void onBitpix(std::string_view value) {
-    ++session.keyCardsSeen;
-    int64_t v = intValue(value);
-    session.bitpixSeen = true;
-    session.bitpixValue = v;
-    session.bitpixNegative = v < 0;
-    if (v < 0) v = -v;
-    // Keep the magnitude within 16 bits; anything that large is refused later.
-    int16_t bits = static_cast<int16_t>(v > 512 ? 512 : v);
-    session.fileBitpix = bits;
-    session.hostDepth = bits > 16 ? int16_t{16} : bits;
-    session.hostSampleBytes = static_cast<int16_t>(session.hostDepth / 8);
-    session.fileSampleBytes = static_cast<int16_t>(session.fileBitpix / 8);
-}
-void onNaxis(std::string_view value) {
-    ++session.keyCardsSeen;
-    session.naxisSeen = true;
-    session.naxisValue = intValue(value);
-    session.isColor = session.naxisValue == 3;
-}
-void onNaxis1(std::string_view value) {
-    ++session.keyCardsSeen;
-    session.naxis1Seen = true;
-    session.naxis1Value = intValue(value);
-}
-void onNaxis2(std::string_view value) {
-    ++session.keyCardsSeen;
-    session.naxis2Seen = true;
-    session.naxis2Value = intValue(value);
-}
-void onNaxis3(std::string_view value) { session.naxis3Value = intValue(value); }
-void onBzero(std::string_view value) { session.bzero = realValue(value); }
-void onBscale(std::string_view value) { session.bscale = realValue(value); }
-void onBlank(std::string_view value) {
-    session.blankSeen = true;
-    session.blankValue = intValue(value);
-}
-void onRangeLow(std::string_view value) {
-    session.rangeLow = realValue(value);
-    session.rangeKeywordSeen = true;
-}
-void onRangeHigh(std::string_view value) {
-    session.rangeHigh = realValue(value);
-    session.rangeKeywordSeen = true;
-}
-void onOffsetLow(std::string_view value) {
-    onRangeLow(value);
-    session.rangeIsOffset = true;
-}
-void onOffsetHigh(std::string_view value) {
-    onRangeHigh(value);
-    session.rangeIsOffset = true;
-}
-void onEnd(std::string_view) { session.endSeen = true; }
-void onNebulite(std::string_view) { session.idCardPresent = true; }
-void noEffect(std::string_view) {}
-
-struct KeywordRow {
-    std::string_view keyword;
-    KeywordEffect effect;
-};
-
-constexpr std::array<KeywordRow, 19> kKeywords = {{
-    {"BITPIX", onBitpix},
-    {"NAXIS", onNaxis},
-    {"NAXIS1", onNaxis1},
-    {"NAXIS2", onNaxis2},
-    {"NAXIS3", onNaxis3},
-    {"BZERO", onBzero},
-    {"BUNIT", noEffect},
-    {"BSCALE", onBscale},
-    {"BLANK", onBlank},
-    {"BACKGRND", onOffsetLow},
-    {"RANGE", onOffsetHigh},
-    {"AVISUMIN", onRangeLow},
-    {"AVISUMAX", onRangeHigh},
-    {"DATAMIN", onRangeLow},
-    {"DATAMAX", onRangeHigh},
-    {"CBLACK", onRangeLow},
-    {"CWHITE", onRangeHigh},
-    {"END", onEnd},
-    {"NEBULITE", onNebulite},
-}};
-
-void applyKeyword(const char* card) {
-    SplitCard split = splitCard(card);
-    for (const KeywordRow& row : kKeywords) {
-        if (keywordIs(split.keyword, row.keyword)) {
-            row.effect(split.value);
-            return;
-        }
-    }
 }
 
 // Planes the host receives: three for a colour cube, one otherwise. A cube
@@ -171,6 +75,10 @@ std::string notSupported(const std::string& what) {
     return "Fits Files " + what + " are not supported";
 }
 
+std::string headerTooLong() {
+    return notSupported("with a header longer than " + std::to_string(kMaxHeaderBlocks) + " blocks");
+}
+
 }  // namespace
 
 void lookUpFileLength(PluginState& state) {
@@ -198,8 +106,9 @@ void lookUpFileLength(PluginState& state) {
 
 std::string unsupportedReason() {
     if (!session.bitpixSeen) return notSupported("without a BITPIX card");
-    if (!session.naxisSeen) return notSupported("without a NAXIS card");
     int64_t bitpix = session.bitpixValue;
+    if (bitpix == 64 || bitpix == -64) return "64-bit Fits Files are not supported";
+    if (!session.naxisSeen) return notSupported("without a NAXIS card");
     if (bitpix != 8 && bitpix != 16 && bitpix != 32 && bitpix != -32)
         return notSupported("with BITPIX = " + std::to_string(bitpix));
     if (session.naxisValue < 2)
@@ -225,7 +134,52 @@ void doReadPrepare(PluginState& state) {
 }
 
 namespace {
+
 void readHeader(PluginState& state);
+
+// Looks past a primary header without data for the image. True when the
+// read goes on: with the extension's image, its header merged into the one
+// the document keeps and `dataStart` at its data, or, when the file has no
+// image extension, with the primary's values, which the caller refuses.
+bool openImageExtension(PluginState& state, uint32_t primaryCards, int64_t& dataStart) {
+    HeaderCards image;
+    ExtensionSearch found = findImageExtension(state, session.filePos, image, dataStart);
+    // The cards of an image extension that was passed over may be held.
+    if (found != ExtensionSearch::found) releaseHeaderCards(image);
+    std::string refusal;
+    switch (found) {
+        case ExtensionSearch::found: break;
+        case ExtensionSearch::none: return true;
+        case ExtensionSearch::failed: releaseReadMemory(); return false;
+        case ExtensionSearch::compressed: refusal = notSupported("with compressed images"); break;
+        case ExtensionSearch::unknownSize: refusal = notSupported("with an extension of unknown size"); break;
+        case ExtensionSearch::tooFar: refusal = notSupported("with an image beyond the first 2 GB"); break;
+        case ExtensionSearch::tooLong: refusal = headerTooLong(); break;
+    }
+    if (!refusal.empty()) {
+        refuse(state, refusal);
+        return false;
+    }
+    // The extension's own header alone describes its image: nothing the
+    // primary said about scaling or range applies to it.
+    resetImageKeywords();
+    for (uint32_t i = 0; i < image.count; ++i) applyKeyword(image.text + size_t{i} * kCardBytes);
+    session.keyCardsSeen = 0;
+    MergeResult merged = mergeExtensionHeader(state, primaryCards, image);
+    releaseHeaderCards(image);
+    if (merged == MergeResult::tooLong) {
+        refuse(state, headerTooLong());
+        return false;
+    }
+    if (merged == MergeResult::noMemory) {
+        recordError(state, memFullErr);
+        releaseReadMemory();
+        return false;
+    }
+    lookUpFileLength(state);
+    return true;
+}
+
 }  // namespace
 
 void doReadStart(PluginState& state) {
@@ -240,6 +194,7 @@ namespace {
 void readHeader(PluginState& state) {
     FormatRecord& record = *state.formatRecord;
     session.readReady = false;
+    session.dataStart = 0;
     record.imageRsrcData = handleNew(record.handleProcs, 0);
     record.imageRsrcSize = 0;
     consumeScriptParameters(state);
@@ -267,21 +222,7 @@ void readHeader(PluginState& state) {
     if (state.result == noErr) appendCard(card);
     session.cardsRead = 1;
 
-    session.bscale = 1.0;
-    session.bzero = 0.0;
-    session.rangeLow = 0.0;
-    session.rangeHigh = 0.0;
-    session.rangeIsOffset = false;
-    session.rangeKeywordSeen = false;
-    session.bitpixSeen = session.naxisSeen = session.naxis1Seen = session.naxis2Seen = false;
-    session.bitpixValue = session.naxisValue = session.naxis1Value = session.naxis2Value = 0;
-    session.naxis3Value = 1;
-    session.blankSeen = false;
-    session.blankValue = 0;
-    session.fileBitpix = session.fileSampleBytes = session.hostDepth = session.hostSampleBytes = 0;
-    session.bitpixNegative = false;
-    session.isColor = false;
-    session.dataBytes = 0;
+    resetImageKeywords();
     if (state.result != noErr) return;
     if (!isSimpleCard(card)) {
         state.result = formatCannotRead;
@@ -289,25 +230,23 @@ void readHeader(PluginState& state) {
     }
 
     // The card loop: ends on the block boundary after the block holding END.
+    uint32_t cardsBeforeEnd = 0;  // the header's own cards, without an inserted identification card
     while (!(session.filePos % kBlockBytes == 0 && session.endSeen)) {
         if (session.cardsRead >= static_cast<int32_t>(kMaxHeaderBlocks * kCardsPerBlock)) {
-            refuse(state, notSupported("with a header longer than " +
-                                       std::to_string(kMaxHeaderBlocks) + " blocks"));
+            refuse(state, headerTooLong());
             return;
         }
         readExact(state, kCardBytes, card);
         ++session.cardsRead;
         if (state.result != noErr) return;
-        // What follows END in its block is blank by definition, and a card
-        // starting with NUL is padding some writers leave.
-        if (session.endSeen || card[0] == '\0') std::memset(card, ' ', kCardBytes);
+        // What follows END in its block is blank by definition.
+        if (session.endSeen) std::memset(card, ' ', kCardBytes);
+        cleanReadCard(card);
         session.filePos += kCardBytes;
         bool endsBlock = session.filePos % kBlockBytes == 0;
+        const bool endBefore = session.endSeen;
         applyKeyword(card);
-        if (session.fileBitpix == 64) {
-            refuse(state, "64-bit Fits Files are not supported");
-            return;
-        }
+        if (session.endSeen && !endBefore) cardsBeforeEnd = static_cast<uint32_t>(session.cardPos);
         if (!appendCard(card)) {
             // A header that cannot be held whole is not read at all.
             recordError(state, memFullErr);
@@ -330,6 +269,11 @@ void readHeader(PluginState& state) {
         return;
     }
 
+    // A primary without data may be followed by the image in an extension.
+    int64_t dataStart = length;
+    if (session.naxisSeen && session.naxisValue == 0 && !openImageExtension(state, cardsBeforeEnd, dataStart))
+        return;
+
     if (std::string reason = unsupportedReason(); !reason.empty()) {
         refuse(state, reason);
         return;
@@ -338,6 +282,8 @@ void readHeader(PluginState& state) {
     session.isColor = session.planesOpened == 3;
     session.dataBytes = dataBytesFor(session.planesOpened);
 
+    session.dataStart = dataStart;
+    session.filePos = dataStart;
     session.toldColumns = static_cast<int16_t>(session.naxis1Value);
     session.toldRows = static_cast<int16_t>(session.naxis2Value);
     session.readReady = true;
@@ -346,7 +292,6 @@ void readHeader(PluginState& state) {
     record.depth = session.hostDepth;
     record.planes = session.planesOpened;
     record.imageMode = session.isColor ? plugInModeRGBColor : plugInModeGrayScale;
-    session.dataStart = session.filePos;
 }
 
 }  // namespace

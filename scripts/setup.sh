@@ -12,6 +12,8 @@ packages=(
   # the CLI's TIFF and install checks: an independent TIFF reader and writers,
   # and man(1) for the installed manual page
   python3-tifffile imagemagick man-db
+  # real multi-extension files (large VIMOS and NOT images) for the oracle tests
+  eso-midas-testdata
   # sanitizers, fuzzing, memory checks
   clang libclang-rt-14-dev valgrind
   # the Windows module and its checks

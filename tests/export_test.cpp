@@ -464,3 +464,23 @@ TEST(HeaderRewrite, TheHeaderEndsWithEndsBlock) {
         EXPECT_EQ(read.told.planes, 3);
     }
 }
+
+TEST(HeaderRewrite, SimpleIsWrittenTrueInColumn30) {
+    struct Case {
+        const char* kept;
+        const char* written;
+    } cases[] = {
+        {"SIMPLE  =                    F / not quite standard", "SIMPLE  =                    T / not quite standard"},
+        {"SIMPLE  = F/free format, no spaces", "SIMPLE  =                    T / free format, no spaces"},
+        {"SIMPLE  = T", "SIMPLE  =                    T"},
+        {"SIMPLE  =                    T / already conforming", "SIMPLE  =                    T / already conforming"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kept);
+        std::vector<std::string> cards = {c.kept, "BITPIX  =                    8", "NAXIS   =                    2",
+                                          "NAXIS1  =                    4", "NAXIS2  =                    3"};
+        Saved s = save(withHeader(patternDocument(3, 4, 1, 8, plugInModeGrayScale), cards));
+        ASSERT_TRUE(s.outcome.ok());
+        EXPECT_EQ(headerCards(s.bytes)[0], fixture::card(c.written));
+    }
+}

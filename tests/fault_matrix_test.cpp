@@ -917,3 +917,138 @@ TEST(FaultMatrix, CliSaveOnAFullDiskKeepsThePreviousFile) {
     }
     fs::remove_all(dir);
 }
+
+// ---- Images in extensions -----------------------------------------------------------------------
+
+namespace {
+
+// The road's image in an extension, after a two-block primary without data
+// and a binary table, so that cuts and failures reach every header and data
+// unit the read passes.
+struct ExtensionFile {
+    std::vector<uint8_t> bytes;
+    size_t primaryEnd = 0;  // where the table's header starts
+    size_t tableData = 0;   // the table's 600 bytes of data
+    size_t tableEnd = 0;    // where the image's header starts
+    size_t imageData = 0;   // the image's first data byte
+};
+
+ExtensionFile extensionFile(const Road& road) {
+    fixture::Fits primary = fixture::image(16, {});
+    primary.add("BZERO   =              32768.0");
+    for (int i = 0; i < 40; ++i) primary.add("COMMENT primary card " + std::to_string(i));
+    fixture::Fits table = fixture::extension(8, {6, 100}, "BINTABLE");
+    table.data.assign(600, 'x');
+    const std::vector<uint8_t> alone = roadFile(road);
+    // The road's file from its second card on, under an XTENSION card.
+    std::vector<uint8_t> ext = alone;
+    const std::string xtension = fixture::card("XTENSION= 'IMAGE   '");
+    std::copy(xtension.begin(), xtension.end(), ext.begin());
+    ExtensionFile f;
+    f.bytes = fixture::join({primary.bytes(), table.bytes()});
+    f.primaryEnd = 2 * 2880;
+    f.tableData = f.primaryEnd + 2880;
+    f.tableEnd = f.bytes.size();
+    f.imageData = f.tableEnd + headerBytesOf(road);
+    f.bytes.insert(f.bytes.end(), ext.begin(), ext.end());
+    return f;
+}
+
+const Road kExtensionRoads[] = {kRoads[1], kRoads[7]};  // 16-bit grey, float RGB
+
+}  // namespace
+
+TEST(FaultMatrix, EveryAllocationOfAnExtensionReadFails) {
+    for (const Road& road : kExtensionRoads) {
+        const ExtensionFile f = extensionFile(road);
+        const CleanRead clean = cleanRead(f.bytes);
+        for (const AllocationKind& kind : kAllocationKinds) {
+            const int64_t count = kind.count(clean.outcome.counters);
+            for (int64_t k = 0; k < count; ++k) {
+                for (bool onward : {false, true}) {
+                    SCOPED_TRACE(std::string(road.name) + ", " + kind.name + " #" + std::to_string(k) +
+                                 (onward ? " onward" : " alone"));
+                    Host host(&ENTRYPOINT);
+                    kind.fail(host.faults(), onward ? Trigger::from(k) : Trigger::nth(k));
+                    File file = File::memory(f.bytes);
+                    Outcome o = host.read(file);
+                    if (o.result == noErr) {
+                        EXPECT_TRUE(host.document() == clean.document) << "a read that lost memory answered noErr";
+                    } else {
+                        EXPECT_EQ(o.result, memFullErr) << describe(o);
+                        EXPECT_TRUE(o.messages.empty()) << describe(o);
+                    }
+                    expectNothingLeftBehind(host, o);
+                    expectNextOperationsWork(host);
+                }
+            }
+        }
+    }
+}
+
+// Cut at every card of every header and inside every data unit: eofErr,
+// except where the file ends after a whole HDU (its last block may be
+// short), which is a file without an image extension.
+TEST(FaultMatrix, ExtensionFileEndsAtEveryCardAndInEveryDataUnit) {
+    for (const Road& road : kExtensionRoads) {
+        const ExtensionFile f = extensionFile(road);
+        const size_t row = rowBytesOf(road);
+        std::vector<size_t> cuts;
+        for (size_t at = 0; at < f.tableData; at += 80) cuts.push_back(at);
+        // Inside the table's data, and after it where only the fill of its block is missing.
+        for (size_t at : {f.tableData + 300, f.tableData + 600, f.tableEnd}) cuts.push_back(at);
+        for (size_t at = f.tableEnd; at < f.imageData; at += 80) cuts.push_back(at);
+        for (size_t r = 0; r < static_cast<size_t>(kRows * road.planes); ++r) cuts.push_back(f.imageData + r * row + 1);
+        for (size_t cut : cuts) {
+            for (bool shortFile : {true, false}) {
+                SCOPED_TRACE(std::string(road.name) + ", ends at byte " + std::to_string(cut) +
+                             (shortFile ? " (short file)" : " (reads stop)"));
+                Host host(&ENTRYPOINT);
+                std::vector<uint8_t> input = f.bytes;
+                if (shortFile) input.resize(cut);
+                File file = File::memory(input);
+                if (!shortFile) file.endReadsAt(cut);
+                Outcome o = host.read(file);
+                if (cut == f.primaryEnd || (cut >= f.tableData + 600 && cut <= f.tableEnd)) {
+                    EXPECT_EQ(o.result, userCanceledErr) << describe(o);
+                    ASSERT_EQ(o.messages.size(), 1u);
+                    EXPECT_EQ(o.messages[0].text, "Fits Files with NAXIS = 0 are not supported");
+                } else {
+                    EXPECT_EQ(o.result, eofErr) << describe(o);
+                    EXPECT_TRUE(o.messages.empty());
+                    EXPECT_EQ(o.failedSelector,
+                              cut < f.imageData ? formatSelectorReadStart : formatSelectorReadContinue);
+                }
+                if (cut < f.imageData) {
+                    EXPECT_TRUE(host.document().resources.empty());
+                }
+                expectNothingLeftBehind(host, o);
+                expectNextOperationsWork(host);
+            }
+        }
+    }
+}
+
+TEST(FaultMatrix, EveryReadOfAnExtensionReadFails) {
+    for (const Road& road : kExtensionRoads) {
+        const ExtensionFile f = extensionFile(road);
+        Host probe(&ENTRYPOINT);
+        File header = File::memory(f.bytes);
+        ASSERT_TRUE(probe.info(header).ok());
+        const int64_t headerReads = header.readCalls();
+        File counted = File::memory(f.bytes);
+        ASSERT_TRUE(probe.read(counted).ok());
+        for (int64_t k = 0; k < counted.readCalls(); ++k) {
+            SCOPED_TRACE(std::string(road.name) + ", read #" + std::to_string(k));
+            Host host(&ENTRYPOINT);
+            File file = File::memory(f.bytes);
+            file.failReadsFrom(k);
+            Outcome o = host.read(file);
+            EXPECT_EQ(o.result, readErr) << describe(o);
+            EXPECT_EQ(o.failedSelector, k < headerReads ? formatSelectorReadStart : formatSelectorReadContinue);
+            EXPECT_TRUE(o.messages.empty());
+            expectNothingLeftBehind(host, o);
+            expectNextOperationsWork(host);
+        }
+    }
+}

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,28 @@ inline Fits image(int bitpix, std::vector<long long> axes) {
     f.cards.push_back(intCard("NAXIS", static_cast<long long>(axes.size())));
     for (size_t i = 0; i < axes.size(); ++i) f.cards.push_back(intCard("NAXIS" + std::to_string(i + 1), axes[i]));
     return f;
+}
+
+// The mandatory cards of an extension: XTENSION, the size cards, PCOUNT, GCOUNT.
+inline Fits extension(int bitpix, std::vector<long long> axes, const std::string& kind = "IMAGE",
+                      long long pcount = 0, long long gcount = 1) {
+    std::string name = kind;
+    name.resize(name.size() < 8 ? 8 : name.size(), ' ');
+    Fits f;
+    f.cards.push_back(card("XTENSION= '" + name + "'"));
+    f.cards.push_back(intCard("BITPIX", bitpix));
+    f.cards.push_back(intCard("NAXIS", static_cast<long long>(axes.size())));
+    for (size_t i = 0; i < axes.size(); ++i) f.cards.push_back(intCard("NAXIS" + std::to_string(i + 1), axes[i]));
+    f.cards.push_back(intCard("PCOUNT", pcount));
+    f.cards.push_back(intCard("GCOUNT", gcount));
+    return f;
+}
+
+// HDUs one after another, as a file holds them.
+inline std::vector<uint8_t> join(std::initializer_list<std::vector<uint8_t>> hdus) {
+    std::vector<uint8_t> out;
+    for (const auto& h : hdus) out.insert(out.end(), h.begin(), h.end());
+    return out;
 }
 
 inline void put16(std::vector<uint8_t>& out, int value) {

@@ -240,3 +240,39 @@ TEST(MalformedFiles, HeaderBeyond16384BlocksIsRefused) {
     EXPECT_TRUE(outcome.violations.empty());
     expectNextReadWorks(host);
 }
+
+// Headers past the primary have the primary's limit, and so has the header
+// the document keeps when both are merged.
+TEST(MalformedFiles, LongHeadersAroundAnExtensionImage) {
+    auto withComments = [](fixture::Fits f, size_t cards) {
+        while (f.cards.size() < cards) f.cards.push_back(fixture::card("COMMENT filler " + std::to_string(f.cards.size())));
+        return f;
+    };
+    auto image = [](size_t cards) {
+        fixture::Fits f = fixture::extension(8, {3, 2});
+        while (f.cards.size() < cards) f.cards.push_back(fixture::card("HISTORY filler " + std::to_string(f.cards.size())));
+        f.data = {1, 2, 3, 4, 5, 6};
+        return f;
+    };
+    const fixture::Fits primary = fixture::image(8, {});
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+    } cases[] = {
+        {"an extension header of 16385 blocks", fixture::join({primary.bytes(), image(16384 * 36 + 1).bytes()})},
+        {"two headers of 9000 blocks, merged", fixture::join({withComments(primary, 9000 * 36 - 1).bytes(),
+                                                              image(9000 * 36 - 1).bytes()})},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Host host(&ENTRYPOINT);
+        File file = File::memory(std::move(c.bytes));
+        Outcome outcome = host.read(file);
+        EXPECT_EQ(outcome.result, userCanceledErr);
+        EXPECT_EQ(outcome.failedSelector, formatSelectorReadStart);
+        ASSERT_EQ(outcome.messages.size(), 1u);
+        EXPECT_EQ(outcome.messages[0].text, "Fits Files with a header longer than 16384 blocks are not supported");
+        EXPECT_TRUE(outcome.leaks.empty());
+        expectNextReadWorks(host);
+    }
+}

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The nebulite CLI against astropy and fitsverify.
 
-    astropy_check.py read|write|fitsverify|roundtrip|all NEBULITE [--keep DIR]
+    astropy_check.py read|write|fitsverify|roundtrip|extensions|all NEBULITE [--keep DIR]
 
 read        files made with astropy, opened with `nebulite open` to PGM/PPM
             (and `nebulite info --json`): every sample must be the one the
@@ -12,6 +12,11 @@ fitsverify  every file the module writes: synthesised headers with no warning
             and no error, kept headers with no more than the original had.
 roundtrip   `convert` keeps 8-bit data bytes and 16-bit samples within 1 of
             what was read; open to PNG then save is byte for byte `convert`.
+extensions  real multi-extension files: the first image extension opens with
+            astropy's samples, `info` names its HDU, `convert` writes one HDU
+            that astropy reads as that image, with the keywords of both
+            headers and no fitsverify error the original lacked; a SIMPLE = F
+            file converts to a standard primary image.
 
 Exit status 0 when every check passed, 1 when one failed, 77 when a tool the
 part needs is missing (CTest reports the test as skipped).
@@ -23,6 +28,7 @@ python3-astropy and python3-numpy.
 import json
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -139,17 +145,18 @@ def unsigned16(stored):
     return stored.astype(np.int64) & 0xFFFF
 
 
-def expected_host(path):
-    """The host image the import rules give for the file: (depth, samples
-    as (planes, rows, columns) uint32)."""
-    with fits.open(path, do_not_scale_image_data=True) as hdus:
-        header = hdus[0].header
-        raw = hdus[0].data
+def expected_host(path, hdu=0):
+    """The host image the import rules give for HDU `hdu` of the file:
+    (depth, samples as (planes, rows, columns) uint32)."""
+    with fits.open(path, do_not_scale_image_data=True, disable_image_compression=True) as hdus:
+        header = hdus[hdu].header
+        raw = hdus[hdu].data
         bitpix = header["BITPIX"]
         if raw.ndim == 3:
             raw = raw[:3] if raw.shape[0] >= 3 else raw[:1]
         else:
-            raw = raw[np.newaxis]
+            # Beyond three axes only the first plane opens.
+            raw = raw.reshape(-1, raw.shape[-2], raw.shape[-1])[:1]
         bscale = float(header.get("BSCALE", 1.0))
         bzero = float(header.get("BZERO", 0.0))
         if bitpix == 8:
@@ -464,7 +471,135 @@ def part_roundtrip(cli, work, checks):
                           f"first difference at byte {first})")
 
 
-PARTS = {"read": part_read, "write": part_write, "fitsverify": part_fitsverify, "roundtrip": part_roundtrip}
+# ---- Images in extensions ------------------------------------------------------------
+
+ASTROPY = "/usr/lib/python3/dist-packages/astropy"
+MIDAS = "/usr/lib/eso-midas/22FEB/test/prim"
+
+# Multi-extension files the Debian packages of scripts/setup.sh carry:
+# (name, path, the HDU the image is in).
+REAL_EXTENSION_FILES = [
+    ("hst-stis-raw-u16", f"{ASTROPY}/io/fits/tests/data/o4sp040b0_raw.fits", 1),
+    ("wfpc2-signed16-primary-bzero", f"{ASTROPY}/io/fits/tests/data/test0.fits", 1),
+    ("asdf-float-naxis4", f"{ASTROPY}/io/misc/asdf/tags/fits/tests/data/complex.fits", 1),
+    ("wfc3-float-wcs-in-both", f"{ASTROPY}/wcs/tests/data/ie6d07ujq_wcs.fits", 1),
+    ("acs-flt-inherit", f"{ASTROPY}/wcs/tests/data/j94f05bgq_flt.fits", 1),
+    ("vimos-float-large", f"{MIDAS}/vimos.fits", 1),
+    ("not-int32-inherit-large", f"{MIDAS}/NOT.fits", 1),
+]
+
+# Cards that do not travel: the structure of the file, and what a save
+# turns into comments because the data changed.
+NOT_CARRIED = {"SIMPLE", "XTENSION", "BITPIX", "NAXIS", "EXTEND", "GROUPS", "PCOUNT", "GCOUNT", "BZERO",
+               "BSCALE", "BLANK", "CHECKSUM", "DATASUM", "END", "", "COMMENT", "HISTORY", "CONTINUE"}
+
+
+def carried_keywords(header):
+    return {k for k in header.keys() if k not in NOT_CARRIED and not (k.startswith("NAXIS") and k[5:].isdigit())}
+
+
+def fitsverify_errors(path):
+    return fitsverify_counts(path)[1]
+
+
+def simple_false_file(path):
+    """A 16-bit primary image whose SIMPLE card says F."""
+    cards = ["SIMPLE  =                    F / not quite standard", "BITPIX  =                   16",
+             "NAXIS   =                    2", "NAXIS1  =                    7", "NAXIS2  =                    5",
+             "BZERO   =                32768", "OBJECT  = 'odd one '", "END"]
+    head = "".join(c.ljust(80) for c in cards).ljust(2880).encode()
+    data = (np.arange(35, dtype=np.int64) * 1800 - 32768).astype(">i2").tobytes()
+    with open(path, "wb") as f:
+        f.write(head + data + bytes(-len(data) % 2880))
+
+
+def kept_cards(png_path):
+    """The header the module kept, from the hiST chunks `nebulite open` puts
+    in a PNG: one 'hist' record each, rebuilt into cards as a save does."""
+    with open(png_path, "rb") as f:
+        data = f.read()
+    cards, at = [], 8
+    while at + 8 <= len(data):
+        length, kind = struct.unpack(">I4s", data[at:at + 8])
+        if kind == b"hiST":
+            record = data[at + 8:at + 8 + length][:254]
+            card = (bytes([len(record)]) + record).replace(b"\0", b" ")[:80].ljust(80)
+            cards.append(card.decode("latin-1"))
+        at += 12 + length
+    return cards
+
+
+def part_extensions(cli, work, checks):
+    missing = [p for _, p, _ in REAL_EXTENSION_FILES if not os.path.exists(p)]
+    checks.expect(not missing, f"real multi-extension files missing (scripts/setup.sh installs them): {missing}")
+    verify = shutil.which("fitsverify") is not None
+    for name, path, hdu in REAL_EXTENSION_FILES:
+        if not os.path.exists(path):
+            continue
+        depth, want = expected_host(path, hdu)
+        planes = want.shape[0]
+        out = os.path.join(work, f"{name}.{'ppm' if planes == 3 else 'pgm'}")
+        if cli.ok(checks, "open", path, out):
+            got, _ = read_pnm(out)
+            checks.expect(got.shape == want.shape and np.array_equal(got, want),
+                          f"{name}: samples differ from astropy's reading of HDU {hdu}")
+        info = cli.run("info", path, "--json")
+        if checks.expect(info.returncode == 0, f"{name}: info exited {info.returncode}"):
+            j = json.loads(info.stdout)
+            checks.expect(j.get("hdu") == hdu and (j["width"], j["height"]) == (want.shape[2], want.shape[1]),
+                          f"{name}: info says HDU {j.get('hdu')}, {j['width']}x{j['height']}")
+            checks.expect(j["headerLength"] % 2880 == 0 and j["headerLength"] >= 80 * len(j["cards"]),
+                          f"{name}: headerLength {j['headerLength']} for {len(j['cards'])} cards")
+            # info shows the header the module keeps (all but its own mark),
+            # as far as each card survives its record.
+            png = os.path.join(work, f"{name}.png")
+            if cli.ok(checks, "open", path, png):
+                kept = [c for c in kept_cards(png) if not c.startswith("NEBULITE")]
+                kept = kept[:next((i + 1 for i, c in enumerate(kept) if c.startswith("END     ")), len(kept))]
+                shown = j["cards"]
+                same = len(kept) == len(shown) and all(
+                    k[:ord(k[0]) + 1] == c[:ord(k[0]) + 1] for k, c in zip(kept, shown))
+                checks.expect(same, f"{name}: info shows {len(shown)} cards, the document keeps {len(kept)}"
+                                    + ("" if len(kept) != len(shown) else ", not the same"))
+        converted = os.path.join(work, f"{name}-convert.fits")
+        if not cli.ok(checks, "convert", path, converted):
+            continue
+        with fits.open(converted) as c, fits.open(path) as original:
+            checks.expect(len(c) == 1, f"{name}: convert wrote {len(c)} HDUs")
+            physical = c[0].data
+            if physical.ndim == 2:
+                physical = physical[np.newaxis]
+            expected = want if depth == 8 else np.minimum(2 * want.astype(np.int64), 65535)
+            checks.expect(physical.shape == expected.shape and
+                          np.array_equal(physical.astype(np.int64), expected.astype(np.int64)),
+                          f"{name}: astropy reads the converted file as another image")
+            lost = (carried_keywords(original[0].header) | carried_keywords(original[hdu].header)) - \
+                set(c[0].header.keys())
+            checks.expect(not lost, f"{name}: keywords lost by convert: {sorted(lost)[:8]}")
+            if info.returncode == 0:
+                shown = carried_keywords(fits.Header.fromstring("".join(json.loads(info.stdout)["cards"])))
+                checks.expect(carried_keywords(c[0].header) - {"NEBULITE"} <= shown,
+                              f"{name}: info does not show {sorted(carried_keywords(c[0].header) - shown)[:8]}")
+        if verify:
+            before, after = fitsverify_errors(path), fitsverify_errors(converted)
+            checks.expect(after <= before, f"{name}: fitsverify finds {after} errors in the converted file, "
+                                           f"{before} in the original")
+    # A file that claimed not to conform is written as one that does.
+    odd = os.path.join(work, "simple-false.fits")
+    simple_false_file(odd)
+    fixed = os.path.join(work, "simple-false-convert.fits")
+    if cli.ok(checks, "convert", odd, fixed):
+        with fits.open(fixed) as h:
+            checks.expect(type(h[0]).__name__ == "PrimaryHDU" and h[0].header["SIMPLE"] is True,
+                          f"simple-false: astropy opens the converted file as {type(h[0]).__name__}")
+            # Stored s * 1800 - 32768 with BZERO 32768: the host gets (t + 1) // 2 of t = s * 1800.
+            want = np.minimum(2 * ((np.arange(35, dtype=np.int64) * 1800 + 1) // 2), 65535).reshape(5, 7)
+            checks.expect(h[0].data is not None and np.array_equal(h[0].data.astype(np.int64), want),
+                          "simple-false: the converted samples are not the image")
+
+
+PARTS = {"read": part_read, "write": part_write, "fitsverify": part_fitsverify, "roundtrip": part_roundtrip,
+         "extensions": part_extensions}
 
 
 def main(argv):

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The nebulite CLI's open, save and convert of small files under valgrind
+# The nebulite CLI's open, save, convert and info of small files under valgrind
 # (memcheck, full leak check). Every run must be free of memcheck errors;
 # the commands that should work must exit 0, the refusal must exit 1.
 #
@@ -39,6 +39,8 @@ sample=$source/samples/m51-64x48.fits
 rgb=$source/tests/data/malformed/naxis_2_then_3.fits
 refused=$source/tests/data/malformed/bitpix_12.fits
 cut=$source/tests/data/malformed/data_cut_half_16.fits
+extension=$source/tests/data/malformed/mef_image_after_table.fits
+compressed=$source/tests/data/malformed/mef_compressed.fits
 
 run 0 open-grey open "$sample" "$work/m51.pgm"
 run 0 open-rgb-png open "$rgb" "$work/rgb.png"
@@ -51,6 +53,9 @@ run 0 convert-rgb16 convert "$sample" "$work/m51-rgb16.fits" --rgb --depth 16
 run 0 convert-grey8 convert "$work/rgb.fits" "$work/rgb-grey.fits" --gray --depth 8
 run 1 open-refused open "$refused" "$work/refused.pgm"
 run 1 open-cut open "$cut" "$work/cut.pgm"
+run 0 info-extension info "$extension"
+run 0 convert-extension convert "$extension" "$work/extension.fits"
+run 1 open-compressed open "$compressed" "$work/compressed.pgm"
 
 if [[ $failures -ne 0 ]]; then
   echo "$failures of the valgrind runs failed"

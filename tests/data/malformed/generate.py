@@ -77,6 +77,23 @@ def image(bitpix, axes, extra=(), data=None, pad=True):
     return header(mandatory(bitpix, axes) + list(extra)) + body
 
 
+def extension(bitpix, axes, extra=(), data=b"", kind="IMAGE", pcount=0, gcount=1, pad=True):
+    cards = [card("XTENSION= '%s'" % kind.ljust(8)), value("BITPIX", bitpix), value("NAXIS", len(axes))]
+    cards += [value("NAXIS%d" % (i + 1), n) for i, n in enumerate(axes)]
+    cards += [value("PCOUNT", pcount), value("GCOUNT", gcount)] + list(extra)
+    return header(cards) + (padded(data) if pad else data)
+
+
+def empty_primary(extra=()):
+    return header(mandatory(16, []) + [value("EXTEND", "T"), value("BZERO", 32768), card("OBJECT  = 'M51'")] +
+                  list(extra))
+
+
+def table(rows=4, heap=b""):
+    return extension(8, [6, rows], [value("TFIELDS", 1), card("TFORM1  = '6A'")],
+                     bytes(6 * rows) + heap, kind="BINTABLE", pcount=len(heap))
+
+
 CASES = []
 
 
@@ -133,6 +150,11 @@ def build():
          header([value("SIMPLE", "T"), value("BITPIX", 8), value("NAXIS", 2), value("NAXIS1", 3),
                  b"NAXIS2  = \0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0" + b"2"]) + padded(samples(8, 6)),
          "userCanceledErr", message=refused("with NAXIS2 = 0"))
+    # NULs in a keyword read as the spaces the document's record turns them into:
+    # this END ends the header, as it would in the header a save writes back.
+    case("nul_in_end_keyword.fits", header(mandatory(8, [])[:2] + [value("NAXIS", 2), b"END" + b"\0" * 5,
+                                                                   value("NAXIS1", 3), value("NAXIS2", 2)]) +
+         padded(samples(8, 6)), "userCanceledErr", message=refused("without a NAXIS1 card"))
     case("non_ascii_cards.fits", header(mandatory(8, [3, 2]) + [b"OBJEKT\xe9 = '\xe9t\xe9 \xff\x80'",
                                                                  b"\xc3\xa9\xc3\xa8      = 1"]) +
          padded(samples(8, 6)), geometry="3x2x1@8")
@@ -226,6 +248,54 @@ def build():
          geometry="2x2x1@16")
     case("float_infinities.fits", image(-32, [2, 2], data=struct.pack(">ffff", float("inf"), -float("inf"),
                                                                        1.0, 3.0)), geometry="2x2x1@16")
+
+
+    # ---- Images in extensions, and files that only look like they have one ------
+    image8 = extension(8, [3, 2], data=samples(8, 6))
+    case("mef_header_only.fits", empty_primary(), "userCanceledErr", message=refused("with NAXIS = 0"))
+    case("mef_tables_only.fits", empty_primary() + table() + table(2, b"heap"), "userCanceledErr",
+         message=refused("with NAXIS = 0"))
+    case("mef_one_axis_image_only.fits", empty_primary() + extension(16, [5], data=samples(16, 5)),
+         "userCanceledErr", message=refused("with NAXIS = 0"))
+    case("mef_garbage_after_primary.fits", empty_primary() + bytes(range(256)) * 12 + image8, "userCanceledErr",
+         message=refused("with NAXIS = 0"))
+    case("mef_last_table_unpadded.fits", empty_primary() + table(3, b"xy")[:-2880 + 20], "userCanceledErr",
+         message=refused("with NAXIS = 0"))
+    case("mef_image_after_table.fits", empty_primary() + table(3, b"abc") + image8, geometry="3x2x1@8")
+    case("mef_image_after_empty_image.fits", empty_primary() + extension(-32, []) + image8, geometry="3x2x1@8")
+    case("mef_primary_without_bitpix.fits", header([value("SIMPLE", "T"), value("NAXIS", 0)]) + image8,
+         geometry="3x2x1@8")
+    case("mef_primary_bitpix_m64.fits", header(mandatory(-64, [])) + image8, geometry="3x2x1@8")
+    case("mef_compressed.fits", empty_primary() + extension(8, [8, 1], [value("ZIMAGE", "T"),
+                                                                        value("ZBITPIX", 16)],
+                                                            bytes(12), kind="BINTABLE", pcount=4) + image8,
+         "userCanceledErr", message=refused("with compressed images"))
+    case("mef_compressed_false.fits", empty_primary() + extension(8, [8, 1], [value("ZIMAGE", "F")], bytes(8),
+                                                                  kind="BINTABLE") + image8, geometry="3x2x1@8")
+    case("mef_cut_in_extension_header.fits", (empty_primary() + image8)[:2880 + 80 * 4 + 13], "eofErr")
+    case("mef_cut_at_extension_card.fits", (empty_primary() + image8)[:2880 + 80 * 9], "eofErr")
+    case("mef_cut_in_table_data.fits", (empty_primary() + table(100) + image8)[:2880 * 2 + 300], "eofErr")
+    case("mef_cut_in_image_data.fits", (empty_primary() + extension(16, [4, 6], data=samples(16, 24)))
+         [:2880 * 2 + 30], "eofErr", "ReadContinue")
+    case("mef_table_without_naxis2.fits",
+         empty_primary() + header([card("XTENSION= 'BINTABLE'"), value("BITPIX", 8), value("NAXIS", 2),
+                                   value("NAXIS1", 6), value("PCOUNT", 0), value("GCOUNT", 1)]) + image8,
+         "userCanceledErr", message=refused("with an extension of unknown size"))
+    case("mef_table_negative_pcount.fits", empty_primary() + extension(8, [6, 1], data=bytes(6), kind="BINTABLE",
+                                                                       pcount=-7) + image8,
+         "userCanceledErr", message=refused("with an extension of unknown size"))
+    case("mef_table_beyond_2gb.fits", empty_primary() + extension(8, [1000000, 3000], kind="BINTABLE") + image8,
+         "userCanceledErr", message=refused("with an image beyond the first 2 GB"))
+    case("mef_table_size_overflows.fits",
+         empty_primary() + extension(8, [2 ** 62, 2 ** 62], kind="BINTABLE") + image8,
+         "userCanceledErr", message=refused("with an extension of unknown size"))
+    case("mef_image_bitpix_64.fits", empty_primary() + extension(64, [2, 2], data=bytes(32)), "userCanceledErr",
+         message="64-bit Fits Files are not supported")
+    case("mef_image_naxis1_0.fits", empty_primary() + extension(8, [0, 2]), "userCanceledErr",
+         message=refused("with NAXIS1 = 0"))
+    case("mef_image_without_end.fits", empty_primary() + header([card("XTENSION= 'IMAGE'"), value("BITPIX", 8),
+                                                                  value("NAXIS", 2), value("NAXIS1", 2),
+                                                                  value("NAXIS2", 2)], end=False), "eofErr")
 
 
 def main():

@@ -1,0 +1,44 @@
+// Looking past a primary header that has no data: the headers that follow
+// it, each data unit skipped by its size, up to the first image extension.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "shell/plugin_state.h"
+
+namespace nebulite {
+
+// The cards of one header read past the primary, in the module's memory.
+struct HeaderCards {
+    char* text = nullptr;   // `count` cards of 80 bytes
+    uint32_t count = 0;
+    uint32_t capacity = 0;  // cards the block has room for
+};
+void releaseHeaderCards(HeaderCards& cards);
+
+enum class ExtensionSearch {
+    found,        // the first image extension of two or more axes
+    none,         // the file has no such extension
+    compressed,   // a tile-compressed image comes before any image extension
+    unknownSize,  // a header that does not say how long its data unit is
+    tooFar,       // the next header lies beyond what the host's file calls reach
+    tooLong,      // a header longer than the primary's limit
+    failed,       // the result code says why: a failed read, the file ends early, no memory
+};
+
+// Reads the headers from file offset `start` on. On `found`, `image` holds
+// that extension's cards before its END, `dataStart` is the offset of its
+// first data byte and the file is left there. Only `failed` sets the result
+// code.
+ExtensionSearch findImageExtension(PluginState& state, int64_t start, HeaderCards& image,
+                                   int64_t& dataStart);
+
+// Bytes in the data unit a header describes:
+// |BITPIX| / 8 x GCOUNT x (PCOUNT + NAXIS1 x ... x NAXISn), with no axis
+// product when NAXIS is 0. Nothing when a value is out of range or the size
+// does not fit 63 bits.
+std::optional<uint64_t> dataUnitBytes(int64_t bitpix, int64_t naxis, const int64_t* axes,
+                                      int64_t pcount, int64_t gcount);
+
+}  // namespace nebulite
