@@ -67,7 +67,10 @@ void estimateHeaderLength(PluginState& state) {
     uint64_t length = roundUpToBlock(static_cast<uint64_t>(header));
     if (length > kMaxByteCount) length = kMaxByteCount / kBlockBytes * kBlockBytes;
     state.headerLength = static_cast<uint32_t>(length);
-    if (length != kBlockBytes && length <= kPresizeLimit)
+    // Only ever a larger buffer: a later set of size keywords that claims
+    // more data than the file holds gives an estimate below the cards
+    // already read, and those must not be given up for it.
+    if (length > session.cardBufferSize && length <= kPresizeLimit)
         resizeCardBuffer(static_cast<uint32_t>(session.filePos), static_cast<uint32_t>(length));
 }
 

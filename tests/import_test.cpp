@@ -109,6 +109,31 @@ TEST(ReadHeader, HeadersKeptCardForCard) {
     }
 }
 
+// The size keywords may come more than once; each time the four are known the
+// module estimates the header from the file's length. A later set that
+// claims more data than the file holds makes that estimate smaller than the
+// cards already read, and those cards must still reach the document.
+TEST(ReadHeader, AnEstimateBelowTheCardsReadLosesNone) {
+    Fits f = fixture::image(8, {10, 10});
+    for (int i = 0; f.cards.size() < 76; ++i) f.add("HISTORY line " + std::to_string(i));
+    // Block 3: a set claiming 4000 bytes of data, then the real one again.
+    for (const char* card : {"BITPIX  =                   16", "NAXIS   =                    2",
+                             "NAXIS1  =                   50", "NAXIS2  =                   40",
+                             "BITPIX  =                    8", "NAXIS1  =                   10",
+                             "NAXIS2  =                   10", "NAXIS   =                    2"})
+        f.add(card);
+    f.data.assign(100, 7);
+    std::vector<uint8_t> bytes = f.bytes();
+    ASSERT_EQ(bytes.size(), 3u * 2880 + 2880);
+    DiskCopy copy(bytes);
+    Host host(&ENTRYPOINT);
+    File file = copy.memory(bytes);
+    ASSERT_TRUE(host.read(file).ok());
+    const auto& records = history(host);
+    ASSERT_EQ(records.size(), 108u);
+    for (size_t i = 0; i < f.cards.size(); ++i) EXPECT_EQ(cardFromRecord(records[i]), expectedKept(f.cards[i])) << i;
+}
+
 TEST(ReadHeader, FinalLengthIgnoresWhatFollowsThePrimaryData) {
     struct Case {
         const char* name;
