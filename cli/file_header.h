@@ -1,0 +1,29 @@
+// The header `nebulite info` shows, read from the file itself: the module
+// gives a host no view of the header it holds until the samples are read,
+// so the tool reads the file's headers and, for an image in an extension,
+// merges them by the rules the module uses for the header the document
+// keeps (tests compare the two card by card).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace nebulite::cli {
+
+// The header the document keeps, and which HDU of the file the image is:
+// the primary's own, or, after a primary without data, the first image
+// extension's merged with the primary's descriptive cards.
+struct ImageHeader {
+    int hdu = 0;
+    std::string extname;
+    std::vector<std::string> cards;  // 80 columns each, up to and including END
+};
+
+std::optional<ImageHeader> imageHeader(const std::string& path);
+
+// A card as text for a terminal: control characters made visible, the
+// rest in the module's code page (Windows-1252) shown as UTF-8.
+std::string printableCard(const std::string& card);
+
+}  // namespace nebulite::cli
