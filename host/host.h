@@ -321,6 +321,7 @@ private:
     File* file_ = nullptr;
 
     Outcome readLike(File& file, bool withSamples);
+    Outcome writeLike(Document& document, File& file, bool withOptionsAndEstimate);
     bool runGroup(int16_t prepare, int16_t start, int16_t cont, int16_t finish,
                   bool continueStep);
 };

@@ -293,24 +293,15 @@ Outcome Host::estimate(Document& document) {
 }
 
 Outcome Host::write(Document& document, File& file) {
-    begin();
-    std::string error = undescribable(document.image);
-    if (!error.empty()) {
-        impl_->hostFailure(formatBadParameters, error);
-        return end();
-    }
-    useDocument(document, true);
-    if (attach(file, true, &error)) {
-        runGroup(formatSelectorWritePrepare, formatSelectorWriteStart,
-                 formatSelectorWriteContinue, formatSelectorWriteFinish, true);
-    } else {
-        impl_->hostFailure(writErr, error);
-    }
-    document_ = &ownDocument_;
-    return end();
+    return writeLike(document, file, false);
 }
 
+// A real host's save: the options, estimate and write steps in turn.
 Outcome Host::save(Document& document, File& file) {
+    return writeLike(document, file, true);
+}
+
+Outcome Host::writeLike(Document& document, File& file, bool withOptionsAndEstimate) {
     begin();
     std::string error = undescribable(document.image);
     if (!error.empty()) {
@@ -319,10 +310,13 @@ Outcome Host::save(Document& document, File& file) {
     }
     useDocument(document, true);
     if (attach(file, true, &error)) {
-        runGroup(formatSelectorOptionsPrepare, formatSelectorOptionsStart,
-                 formatSelectorOptionsContinue, formatSelectorOptionsFinish, true) &&
-            runGroup(formatSelectorEstimatePrepare, formatSelectorEstimateStart,
-                     formatSelectorEstimateContinue, formatSelectorEstimateFinish, true) &&
+        bool going = true;
+        if (withOptionsAndEstimate)
+            going = runGroup(formatSelectorOptionsPrepare, formatSelectorOptionsStart,
+                             formatSelectorOptionsContinue, formatSelectorOptionsFinish, true) &&
+                    runGroup(formatSelectorEstimatePrepare, formatSelectorEstimateStart,
+                             formatSelectorEstimateContinue, formatSelectorEstimateFinish, true);
+        if (going)
             runGroup(formatSelectorWritePrepare, formatSelectorWriteStart,
                      formatSelectorWriteContinue, formatSelectorWriteFinish, true);
     } else {

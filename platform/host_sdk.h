@@ -65,7 +65,7 @@ struct VRect {
     int32_t right;
 };
 
-// The file specification `fileSpec` points to on Windows: the file's full
+// What `fileSpec` points to on Windows: the file's full
 // path as a Pascal string, so its characters start 9 bytes into the record.
 // The host ends them with a NUL as well.
 struct FSSpec {

@@ -16,14 +16,6 @@ using fixture::Fits;
 
 namespace {
 
-std::string cardFromRecord(const ResourceRecord& record) {
-    size_t n = record.size() > 254 ? 254 : record.size();
-    std::string c(80, ' ');
-    c[0] = n == 0 ? ' ' : static_cast<char>(n);
-    for (size_t i = 0; i < n && i + 1 < 80; ++i) c[i + 1] = record[i] == 0 ? ' ' : static_cast<char>(record[i]);
-    return c;
-}
-
 std::vector<std::string> keptCards(Host& host) {
     std::vector<std::string> cards;
     for (const ResourceRecord& r : host.document().resources[kHistoryResource]) cards.push_back(cardFromRecord(r));

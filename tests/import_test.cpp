@@ -15,16 +15,6 @@ using fixture::Fits;
 
 namespace {
 
-// A card as it comes back from its 'hist' record: column 1 is the record's
-// length, the content follows, zeros read as spaces.
-std::string cardFromRecord(const ResourceRecord& record) {
-    size_t n = record.size() > 254 ? 254 : record.size();
-    std::string c(80, ' ');
-    c[0] = n == 0 ? ' ' : static_cast<char>(n);
-    for (size_t i = 0; i < n && i + 1 < 80; ++i) c[i + 1] = record[i] == 0 ? ' ' : static_cast<char>(record[i]);
-    return c;
-}
-
 // What survives of a card in its record: columns up to L + 1.
 std::string expectedKept(const std::string& card) {
     auto length = static_cast<unsigned char>(card[0]);

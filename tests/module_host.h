@@ -28,6 +28,17 @@ inline const std::string kIncompatible =
 
 inline File memoryFile(const std::vector<uint8_t>& bytes) { return File::memory(bytes); }
 
+// A card as it comes back from its 'hist' record: column 1 is the record's
+// length, the content follows, zeros read as spaces.
+inline std::string cardFromRecord(const ResourceRecord& record) {
+    size_t n = record.size() > 254 ? 254 : record.size();
+    std::string c(80, ' ');
+    c[0] = n == 0 ? ' ' : static_cast<char>(n);
+    for (size_t i = 0; i < n && i + 1 < 80; ++i) c[i + 1] = record[i] == 0 ? ' ' : static_cast<char>(record[i]);
+    return c;
+}
+
+
 // A disk copy of a file's bytes for the record's fileSpec to name, so that
 // the module finds the file's length while the host serves the reads from
 // memory (where they can fail or stop). Removed when it goes.
