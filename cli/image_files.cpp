@@ -55,6 +55,17 @@ int16_t modeForPlanes(int planes) {
     return planes == 3 ? plugInModeRGBColor : plugInModeGrayScale;
 }
 
+Image blankImage(int64_t rows, int64_t columns, int planes, int depth) {
+    Image image;
+    image.rows = static_cast<int32_t>(rows);
+    image.columns = static_cast<int32_t>(columns);
+    image.planes = static_cast<int16_t>(planes);
+    image.depth = static_cast<int16_t>(depth);
+    image.mode = modeForPlanes(planes);
+    image.allocate();
+    return image;
+}
+
 void requireWritable(const Image& image) {
     if (image.empty()) throw ImageError(formatBadParameters, "the document has no image");
     if (image.planes != 1 && image.planes != 3)

@@ -55,6 +55,9 @@ inline constexpr uint32_t kMaxSide = 32767;
 
 int16_t modeForPlanes(int planes);
 
+// An image of that geometry, grey or RGB by its planes, every sample 0.
+Image blankImage(int64_t rows, int64_t columns, int planes, int depth);
+
 // Grey or RGB, 8 or 16 bits, not empty: what every format here can hold.
 void requireWritable(const Image& image);
 

@@ -102,13 +102,8 @@ Document decodePng(std::span<const uint8_t> bytes) {
         throw ImageError(formatCannotRead, std::string("PNG: ") + job.message.text);
 
     Document document;
+    document.image = blankImage(job.height, job.width, job.channels, job.bitDepth);
     Image& image = document.image;
-    image.columns = static_cast<int32_t>(job.width);
-    image.rows = static_cast<int32_t>(job.height);
-    image.planes = static_cast<int16_t>(job.channels);
-    image.depth = static_cast<int16_t>(job.bitDepth);
-    image.mode = modeForPlanes(image.planes);
-    image.allocate();
     const uint8_t* in = pixels.data();
     for (int r = 0; r < image.rows; ++r) {
         for (int c = 0; c < image.columns; ++c) {

@@ -148,14 +148,7 @@ Image pnmImage(const PnmLayout& layout) {
     if (layout.dataBytes() > static_cast<uint64_t>(PTRDIFF_MAX))
         throw ImageError(memFullErr, "a PNM image of " + std::to_string(layout.dataBytes()) +
                                          " bytes is more than this build can address");
-    Image image;
-    image.columns = static_cast<int32_t>(layout.width);
-    image.rows = static_cast<int32_t>(layout.height);
-    image.planes = layout.planes;
-    image.depth = layout.maxval <= 255 ? 8 : 16;
-    image.mode = modeForPlanes(image.planes);
-    image.allocate();
-    return image;
+    return blankImage(layout.height, layout.width, layout.planes, layout.maxval <= 255 ? 8 : 16);
 }
 
 void throwShortPnm(uint64_t have, const PnmLayout& layout) {

@@ -226,13 +226,8 @@ Document loadTiff(const std::string& path) {
     refuseShortUncompressed(t, layout, path);
 
     Document document;
+    document.image = blankImage(layout.height, layout.width, layout.planes, layout.bits);
     Image& image = document.image;
-    image.columns = static_cast<int32_t>(layout.width);
-    image.rows = static_cast<int32_t>(layout.height);
-    image.planes = static_cast<int16_t>(layout.planes);
-    image.depth = static_cast<int16_t>(layout.bits);
-    image.mode = modeForPlanes(image.planes);
-    image.allocate();
     readChunks(t, layout, image, messages);
 
     uint32_t count = 0;

@@ -24,21 +24,10 @@ using nebulite::host::kHistoryResource;
 
 std::vector<uint8_t> bytesOf(std::string_view text) { return {text.begin(), text.end()}; }
 
-Image makeImage(int rows, int columns, int planes, int depth) {
-    Image image;
-    image.rows = rows;
-    image.columns = columns;
-    image.planes = static_cast<int16_t>(planes);
-    image.depth = static_cast<int16_t>(depth);
-    image.mode = planes == 3 ? plugInModeRGBColor : plugInModeGrayScale;
-    image.allocate();
-    return image;
-}
-
 TEST(Png16, EveryHostValueSurvivesTheRoundTrip) {
     // 257 x 128 samples cover 0..32768 once each (and a few again).
     Document document;
-    document.image = makeImage(128, 257, 1, 16);
+    document.image = blankImage(128, 257, 1, 16);
     for (int r = 0; r < 128; ++r)
         for (int c = 0; c < 257; ++c)
             document.image.setSample(0, r, c, static_cast<uint32_t>((r * 257 + c) % 32769));
@@ -62,7 +51,7 @@ TEST(Png, RgbAndGreyAtBothDepthsRoundTrip) {
     for (int planes : {1, 3}) {
         for (int depth : {8, 16}) {
             Document document;
-            document.image = makeImage(5, 7, planes, depth);
+            document.image = blankImage(5, 7, planes, depth);
             for (int p = 0; p < planes; ++p)
                 for (int r = 0; r < 5; ++r)
                     for (int c = 0; c < 7; ++c)
@@ -75,7 +64,7 @@ TEST(Png, RgbAndGreyAtBothDepthsRoundTrip) {
 
 TEST(Png, HistoryRecordsTravelInOrderInPrivateChunks) {
     Document document;
-    document.image = makeImage(2, 2, 1, 8);
+    document.image = blankImage(2, 2, 1, 8);
     document.resources[kHistoryResource] = {bytesOf("SIMPLE  =                    T"), {}, bytesOf("END")};
     document.resources[0x41424344] = {bytesOf("other")};  // not carried
     std::vector<uint8_t> png = encodePng(document);
@@ -93,7 +82,7 @@ TEST(Png, HistoryRecordsTravelInOrderInPrivateChunks) {
 
 TEST(Png, DamageIsAnErrorNotACrash) {
     Document document;
-    document.image = makeImage(4, 4, 1, 8);
+    document.image = blankImage(4, 4, 1, 8);
     std::vector<uint8_t> png = encodePng(document);
     for (size_t cut : {size_t{0}, size_t{8}, size_t{20}, png.size() / 2, png.size() - 13}) {
         std::vector<uint8_t> shorter(png.begin(), png.begin() + static_cast<std::ptrdiff_t>(cut));
@@ -102,14 +91,14 @@ TEST(Png, DamageIsAnErrorNotACrash) {
 }
 
 TEST(Pnm, WritesTheHostSamplesExactly) {
-    Image grey16 = makeImage(1, 2, 1, 16);
+    Image grey16 = blankImage(1, 2, 1, 16);
     grey16.setSample(0, 0, 0, 32768);
     grey16.setSample(0, 0, 1, 258);
     std::vector<uint8_t> expected = bytesOf("P5\n2 1\n32768\n");
     for (uint8_t b : {0x80, 0x00, 0x01, 0x02}) expected.push_back(b);
     EXPECT_EQ(encodePnm(grey16), expected);
 
-    Image rgb8 = makeImage(1, 1, 3, 8);
+    Image rgb8 = blankImage(1, 1, 3, 8);
     rgb8.setSample(0, 0, 0, 1);
     rgb8.setSample(1, 0, 0, 2);
     rgb8.setSample(2, 0, 0, 255);
@@ -208,7 +197,7 @@ protected:
 
 TEST_F(PngAgainstNetpbm, ReadsOurSixteenBitPngAsTheScaledSamples) {
     Document document;
-    document.image = makeImage(3, 4, 3, 16);
+    document.image = blankImage(3, 4, 3, 16);
     const uint32_t values[] = {0, 1, 2, 16383, 16384, 16385, 32766, 32767, 32768, 12345, 20000, 3};
     for (int p = 0; p < 3; ++p)
         for (int r = 0; r < 3; ++r)
@@ -276,7 +265,7 @@ protected:
 TEST_F(PnmFiles, WideRgbRowsAcrossChunksRoundTrip) {
     // 196 602 bytes a row: five rows to a chunk, and 13 rows end mid-chunk.
     Document document;
-    document.image = makeImage(13, 32767, 3, 16);
+    document.image = blankImage(13, 32767, 3, 16);
     Image& image = document.image;
     for (int p = 0; p < 3; ++p)
         for (int r = 0; r < 13; ++r)

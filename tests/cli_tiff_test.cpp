@@ -54,17 +54,6 @@ std::vector<uint16_t> readRaw(const fs::path& path) {
     return values;
 }
 
-Image makeImage(int rows, int columns, int planes, int depth) {
-    Image image;
-    image.rows = rows;
-    image.columns = columns;
-    image.planes = static_cast<int16_t>(planes);
-    image.depth = static_cast<int16_t>(depth);
-    image.mode = planes == 3 ? plugInModeRGBColor : plugInModeGrayScale;
-    image.allocate();
-    return image;
-}
-
 class Tiff : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -89,7 +78,7 @@ TEST_F(Tiff, WritesEverySampleExactlyForAnIndependentReader) {
         for (int depth : {8, 16}) {
             SCOPED_TRACE(std::to_string(planes) + " planes, depth " + std::to_string(depth));
             Document document;
-            document.image = makeImage(129, 255, planes, depth);
+            document.image = blankImage(129, 255, planes, depth);
             Image& image = document.image;
             uint32_t top = image.maxSample() + 1;
             for (int p = 0; p < planes; ++p)
