@@ -6,9 +6,9 @@ set -euo pipefail
 
 packages=(
   # build and tests
-  build-essential cmake pkg-config libgtest-dev libpng-dev libtiff-dev
+  build-essential cmake pkg-config libgtest-dev libpng-dev libtiff-dev zlib1g-dev
   # test oracles
-  libcfitsio-dev fitsverify python3-astropy python3-numpy netpbm
+  libcfitsio-dev libcfitsio-bin fitsverify python3-astropy python3-numpy netpbm
   # the CLI's TIFF and install checks: an independent TIFF reader and writers,
   # and man(1) for the installed manual page
   python3-tifffile imagemagick man-db
@@ -17,7 +17,7 @@ packages=(
   # sanitizers, fuzzing, memory checks
   clang libclang-rt-14-dev valgrind
   # the Windows module and its checks
-  g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 wine64 python3-pefile
+  g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 libz-mingw-w64-dev wine64 python3-pefile
 )
 
 missing=()
