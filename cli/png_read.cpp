@@ -33,6 +33,7 @@ struct PngReadJob {
     int bitDepth = 0;
     std::vector<uint8_t>* pixels;                  // filled rows, interleaved
     std::vector<std::vector<uint8_t>>* history;    // the hiST chunks in order
+    std::vector<std::vector<uint8_t>>* whole;      // the nbHD chunks in order
     PngMessage message;
 };
 
@@ -53,6 +54,8 @@ bool runPngRead(PngReadJob* job) {
     png_set_read_fn(png, &job->source, pngRead);
     png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS,
                                 reinterpret_cast<png_const_bytep>(kHistoryChunk), 1);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS,
+                                reinterpret_cast<png_const_bytep>(kWholeHeaderChunk), 1);
     png_read_info(png, info);
     uint32_t width = png_get_image_width(png, info);
     uint32_t height = png_get_image_height(png, info);
@@ -79,8 +82,10 @@ bool runPngRead(PngReadJob* job) {
     png_unknown_chunkp chunks = nullptr;
     int count = png_get_unknown_chunks(png, info, &chunks);
     for (int i = 0; i < count; ++i) {
-        if (std::memcmp(chunks[i].name, kHistoryChunk, 4) != 0) continue;
-        job->history->emplace_back(chunks[i].data, chunks[i].data + chunks[i].size);
+        if (std::memcmp(chunks[i].name, kHistoryChunk, 4) == 0)
+            job->history->emplace_back(chunks[i].data, chunks[i].data + chunks[i].size);
+        else if (std::memcmp(chunks[i].name, kWholeHeaderChunk, 4) == 0)
+            job->whole->emplace_back(chunks[i].data, chunks[i].data + chunks[i].size);
     }
     png_destroy_read_struct(&png, &info, nullptr);
     return true;
@@ -94,10 +99,12 @@ Document decodePng(std::span<const uint8_t> bytes) {
         throw ImageError(formatCannotRead, "not a PNG file");
     std::vector<uint8_t> pixels;
     std::vector<std::vector<uint8_t>> history;
+    std::vector<std::vector<uint8_t>> whole;
     PngReadJob job;
     job.source = {bytes.data(), bytes.size(), 0};
     job.pixels = &pixels;
     job.history = &history;
+    job.whole = &whole;
     if (!runPngRead(&job))
         throw ImageError(formatCannotRead, std::string("PNG: ") + job.message.text);
 
@@ -118,6 +125,7 @@ Document decodePng(std::span<const uint8_t> bytes) {
         }
     }
     if (!history.empty()) document.resources[host::kHistoryResource] = std::move(history);
+    if (!whole.empty()) document.resources[host::kWholeHeaderResource] = std::move(whole);
     return document;
 }
 
