@@ -514,19 +514,25 @@ def simple_false_file(path):
 
 
 def kept_cards(png_path):
-    """The header the module kept, from the hiST chunks `nebulite open` puts
-    in a PNG: one 'hist' record each, rebuilt into cards as a save does."""
+    """The header the module kept, from the chunks `nebulite open` puts in a
+    PNG: the whole-header record (nbHD: "NbHd", version, card count, cards)
+    when there is one, else the 'hist' records (hiST), rebuilt into cards as
+    a save does. Also says which it was."""
     with open(png_path, "rb") as f:
         data = f.read()
-    cards, at = [], 8
+    cards, whole, at = [], None, 8
     while at + 8 <= len(data):
         length, kind = struct.unpack(">I4s", data[at:at + 8])
+        body = data[at + 8:at + 8 + length]
         if kind == b"hiST":
-            record = data[at + 8:at + 8 + length][:254]
+            record = body[:254]
             card = (bytes([len(record)]) + record).replace(b"\0", b" ")[:80].ljust(80)
             cards.append(card.decode("latin-1"))
+        elif kind == b"nbHD" and body[:4] == b"NbHd" and struct.unpack(">H", body[4:6])[0] == 1:
+            count = struct.unpack(">I", body[6:10])[0]
+            whole = [body[10 + 80 * i:90 + 80 * i].decode("latin-1") for i in range(count)]
         at += 12 + length
-    return cards
+    return (whole, True) if whole is not None else (cards, False)
 
 
 def part_extensions(cli, work, checks):
@@ -550,15 +556,17 @@ def part_extensions(cli, work, checks):
                           f"{name}: info says HDU {j.get('hdu')}, {j['width']}x{j['height']}")
             checks.expect(j["headerLength"] % 2880 == 0 and j["headerLength"] >= 80 * len(j["cards"]),
                           f"{name}: headerLength {j['headerLength']} for {len(j['cards'])} cards")
-            # info shows the header the module keeps (all but its own mark),
-            # as far as each card survives its record.
+            # info shows exactly the header the module keeps, its own mark
+            # included.
             png = os.path.join(work, f"{name}.png")
             if cli.ok(checks, "open", path, png):
-                kept = [c for c in kept_cards(png) if not c.startswith("NEBULITE")]
+                kept, whole = kept_cards(png)
                 kept = kept[:next((i + 1 for i, c in enumerate(kept) if c.startswith("END     ")), len(kept))]
                 shown = j["cards"]
+                # Whole, every card is the same; from 'hist' records, as far
+                # as each record holds its card.
                 same = len(kept) == len(shown) and all(
-                    k[:ord(k[0]) + 1] == c[:ord(k[0]) + 1] for k, c in zip(kept, shown))
+                    k == c if whole else k[:ord(k[0]) + 1] == c[:ord(k[0]) + 1] for k, c in zip(kept, shown))
                 checks.expect(same, f"{name}: info shows {len(shown)} cards, the document keeps {len(kept)}"
                                     + ("" if len(kept) != len(shown) else ", not the same"))
         converted = os.path.join(work, f"{name}-convert.fits")
