@@ -202,3 +202,37 @@ TEST(KeptHeader, RewriteRuleMendsCutStringsOnlyForCutHeaders) {
         EXPECT_EQ(card, c.expected);
     }
 }
+
+// When the document has no room: without the 'hist' records the header is
+// still kept whole; without even the whole record the image opens with no
+// header, and the user is told once.
+TEST(KeptHeader, ImageOpensWhenTheDocumentHasNoRoomForItsHeader) {
+    Fits f = fixture::image(8, {3, 2});
+    f.add("OBJECT  = 'M51'");
+    f.data.assign(6, 9);
+    struct Case {
+        const char* name;
+        int64_t failingAdd;
+        bool whole;
+        size_t messages;
+    } cases[] = {
+        {"whole record refused", 0, false, 1},
+        {"a 'hist' record refused", 5, true, 0},
+        {"the last 'hist' record refused", 36, true, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Host host(&ENTRYPOINT);
+        host.faults().resourceAdd = Trigger::nth(c.failingAdd);
+        File file = memoryFile(f.bytes());
+        Outcome read = host.read(file);
+        ASSERT_TRUE(read.ok()) << messagesOf(read);
+        EXPECT_EQ(host.document().image.narrow, std::vector<uint8_t>(6, 9));
+        EXPECT_EQ(host.document().resources.count(kHistoryResource), 0u);
+        EXPECT_EQ(host.document().resources.count(kWholeHeaderResource), c.whole ? 1u : 0u);
+        ASSERT_EQ(read.messages.size(), c.messages);
+        if (c.messages > 0) {
+            EXPECT_NE(read.messages[0].text.find("FITS header could not be kept"), std::string::npos);
+        }
+    }
+}
