@@ -69,7 +69,8 @@ void storeHeaderCards(PluginState& state) {
     const auto count = static_cast<uint32_t>(cards);
     if (addWholeHeaderRecord(state, session.cardBuffer, cardsThroughEnd(count)) != noErr) {
         // The image is worth more than its header: it opens all the same.
-        MessageBoxA(nullptr, kHeaderNotKept, "Nebulite", MB_OK);
+        // (A read that failed already makes no document to tell about.)
+        if (state.result == noErr) MessageBoxA(nullptr, kHeaderNotKept, "Nebulite", MB_OK);
         return;
     }
     // Past the editor's resource limit the 'hist' records do not all fit;
