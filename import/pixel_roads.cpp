@@ -125,6 +125,9 @@ void moveStored16(PluginState& state, int32_t total) {
         std::memcpy(store + session.sampleCursor * 2, row, rowBytes);
         session.sampleCursor += columns;
     });
+    // A gzip file shows itself intact only at its end.
+    inputVerifyToEnd(state);
+    if (state.result != noErr) return;
     session.sampleCursor = 0;
     handOverRows(state, total, [&] {
         std::memcpy(hostRow(state), store + session.sampleCursor * 2, rowBytes);
@@ -171,6 +174,7 @@ void moveTwoPassWide(PluginState& state, int32_t total) {
                  [&](const unsigned char* row) {
                      if (!fromHeader) widenRange(row, columns, rules, range);
                  });
+    inputVerifyToEnd(state);
     if (state.result != noErr) return;
     if (!fromHeader) {
         lo = range.lo;
@@ -200,6 +204,8 @@ void moveRows(PluginState& state, PixelRoad road, int32_t total) {
         case PixelRoad::cutShort: recordError(state, eofErr); break;
         case PixelRoad::none: break;
     }
+    // Rows handed over from a gzip file count only once its checks pass.
+    inputVerifyToEnd(state);
 }
 
 }  // namespace nebulite

@@ -26,6 +26,13 @@ namespace {
 constexpr uint64_t kPresizeLimit = 64 * uint64_t{kBlockBytes};
 
 void refuse(PluginState& state, const char* message) {
+    // Cards that a damaged gzip file inflated to are no grounds for telling
+    // the user what the file holds: the damage is what they hear of.
+    inputVerifyToEnd(state);
+    if (state.result != noErr) {
+        releaseReadMemory();
+        return;
+    }
     MessageBoxA(nullptr, message, "Nebulite", MB_OK);
     recordCancel(state, true);
     releaseReadMemory();

@@ -286,6 +286,15 @@ void inputSeek(PluginState& state, int64_t offset) {
     }
 }
 
+void inputVerifyToEnd(PluginState& state) {
+    if (state.result != noErr || input.kind != InputKind::gzip) return;
+    while (state.result == noErr && !input.gz.ended) {
+        int64_t moved = inflateInto(state, skipBuffer, kSkipPiece);
+        input.position += moved;
+        if (moved == 0 && !input.gz.ended) break;  // inflateInto said why in `result`
+    }
+}
+
 int64_t inputPosition() { return input.position; }
 
 bool inputIsGzip() { return input.kind == InputKind::gzip; }

@@ -35,6 +35,11 @@ void inputReadExact(PluginState& state, void* out, int64_t count);
 // the end, as reads past the end of a plain file find nothing.
 void inputSeek(PluginState& state, int64_t offset);
 
+// Reads a gzip stream through to its end, so that zlib checks every
+// member's CRC and length: the rows a read used may have been whole while
+// the data was not. Does nothing for a plain file.
+void inputVerifyToEnd(PluginState& state);
+
 int64_t inputPosition();
 bool inputIsGzip();
 // The largest offset the stream can position to: the host's file calls
