@@ -10,7 +10,9 @@ bench/run.sh builds the programs and calls this.
 """
 
 import argparse
+import gzip
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -38,7 +40,7 @@ def write_fits(path, data, bitpix, extra=()):
     cards = [value_card("SIMPLE", "T"), value_card("BITPIX", bitpix), value_card("NAXIS", len(axes))]
     cards += [value_card(f"NAXIS{i + 1}", a) for i, a in enumerate(axes)]
     cards += [value_card(k, v) for k, v in extra]
-    body = data.astype({8: "u1", 16: ">i2", -32: ">f4"}[bitpix]).tobytes()
+    body = data.astype({8: "u1", 16: ">i2", -32: ">f4", -64: ">f8"}[bitpix]).tobytes()
     with open(path, "wb") as f:
         f.write(fits_header(cards))
         f.write(body)
@@ -96,6 +98,27 @@ def make_inputs(work, only):
             img[::97, ::89] = np.nan  # undefined samples, left out of the range
             write_fits(p, img, -32)
         made["openf32"] = p
+    if want("opengz16"):
+        # The 16-bit frame as archives hand it out: gzip, one member.
+        p = os.path.join(work, "opengz16.fits.gz")
+        if not os.path.exists(p):
+            plain = os.path.join(work, "open16.fits")
+            if not os.path.exists(plain):
+                stored = (smooth(rng, (8192, 8192), 65535.0) - 32768.0).astype(np.int16)
+                write_fits(plain, stored, 16, [("BZERO", "32768"), ("BSCALE", "1")])
+            with open(plain, "rb") as f, gzip.open(p + ".part", "wb", compresslevel=6) as g:
+                shutil.copyfileobj(f, g, 1 << 20)
+            os.replace(p + ".part", p)
+        made["opengz16"] = p
+    if want("openf64"):
+        p = os.path.join(work, "openf64.fits")
+        if not os.path.exists(p):
+            # What astropy writes for a NumPy float array: float64, no range cards.
+            img = (smooth(rng, (4096, 8192), 1000.0) - np.float32(200.0)).astype(np.float64)
+            img += rng.uniform(0.0, 1e-3, img.shape)
+            img[::97, ::89] = np.nan
+            write_fits(p, img, -64)
+        made["openf64"] = p
     if want("save16"):
         p = os.path.join(work, "save16.pgm")
         if not os.path.exists(p):
@@ -191,9 +214,11 @@ def main():
     print(f"inputs ready in {time.perf_counter() - t0:.1f} s in {args.work}", flush=True)
 
     host_sizes = {"open16": 8192 * 8192 * 2, "open8": 8192 * 8192, "openrgb8": 4096 * 4096 * 3,
-                  "openf32": 8192 * 4096 * 2, "save16": 8192 * 8192 * 2, "save8": 8192 * 8192}
+                  "openf32": 8192 * 4096 * 2, "opengz16": 8192 * 8192 * 2, "openf64": 8192 * 4096 * 2,
+                  "save16": 8192 * 8192 * 2, "save8": 8192 * 8192}
     shapes = {"open16": "8192x8192 16-bit grey (BZERO 32768)", "open8": "8192x8192 8-bit grey",
               "openrgb8": "4096x4096 8-bit RGB", "openf32": "8192x4096 float32, no range cards",
+              "opengz16": "8192x8192 16-bit grey, gzip", "openf64": "8192x4096 float64, no range cards",
               "save16": "8192x8192 16-bit grey", "save8": "8192x8192 8-bit grey"}
     rows = []
     failures = 0

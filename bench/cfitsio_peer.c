@@ -76,7 +76,7 @@ static void scaling_keys(fitsfile* f, double* bscale, double* bzero) {
 }
 
 /* NaN for an undefined sample. */
-static double physical32(float stored, double bscale, double bzero) {
+static double physical32(double stored, double bscale, double bzero) {
     if (!isfinite(stored)) return NAN;
     double p = (double)stored * bscale + bzero;
     return isfinite(p) ? p : NAN;
@@ -104,10 +104,11 @@ static void open_float(fitsfile* f, FILE* o, size_t columns, size_t rows, int pl
     scaling_keys(f, &bscale, &bzero);
     fits_set_bscale(f, 1.0, 0.0, &status);
     size_t n = columns * rows * (size_t)planes;
-    float* row = must_malloc(columns * sizeof(float));
+    /* Doubles hold float32 and float64 samples exactly. */
+    double* row = must_malloc(columns * sizeof(double));
     double lo = INFINITY, hi = -INFINITY;
     for (size_t r = 0; r < rows * (size_t)planes; ++r) {
-        if (fits_read_img(f, TFLOAT, (LONGLONG)(r * columns + 1), (LONGLONG)columns, NULL, row, &anynul, &status))
+        if (fits_read_img(f, TDOUBLE, (LONGLONG)(r * columns + 1), (LONGLONG)columns, NULL, row, &anynul, &status))
             die_fits(status, "reading");
         for (size_t c = 0; c < columns; ++c) {
             double v = physical32(row[c], bscale, bzero);
@@ -118,7 +119,7 @@ static void open_float(fitsfile* f, FILE* o, size_t columns, size_t rows, int pl
     }
     uint16_t* host = must_malloc(n * 2);
     for (size_t r = 0; r < rows * (size_t)planes; ++r) {
-        if (fits_read_img(f, TFLOAT, (LONGLONG)(r * columns + 1), (LONGLONG)columns, NULL, row, &anynul, &status))
+        if (fits_read_img(f, TDOUBLE, (LONGLONG)(r * columns + 1), (LONGLONG)columns, NULL, row, &anynul, &status))
             die_fits(status, "reading");
         for (size_t c = 0; c < columns; ++c) {
             uint16_t h = scale_to_host(physical32(row[c], bscale, bzero), lo, hi);
@@ -136,14 +137,15 @@ static int run_open(const char* in, const char* out) {
     long axes[3] = {1, 1, 1};
     if (fits_open_image(&f, in, READONLY, &status)) die_fits(status, in);
     if (fits_get_img_param(f, 3, &bitpix, &naxis, axes, &status)) die_fits(status, "image size");
-    if (bitpix != 8 && bitpix != 16 && bitpix != -32) die("the peer reads BITPIX 8, 16 and -32 only");
+    if (bitpix != 8 && bitpix != 16 && bitpix != -32 && bitpix != -64)
+        die("the peer reads BITPIX 8, 16, -32 and -64 only");
     size_t columns = (size_t)axes[0], rows = (size_t)axes[1];
     int planes = naxis == 3 && axes[2] >= 3 ? 3 : 1;
     size_t plane = columns * rows, n = plane * (size_t)planes;
 
     FILE* o = fopen(out, "wb");
     if (!o) die("cannot create the output");
-    if (bitpix == -32) {
+    if (bitpix == -32 || bitpix == -64) {
         open_float(f, o, columns, rows, planes);
     } else if (bitpix == 8) {
         unsigned char* img = must_malloc(n);

@@ -107,7 +107,7 @@ Timing measure(int runs, Job job) {
 
 // The module's rules for float samples without range cards: the finite
 // physical values mapped from their smallest to their largest onto 0..32768.
-double physical32(float stored, double bscale, double bzero) {
+double physical32(double stored, double bscale, double bzero) {
     if (!std::isfinite(stored)) return NAN;
     double p = static_cast<double>(stored) * bscale + bzero;
     return std::isfinite(p) ? p : NAN;
@@ -130,12 +130,12 @@ void peerOpenFloat(fitsfile* f, size_t columns, size_t rows, std::vector<uint16_
     fits_read_key(f, TDOUBLE, "BZERO", &bzero, nullptr, &s2);
     if (s1 != 0 || bscale == 0.0) bscale = 1.0;
     if (s2 != 0) bzero = 0.0;
-    std::vector<float> row(columns);
+    std::vector<double> row(columns);  // float32 and float64 samples alike
     double lo = INFINITY, hi = -INFINITY;
     for (size_t r = 0; r < rows; ++r) {
-        fits_read_img(f, TFLOAT, static_cast<LONGLONG>(r * columns + 1), static_cast<LONGLONG>(columns), nullptr,
+        fits_read_img(f, TDOUBLE, static_cast<LONGLONG>(r * columns + 1), static_cast<LONGLONG>(columns), nullptr,
                       row.data(), &anynul, &status);
-        for (float stored : row) {
+        for (double stored : row) {
             double v = physical32(stored, bscale, bzero);
             if (std::isnan(v)) continue;
             lo = std::min(lo, v);
@@ -144,7 +144,7 @@ void peerOpenFloat(fitsfile* f, size_t columns, size_t rows, std::vector<uint16_
     }
     out.resize(columns * rows);
     for (size_t r = 0; r < rows; ++r) {
-        fits_read_img(f, TFLOAT, static_cast<LONGLONG>(r * columns + 1), static_cast<LONGLONG>(columns), nullptr,
+        fits_read_img(f, TDOUBLE, static_cast<LONGLONG>(r * columns + 1), static_cast<LONGLONG>(columns), nullptr,
                       row.data(), &anynul, &status);
         for (size_t c = 0; c < columns; ++c) out[r * columns + c] = scaleToHost(physical32(row[c], bscale, bzero), lo, hi);
     }
@@ -189,11 +189,11 @@ std::vector<uint16_t> peerOpen(const char* path, int* depthOut) {
         fits_read_img(f, TSHORT, 1, static_cast<LONGLONG>(n), nullptr, out.data(), &anynul, &status);
         for (auto& v : out) v = table[v];
         *depthOut = 16;
-    } else if (bitpix == FLOAT_IMG) {
+    } else if (bitpix == FLOAT_IMG || bitpix == DOUBLE_IMG) {
         peerOpenFloat(f, static_cast<size_t>(axes[0]), n / static_cast<size_t>(axes[0]), out);
         *depthOut = 16;
     } else {
-        fail("the in-process peer reads BITPIX 8, 16 and -32 only");
+        fail("the in-process peer reads BITPIX 8, 16, -32 and -64 only");
     }
     if (status != 0) fail("cfitsio read failed");
     fits_close_file(f, &status);

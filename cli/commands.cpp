@@ -144,6 +144,7 @@ int runInfo(Context& context, const Args& args) {
         json += ", \"modeName\": " + jsonString(host::modeName(g.imageMode));
         json += ", \"headerLength\": " + std::to_string(headerLength);
         if (image) json += ", \"hdu\": " + std::to_string(image->hdu) + ", \"extname\": " + jsonString(image->extname);
+        if (image) json += ", \"compression\": " + jsonString(image->compression);
         json += ", \"cards\": [";
         for (size_t i = 0; i < cards.size(); ++i) {
             if (i > 0) json += ", ";
@@ -165,6 +166,7 @@ int runInfo(Context& context, const Args& args) {
     std::printf("mode:         %s (%d)\n", std::string(host::modeName(g.imageMode)).c_str(), g.imageMode);
     std::printf("headerLength: %u\n", headerLength);
     if (image) std::printf("hdu:          %s\n", hdu.c_str());
+    if (image && image->compression != "none") std::printf("compression:  %s\n", image->compression.c_str());
     std::printf("header:\n");
     for (const std::string& card : cards) std::printf("%s\n", printableCard(card).c_str());
     return 0;

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
+#include <limits>
+
+#include <zlib.h>
 
 #include "header/card_text.h"
 #include "header/merge_plan.h"
@@ -54,14 +56,27 @@ struct FileHeader {
     uint64_t next = 0;
 };
 
-std::optional<FileHeader> readFileHeader(std::ifstream& in, uint64_t offset) {
-    in.clear();
-    in.seekg(static_cast<std::streamoff>(offset));
+// The file through zlib, which reads a plain file as it is and inflates a
+// gzip file on the fly (a seek forward inflates up to the place).
+struct SourceFile {
+    gzFile file = nullptr;
+    explicit SourceFile(const std::string& path) : file(gzopen(path.c_str(), "rb")) {}
+    ~SourceFile() {
+        if (file != nullptr) gzclose(file);
+    }
+    SourceFile(const SourceFile&) = delete;
+    SourceFile& operator=(const SourceFile&) = delete;
+};
+
+std::optional<FileHeader> readFileHeader(gzFile in, uint64_t offset) {
+    if (in == nullptr || offset > static_cast<uint64_t>(std::numeric_limits<z_off_t>::max()) ||
+        gzseek(in, static_cast<z_off_t>(offset), SEEK_SET) < 0)
+        return std::nullopt;
     FileHeader h;
     char card[kCardBytes];
     uint64_t read = 0;
     for (bool end = false; !(end && read % 36 == 0); ++read) {
-        if (!in.read(card, kCardBytes)) return std::nullopt;
+        if (gzread(in, card, kCardBytes) != static_cast<int>(kCardBytes)) return std::nullopt;
         if (end) continue;
         h.cards.emplace_back(card, kCardBytes);
         if (keywordOf(h.cards.back()) == "END") end = true;
@@ -133,10 +148,12 @@ void closeHeader(std::vector<std::string>& cards) {
 }  // namespace
 
 std::optional<ImageHeader> imageHeader(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    SourceFile source(path);
+    gzFile in = source.file;
     std::optional<FileHeader> primary = readFileHeader(in, 0);
     if (!primary || primary->cards.empty()) return std::nullopt;
     ImageHeader image;
+    image.compression = gzdirect(in) ? "none" : "gzip";
     if (intValueOf(primary->cards, "NAXIS", 0) != 0) {
         for (const std::string& c : primary->cards) image.cards.push_back(cleaned(c));
         closeHeader(image.cards);

@@ -17,6 +17,7 @@ namespace nebulite::cli {
 struct ImageHeader {
     int hdu = 0;
     std::string extname;
+    std::string compression = "none";  // how the file stores its FITS bytes: none, gzip
     std::vector<std::string> cards;  // 80 columns each, up to and including END
 };
 

@@ -32,14 +32,17 @@ int64_t intValue(std::string_view field) {
     while (i < field.size() && isSpace(field[i])) ++i;
     bool negative = false;
     if (i < field.size() && (field[i] == '+' || field[i] == '-')) negative = field[i++] == '-';
-    // 20 columns hold at most 20 digits; saturate rather than wrap.
-    constexpr int64_t kLimit = INT64_MAX / 10 - 1;
-    int64_t value = 0;
+    // Exact over the whole 64-bit range (BLANK of 64-bit data may be its
+    // smallest value); beyond it saturate rather than wrap.
+    const uint64_t limit = negative ? uint64_t{INT64_MAX} + 1 : uint64_t{INT64_MAX};
+    uint64_t magnitude = 0;
     while (i < field.size() && isDigit(field[i])) {
-        if (value < kLimit) value = value * 10 + (field[i] - '0');
+        auto digit = static_cast<uint64_t>(field[i] - '0');
+        magnitude = magnitude <= (limit - digit) / 10 ? magnitude * 10 + digit : limit;
         ++i;
     }
-    return negative ? -value : value;
+    if (!negative) return static_cast<int64_t>(magnitude);
+    return magnitude == limit ? INT64_MIN : -static_cast<int64_t>(magnitude);
 }
 
 double realValue(std::string_view field) {

@@ -29,13 +29,16 @@ std::string upper(std::string_view text) {
     return out;
 }
 
-// Extensions come in groups of four characters, blank-padded.
+// Extensions come as four-character codes, blank-padded, each read as the
+// editor reads every code of a PiPL: a little-endian 32-bit integer whose
+// high byte is the first character.
 std::vector<std::string> extensions(const std::vector<uint8_t>& data, std::vector<std::string>& problems,
                                     std::string_view key) {
     if (data.size() % 4 != 0) problems.push_back(std::string(key) + ": not groups of four characters");
     std::vector<std::string> out;
     for (size_t at = 0; at + 4 <= data.size(); at += 4) {
-        std::string ext(reinterpret_cast<const char*>(data.data() + at), 4);
+        std::string ext = fourCharCode(le32(data.data() + at));
+        ext.erase(0, std::min(ext.find_first_not_of(' '), ext.size()));
         while (!ext.empty() && ext.back() == ' ') ext.pop_back();
         out.push_back(ext);
     }
@@ -196,6 +199,9 @@ PluginInfo decodePluginInfo(const PropertyList& list) {
             case makeCode("WrEx"):
                 info.writeExtensions = extensions(d, problems, "WrEx");
                 break;
+            case makeCode("fftE"):
+                info.filteredExtensions = extensions(d, problems, "fftE");
+                break;
             case makeCode("fmtf"):
                 if (need(p, 1)) {
                     info.formatFlagBits = d[0];
@@ -219,9 +225,12 @@ PluginInfo decodePluginInfo(const PropertyList& list) {
 }
 
 bool PluginInfo::claimsExtension(std::string_view extension) const {
-    if (kind != makeCode("8BIF") || !readExtensions) return false;
-    return std::any_of(readExtensions->begin(), readExtensions->end(),
-                       [&](const std::string& e) { return extensionMatches(e, extension); });
+    if (kind != makeCode("8BIF")) return false;
+    auto matches = [&](const std::optional<std::vector<std::string>>& list) {
+        return list && std::any_of(list->begin(), list->end(),
+                                   [&](const std::string& e) { return extensionMatches(e, extension); });
+    };
+    return matches(readExtensions) || matches(filteredExtensions);
 }
 
 std::string describePluginInfo(const PluginInfo& info) {
@@ -263,6 +272,7 @@ std::string describePluginInfo(const PluginInfo& info) {
     }
     if (info.readExtensions) line("reads", join(*info.readExtensions, " "));
     if (info.writeExtensions) line("writes", join(*info.writeExtensions, " "));
+    if (info.filteredExtensions) line("filters", join(*info.filteredExtensions, " "));
     if (info.formatFlagBits) {
         char bits[8];
         std::snprintf(bits, sizeof bits, "0x%02X", *info.formatFlagBits);

@@ -83,16 +83,20 @@ struct PluginInfo {
     std::optional<std::string> enableCondition;
     std::optional<std::pair<uint32_t, uint32_t>> fileTypeCreator;      // fmTC
     std::optional<std::vector<std::pair<uint32_t, uint32_t>>> fileTypes;  // fftT
-    std::optional<std::vector<std::string>> readExtensions;
-    std::optional<std::vector<std::string>> writeExtensions;
+    // Extension codes as the editor reads them: each a 32-bit little-endian
+    // integer whose high byte is the first character, blanks at either end
+    // dropped.
+    std::optional<std::vector<std::string>> readExtensions;      // RdEx
+    std::optional<std::vector<std::string>> writeExtensions;     // WrEx
+    std::optional<std::vector<std::string>> filteredExtensions;  // fftE: offered through FilterFile
     std::optional<uint8_t> formatFlagBits;
     std::optional<std::vector<std::string>> formatFlags;  // the flags set
     std::optional<std::pair<int16_t, int16_t>> maxSize;   // rows, columns
     std::optional<std::vector<int16_t>> maxChannels;      // by mode, in host order
     std::vector<std::string> problems;                    // malformed properties
 
-    // A format module ('8BIF') that reads and writes files with this
-    // extension (case-insensitive).
+    // A format module ('8BIF') that reads files with this extension
+    // (case-insensitive), directly or through FilterFile.
     bool claimsExtension(std::string_view extension) const;
 };
 

@@ -5,7 +5,7 @@
 
 #include "header/card_text.h"
 #include "platform/win32.h"
-#include "shell/file_access.h"
+#include "shell/input_stream.h"
 #include "shell/module_memory.h"
 #include "shell/sizes.h"
 
@@ -15,8 +15,6 @@ namespace {
 
 // FITS allows axes NAXIS1 to NAXIS999.
 constexpr int64_t kMaxAxes = 999;
-// The host's file calls position with signed 32-bit offsets.
-constexpr int64_t kMaxFileOffset = INT32_MAX;
 
 enum class HduKind { image, table, other };
 
@@ -100,17 +98,16 @@ enum class HeaderRead { header, endOfFile, notExtension, tooLong, failed };
 // block holding END. Its cards before END go into `keep` when it is an image
 // extension. `cardsRead` counts every card, the blank ones after END included.
 HeaderRead readHeader(PluginState& state, HduKeywords& hdu, HeaderCards& keep, uint32_t& cardsRead) {
-    const intptr_t file = state.formatRecord->dataFork;
     bool endSeen = false;
     cardsRead = 0;
     keep.count = 0;
     char card[kCardBytes];
     while (!(endSeen && cardsRead % kCardsPerBlock == 0)) {
         if (cardsRead >= kMaxHeaderBlocks * kCardsPerBlock) return HeaderRead::tooLong;
-        int32_t moved = kCardBytes;
-        if (!recordError(state, fileRead(file, &moved, card))) return HeaderRead::failed;
+        int64_t moved = inputRead(state, card, kCardBytes);
+        if (state.result != noErr) return HeaderRead::failed;
         if (cardsRead == 0 && moved == 0) return HeaderRead::endOfFile;
-        if (moved < static_cast<int32_t>(kCardBytes)) {
+        if (moved < int64_t{kCardBytes}) {
             recordError(state, eofErr);
             return HeaderRead::failed;
         }
@@ -137,13 +134,11 @@ HeaderRead readHeader(PluginState& state, HduKeywords& hdu, HeaderCards& keep, u
 // A last block cut short is tolerated, as for the primary.
 bool dataUnitWhole(PluginState& state, int64_t start, int64_t end) {
     if (end <= start) return true;
-    const intptr_t file = state.formatRecord->dataFork;
     // A file that cannot seek there cannot show the byte: refused, not guessed.
-    if (!recordError(state, fileSeekTo(file, end - 1))) return false;
+    inputSeek(state, end - 1);
     char last = 0;
-    int32_t moved = 1;
-    if (!recordError(state, fileRead(file, &moved, &last))) return false;
-    return moved == 1;
+    int64_t moved = inputRead(state, &last, 1);
+    return state.result == noErr && moved == 1;
 }
 
 }  // namespace
@@ -180,7 +175,8 @@ ExtensionSearch findImageExtension(PluginState& state, int64_t start, HeaderCard
     int64_t previousEnd = start;
     int64_t position = start;
     // Every pass moves on by at least one block, and positions stop at the
-    // host's offset limit, so the walk ends.
+    // stream's offset limit, so the walk ends.
+    const int64_t maxOffset = inputMaxOffset();
     for (;;) {
         HduKeywords hdu;
         uint32_t cards = 0;
@@ -200,7 +196,7 @@ ExtensionSearch findImageExtension(PluginState& state, int64_t start, HeaderCard
         }
         const int64_t headerEnd = position + int64_t{cards} * kCardBytes;
         if (hdu.kind == HduKind::image && hdu.naxisSeen && hdu.naxis >= 2) {
-            if (headerEnd > kMaxFileOffset) return ExtensionSearch::tooFar;
+            if (headerEnd > maxOffset) return ExtensionSearch::tooFar;
             dataStart = headerEnd;
             return ExtensionSearch::found;
         }
@@ -208,16 +204,17 @@ ExtensionSearch findImageExtension(PluginState& state, int64_t start, HeaderCard
         if (!hdu.bitpixSeen || !hdu.naxisSeen) return ExtensionSearch::unknownSize;
         auto bytes = dataUnitBytes(hdu.bitpix, hdu.naxis, hdu.axes, hdu.pcount, hdu.gcount);
         if (!bytes) return ExtensionSearch::unknownSize;
-        if (*bytes > static_cast<uint64_t>(kMaxFileOffset)) return ExtensionSearch::tooFar;
-        const int64_t next = headerEnd + static_cast<int64_t>(roundUpToBlock(*bytes));
-        if (next > kMaxFileOffset) return ExtensionSearch::tooFar;
+        if (*bytes > static_cast<uint64_t>(maxOffset - headerEnd)) return ExtensionSearch::tooFar;
+        const auto next = checkedAdd(static_cast<uint64_t>(headerEnd), roundUpToBlock(*bytes),
+                                     static_cast<uint64_t>(maxOffset));
+        if (!next) return ExtensionSearch::tooFar;
         previousData = headerEnd;
         previousEnd = headerEnd + static_cast<int64_t>(*bytes);
-        position = next;
+        position = static_cast<int64_t>(*next);
         // Past the data unit; a file that cannot get there stops the read
         // rather than have bytes of the data taken for the next header.
-        if (!recordError(state, fileSeekTo(state.formatRecord->dataFork, next)))
-            return ExtensionSearch::failed;
+        inputSeek(state, position);
+        if (state.result != noErr) return ExtensionSearch::failed;
     }
 }
 

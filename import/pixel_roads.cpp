@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "import/read_pixels.h"
-#include "shell/file_access.h"
+#include "shell/input_stream.h"
 #include "shell/session.h"
 
 namespace nebulite {
@@ -23,9 +23,10 @@ PixelRoad choosePixelRoad(int16_t fileSampleBytes, DataExtent extent, bool heade
             if (extent == DataExtent::whole) return PixelRoad::streamed16;
             return extent == DataExtent::unknown ? PixelRoad::stored16 : PixelRoad::cutShort;
         case 4:
+        case 8:
             if (extent == DataExtent::cutShort) return PixelRoad::cutShort;
-            return extent == DataExtent::whole && headerRangeUsable ? PixelRoad::streamed32
-                                                                    : PixelRoad::twoPass32;
+            return extent == DataExtent::whole && headerRangeUsable ? PixelRoad::streamedWide
+                                                                    : PixelRoad::twoPassWide;
         default: return PixelRoad::none;
     }
 }
@@ -33,8 +34,8 @@ PixelRoad choosePixelRoad(int16_t fileSampleBytes, DataExtent extent, bool heade
 ImportWork workFor(PixelRoad road) {
     switch (road) {
         case PixelRoad::stored16: return ImportWork::sampleStore;
-        case PixelRoad::streamed32:
-        case PixelRoad::twoPass32: return ImportWork::fileRow;
+        case PixelRoad::streamedWide:
+        case PixelRoad::twoPassWide: return ImportWork::fileRow;
         default: return ImportWork::none;
     }
 }
@@ -52,19 +53,8 @@ bool headerRange(double& lo, double& hi) {
 
 namespace {
 
-// Reads exactly `count` bytes, in pieces that fit the 16-bit read count.
 void readRowBytes(PluginState& state, unsigned char* out, int64_t count) {
-    while (state.result == noErr && count > 0) {
-        int32_t piece = count > 65534 ? 65534 : static_cast<int32_t>(count);
-        int32_t moved = piece;
-        if (!recordError(state, fileRead(state.formatRecord->dataFork, &moved, out))) return;
-        if (moved < piece) {
-            recordError(state, eofErr);
-            return;
-        }
-        out += piece;
-        count -= piece;
-    }
+    inputReadExact(state, out, count);
 }
 
 // Every row of every plane the host was told of, in file order: `fill` puts
@@ -135,6 +125,9 @@ void moveStored16(PluginState& state, int32_t total) {
         std::memcpy(store + session.sampleCursor * 2, row, rowBytes);
         session.sampleCursor += columns;
     });
+    // A gzip file shows itself intact only at its end.
+    inputVerifyToEnd(state);
+    if (state.result != noErr) return;
     session.sampleCursor = 0;
     handOverRows(state, total, [&] {
         std::memcpy(hostRow(state), store + session.sampleCursor * 2, rowBytes);
@@ -142,9 +135,10 @@ void moveStored16(PluginState& state, int32_t total) {
     });
 }
 
-Rules32 rulesFromHeader() {
-    Rules32 rules;
+WideRules rulesFromHeader() {
+    WideRules rules;
     rules.isFloat = session.bitpixNegative;
+    rules.sampleBytes = session.fileSampleBytes;
     rules.bscale = session.bscale;
     rules.bzero = session.bzero;
     rules.blankSeen = session.blankSeen && !rules.isFloat;
@@ -152,37 +146,43 @@ Rules32 rulesFromHeader() {
     return rules;
 }
 
-void moveStreamed32(PluginState& state, int32_t total, double lo, double hi) {
-    const Rules32 rules = rulesFromHeader();
+int64_t wideRowBytes(const PluginState& state) {
+    return static_cast<int64_t>(columnsOf(state)) * session.fileSampleBytes;
+}
+
+void moveStreamedWide(PluginState& state, int32_t total, double lo, double hi) {
+    const WideRules rules = rulesFromHeader();
     auto* fileRow = static_cast<unsigned char*>(session.rowBlock);
     const size_t columns = columnsOf(state);
     handOverRows(state, total, [&] {
-        readRowBytes(state, fileRow, static_cast<int64_t>(columns) * 4);
-        if (state.result == noErr) convert32BitRow(fileRow, columns, rules, lo, hi, hostRow(state));
+        readRowBytes(state, fileRow, wideRowBytes(state));
+        if (state.result == noErr) convertWideRow(fileRow, columns, rules, lo, hi, hostRow(state));
     });
 }
 
 // The first pass reads the file, not a copy of it: the data's range comes
 // from it (unless the header gives one), and the host sees no row of a file
 // that turns out short. The second starts over at the data start.
-void moveTwoPass32(PluginState& state, int32_t total) {
-    const Rules32 rules = rulesFromHeader();
+void moveTwoPassWide(PluginState& state, int32_t total) {
+    const WideRules rules = rulesFromHeader();
     double lo = 0.0;
     double hi = 0.0;
     const bool fromHeader = headerRange(lo, hi);
     const size_t columns = columnsOf(state);
-    Range32 range;
-    readEveryRow(state, static_cast<unsigned char*>(session.rowBlock), static_cast<int64_t>(columns) * 4,
+    WideRange range;
+    readEveryRow(state, static_cast<unsigned char*>(session.rowBlock), wideRowBytes(state),
                  [&](const unsigned char* row) {
-                     if (!fromHeader) widenRange32(row, columns, rules, range);
+                     if (!fromHeader) widenRange(row, columns, rules, range);
                  });
+    inputVerifyToEnd(state);
     if (state.result != noErr) return;
     if (!fromHeader) {
         lo = range.lo;
         hi = range.hi;
     }
-    if (!recordError(state, fileSeekTo(state.formatRecord->dataFork, session.dataStart))) return;
-    moveStreamed32(state, total, lo, hi);
+    // A gzip stream starts inflating again from the beginning.
+    inputSeek(state, session.dataStart);
+    moveStreamedWide(state, total, lo, hi);
 }
 
 }  // namespace
@@ -195,15 +195,17 @@ void moveRows(PluginState& state, PixelRoad road, int32_t total) {
         case PixelRoad::bytes: moveBytes(state, total); break;
         case PixelRoad::streamed16: moveStreamed16(state, total); break;
         case PixelRoad::stored16: moveStored16(state, total); break;
-        case PixelRoad::streamed32:
+        case PixelRoad::streamedWide:
             headerRange(lo, hi);
-            moveStreamed32(state, total, lo, hi);
+            moveStreamedWide(state, total, lo, hi);
             break;
-        case PixelRoad::twoPass32: moveTwoPass32(state, total); break;
+        case PixelRoad::twoPassWide: moveTwoPassWide(state, total); break;
         // A file too short is refused before anything is read.
         case PixelRoad::cutShort: recordError(state, eofErr); break;
         case PixelRoad::none: break;
     }
+    // Rows handed over from a gzip file count only once its checks pass.
+    inputVerifyToEnd(state);
 }
 
 }  // namespace nebulite

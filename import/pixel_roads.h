@@ -24,9 +24,9 @@ enum class PixelRoad {
     bytes,       // 8-bit: the file's bytes, row by row as read
     streamed16,  // 16-bit, the file known whole: converted and handed over row by row
     stored16,    // 16-bit, length unknown: every row converted into a store first
-    streamed32,  // 32-bit with a usable range in the header, the file known whole
-    twoPass32,   // 32-bit: one pass to find the range (or that every row is
-                 // there), back to the data start, one to hand the rows over
+    streamedWide,  // 32- or 64-bit with a usable range in the header, the file known whole
+    twoPassWide,   // 32- or 64-bit: one pass to find the range (or that every
+                   // row is there), back to the data start, one to hand the rows over
     cutShort,    // wide samples of a file too short for them: nothing is handed over
 };
 
@@ -35,7 +35,7 @@ enum class PixelRoad {
 PixelRoad choosePixelRoad(int16_t fileSampleBytes, DataExtent extent, bool headerRangeUsable);
 ImportWork workFor(PixelRoad road);
 
-// The range the header gives 32-bit samples, and whether it is usable.
+// The range the header gives wide samples, and whether it is usable.
 bool headerRange(double& lo, double& hi);
 
 // Reads, converts and hands over every row on `road`, with the buffers of

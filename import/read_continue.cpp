@@ -1,12 +1,13 @@
 // ReadContinue: every sample from the file to the host, one row of one plane
 // at a time, then the header into the document.
-#include "header/card_buffer.h"
 #include "document/kept_header.h"
+#include "header/card_buffer.h"
 #include "import/pixel_roads.h"
 #include "import/read_header.h"
 #include "import/row_buffer.h"
 #include "shell/handlers.h"
 #include "shell/host_services.h"
+#include "shell/input_stream.h"
 #include "shell/session.h"
 
 namespace nebulite {
@@ -23,6 +24,7 @@ void disposeImageResources(PluginState& state) {
 void releaseReadMemory() {
     releaseCardBuffer();
     releaseImportWork();
+    inputClose();
     session.readReady = false;
 }
 
@@ -35,9 +37,13 @@ PixelRoad roadForThisFile(PluginState& state) {
     double lo = 0.0;
     double hi = 0.0;
     bool headerRangeUsable = headerRange(lo, hi);
-    return choosePixelRoad(session.fileSampleBytes,
-                           dataExtent(session.fileLength, session.dataStart, session.dataBytes),
-                           headerRangeUsable);
+    DataExtent extent = dataExtent(session.fileLength, session.dataStart, session.dataBytes);
+    // A gzip trailer gives the length of its own member only, modulo 4 GiB:
+    // too short a length there may be a file of several members or a huge
+    // one, so it says nothing, and the roads that find a cut file by reading
+    // it apply.
+    if (inputIsGzip() && extent == DataExtent::cutShort) extent = DataExtent::unknown;
+    return choosePixelRoad(session.fileSampleBytes, extent, headerRangeUsable);
 }
 
 }  // namespace
@@ -65,6 +71,9 @@ void doReadContinue(PluginState& state) {
     record.rowBytes = state.bufferRowBytes;
     record.planeBytes = 0;
     record.data = state.bufferPtr;
+    // ReadStart left the stream there; this only moves when the host asks
+    // for the rows a second time.
+    inputSeek(state, session.dataStart);
     moveRows(state, road, total);
     record.data = nullptr;
     releaseRowBuffers(state);

@@ -10,7 +10,7 @@
 #include "import/keywords.h"
 #include "import/merged_header.h"
 #include "platform/win32.h"
-#include "shell/file_access.h"
+#include "shell/input_stream.h"
 #include "shell/handlers.h"
 #include "shell/host_services.h"
 #include "shell/session.h"
@@ -25,8 +25,15 @@ namespace {
 // tail after its primary data costs no memory for it.
 constexpr uint64_t kPresizeLimit = 64 * uint64_t{kBlockBytes};
 
-void refuse(PluginState& state, const std::string& message) {
-    MessageBoxA(nullptr, message.c_str(), "Nebulite", MB_OK);
+void refuse(PluginState& state, const char* message) {
+    // Cards that a damaged gzip file inflated to are no grounds for telling
+    // the user what the file holds: the damage is what they hear of.
+    inputVerifyToEnd(state);
+    if (state.result != noErr) {
+        releaseReadMemory();
+        return;
+    }
+    MessageBoxA(nullptr, message, "Nebulite", MB_OK);
     recordCancel(state, true);
     releaseReadMemory();
 }
@@ -74,62 +81,57 @@ void estimateHeaderLength(PluginState& state) {
         resizeCardBuffer(static_cast<uint32_t>(session.filePos), static_cast<uint32_t>(length));
 }
 
-std::string notSupported(const std::string& what) {
-    return "Fits Files " + what + " are not supported";
+// Refusal texts are built in a fixed buffer: no heap outside the module's
+// allocator, nothing that could throw into the host.
+char refusalText[160];
+
+const char* notSupported(const char* what) {
+    std::snprintf(refusalText, sizeof refusalText, "Fits Files %s are not supported", what);
+    return refusalText;
 }
 
-std::string headerTooLong() {
-    return notSupported("with a header longer than " + std::to_string(kMaxHeaderBlocks) + " blocks");
+// "Fits Files with NAXIS = 1 are not supported": `what` ends before the value.
+const char* notSupported(const char* what, int64_t value) {
+    std::snprintf(refusalText, sizeof refusalText, "Fits Files %s %lld are not supported", what,
+                  static_cast<long long>(value));
+    return refusalText;
+}
+
+const char* headerTooLong() {
+    std::snprintf(refusalText, sizeof refusalText,
+                  "Fits Files with a header longer than %u blocks are not supported",
+                  static_cast<unsigned>(kMaxHeaderBlocks));
+    return refusalText;
 }
 
 }  // namespace
 
 void lookUpFileLength(PluginState& state) {
-    session.fileLength = 0;
-    const FSSpec* location = state.formatRecord->fileSpec;
-    if (location == nullptr) return;
-    // The path's characters start 9 bytes into the record and end at a NUL.
-    const char* text = reinterpret_cast<const char*>(location) + 9;
-    char path[256];
-    size_t n = 0;
-    while (n < 255 && text[n] != '\0') {
-        path[n] = text[n];
-        ++n;
-    }
-    path[n] = '\0';
-    if (n == 0) return;
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) return;
-    if (std::fseek(file, 0, SEEK_END) == 0) {
-        long length = std::ftell(file);
-        if (length > 0) session.fileLength = length;
-    }
-    std::fclose(file);
+    int64_t length = inputLength(state);
+    session.fileLength = length > 0 ? length : 0;
 }
 
-std::string unsupportedReason() {
+const char* unsupportedReason() {
     if (!session.bitpixSeen) return notSupported("without a BITPIX card");
     int64_t bitpix = session.bitpixValue;
-    if (bitpix == 64 || bitpix == -64) return "64-bit Fits Files are not supported";
     if (!session.naxisSeen) return notSupported("without a NAXIS card");
-    if (bitpix != 8 && bitpix != 16 && bitpix != 32 && bitpix != -32)
-        return notSupported("with BITPIX = " + std::to_string(bitpix));
-    if (session.naxisValue < 2)
-        return notSupported("with NAXIS = " + std::to_string(session.naxisValue));
+    if (bitpix != 8 && bitpix != 16 && bitpix != 32 && bitpix != 64 && bitpix != -32 && bitpix != -64)
+        return notSupported("with BITPIX =", bitpix);
+    if (session.naxisValue < 2) return notSupported("with NAXIS =", session.naxisValue);
     if (!session.naxis1Seen) return notSupported("without a NAXIS1 card");
     if (!session.naxis2Seen) return notSupported("without a NAXIS2 card");
     if (session.naxis1Value < 1 || session.naxis1Value > kMaxHostDimension)
-        return notSupported("with NAXIS1 = " + std::to_string(session.naxis1Value));
+        return notSupported("with NAXIS1 =", session.naxis1Value);
     if (session.naxis2Value < 1 || session.naxis2Value > kMaxHostDimension)
-        return notSupported("with NAXIS2 = " + std::to_string(session.naxis2Value));
+        return notSupported("with NAXIS2 =", session.naxis2Value);
     if (session.naxisValue >= 3 && session.naxis3Value < 1)
-        return notSupported("with NAXIS3 = " + std::to_string(session.naxis3Value));
+        return notSupported("with NAXIS3 =", session.naxis3Value);
     // The host holds the image in memory with 32-bit byte counts.
     auto hostBytes = checkedMul(static_cast<uint64_t>(session.naxis1Value) *
                                     static_cast<uint64_t>(session.naxis2Value),
                                 static_cast<uint64_t>(planesToOpen() * session.hostSampleBytes));
     if (!hostBytes) return notSupported("with more than 2 GB of image data");
-    return {};
+    return nullptr;
 }
 
 void doReadPrepare(PluginState& state) {
@@ -149,7 +151,7 @@ bool openImageExtension(PluginState& state, uint32_t primaryCards, int64_t& data
     ExtensionSearch found = findImageExtension(state, session.filePos, image, dataStart);
     // The cards of an image extension that was passed over may be held.
     if (found != ExtensionSearch::found) releaseHeaderCards(image);
-    std::string refusal;
+    const char* refusal = nullptr;
     switch (found) {
         case ExtensionSearch::found: break;
         case ExtensionSearch::none: return true;
@@ -159,7 +161,7 @@ bool openImageExtension(PluginState& state, uint32_t primaryCards, int64_t& data
         case ExtensionSearch::tooFar: refusal = notSupported("with an image beyond the first 2 GB"); break;
         case ExtensionSearch::tooLong: refusal = headerTooLong(); break;
     }
-    if (!refusal.empty()) {
+    if (refusal != nullptr) {
         refuse(state, refusal);
         return false;
     }
@@ -206,7 +208,8 @@ void readHeader(PluginState& state) {
     session.keyCardsSeen = 0;
     if (state.result != noErr) return;
     if (!recordCancel(state, !hostServicesPresent(state))) return;
-    if (!recordError(state, fileSeek(record.dataFork, FILE_BEGIN, 0))) return;
+    inputOpen(state);
+    if (state.result != noErr) return;
     // A host that skipped ReadPrepare (or whose ReadPrepare ran out of
     // memory) still gets a buffer, or memFullErr before anything is read.
     if (session.cardBuffer == nullptr && !allocateCardBuffer()) {
@@ -220,7 +223,7 @@ void readHeader(PluginState& state) {
     session.idCardPresent = false;
     session.cardsRead = 0;
     char card[kCardBytes];
-    readExact(state, kCardBytes, card);
+    inputReadExact(state, card, kCardBytes);
     session.filePos = kCardBytes;
     if (state.result == noErr) appendCard(card);
     session.cardsRead = 1;
@@ -239,7 +242,7 @@ void readHeader(PluginState& state) {
             refuse(state, headerTooLong());
             return;
         }
-        readExact(state, kCardBytes, card);
+        inputReadExact(state, card, kCardBytes);
         ++session.cardsRead;
         if (state.result != noErr) return;
         // What follows END in its block is blank by definition.
@@ -277,7 +280,7 @@ void readHeader(PluginState& state) {
     if (session.naxisSeen && session.naxisValue == 0 && !openImageExtension(state, cardsBeforeEnd, dataStart))
         return;
 
-    if (std::string reason = unsupportedReason(); !reason.empty()) {
+    if (const char* reason = unsupportedReason(); reason != nullptr) {
         refuse(state, reason);
         return;
     }

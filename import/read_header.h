@@ -3,18 +3,18 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "shell/plugin_state.h"
 
 namespace nebulite {
 
-// Sets session.fileLength from the path in the host's FSSpec record;
-// 0 when the file cannot be opened by that path.
+// Sets session.fileLength to the length of the FITS bytes (see inputLength);
+// 0 when it cannot be known.
 void lookUpFileLength(PluginState& state);
 
-// Why a FITS file cannot be shown, as the user is told it; empty when it can.
-// Reads the size keywords gathered in the session.
-std::string unsupportedReason();
+// Why a FITS file cannot be shown, as the user is told it; null when it can.
+// Reads the size keywords gathered in the session. The text lives in a
+// fixed buffer until the next refusal text is made.
+const char* unsupportedReason();
 
 }  // namespace nebulite

@@ -23,8 +23,12 @@ namespace {
 
 void store16(unsigned char* at, uint16_t value) { std::memcpy(at, &value, sizeof value); }
 
-uint32_t loadBigEndian32(const unsigned char* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+// A big-endian 4- or 8-byte sample's bits.
+template <typename Bits>
+Bits loadBigEndian(const unsigned char* p) {
+    Bits v = 0;
+    for (size_t i = 0; i < sizeof(Bits); ++i) v = static_cast<Bits>(v << 8 | p[i]);
+    return v;
 }
 
 }  // namespace
@@ -39,18 +43,24 @@ namespace {
 
 constexpr double kUndefined = std::numeric_limits<double>::quiet_NaN();
 
+// The stored types of the wide samples, by width: the integer BITPIX 32 and
+// 64 read as, and the float BITPIX -32 and -64 read as.
+template <typename Bits> struct WideTypes;
+template <> struct WideTypes<uint32_t> { using Int = int32_t; using Float = float; };
+template <> struct WideTypes<uint64_t> { using Int = int64_t; using Float = double; };
+
 // The per-sample rules with the sample type fixed, so that the row loops
 // do not ask it again for every sample.
-template <bool isFloat>
-double physical(uint32_t raw, const Rules32& rules) {
+template <typename Bits, bool isFloat>
+double physical(Bits raw, const WideRules& rules) {
     double stored;
     if constexpr (isFloat) {
-        stored = static_cast<double>(std::bit_cast<float>(raw));
+        stored = static_cast<double>(std::bit_cast<typename WideTypes<Bits>::Float>(raw));
         if (!std::isfinite(stored)) return kUndefined;
     } else {
-        auto value = static_cast<int32_t>(raw);
+        auto value = static_cast<typename WideTypes<Bits>::Int>(raw);
         if (rules.blankSeen && value == rules.blankValue) return kUndefined;
-        stored = value;
+        stored = static_cast<double>(value);
     }
     double p = stored * rules.bscale + rules.bzero;
     return std::isfinite(p) ? p : kUndefined;
@@ -65,29 +75,62 @@ uint16_t scaleOver(double value, double lo, double span) {
     return static_cast<uint16_t>(static_cast<int32_t>(x + 0.5));
 }
 
-template <bool isFloat>
-void widenRow(const unsigned char* row, size_t samples, const Rules32& rules, Range32& range) {
+template <typename Bits, bool isFloat>
+void widenRow(const unsigned char* row, size_t samples, const WideRules& rules, WideRange& range) {
     for (size_t i = 0; i < samples; ++i) {
-        double v = physical<isFloat>(loadBigEndian32(row + 4 * i), rules);
+        double v = physical<Bits, isFloat>(loadBigEndian<Bits>(row + sizeof(Bits) * i), rules);
         if (std::isnan(v)) continue;
         if (v < range.lo) range.lo = v;
         if (v > range.hi) range.hi = v;
     }
 }
 
-template <bool isFloat>
-void convertRow(const unsigned char* row, size_t samples, const Rules32& rules, double lo, double span,
+template <typename Bits, bool isFloat>
+void convertRow(const unsigned char* row, size_t samples, const WideRules& rules, double lo, double span,
                 unsigned char* out) {
     for (size_t i = 0; i < samples; ++i)
-        store16(out + 2 * i, scaleOver(physical<isFloat>(loadBigEndian32(row + 4 * i), rules), lo, span));
+        store16(out + 2 * i,
+                scaleOver(physical<Bits, isFloat>(loadBigEndian<Bits>(row + sizeof(Bits) * i), rules), lo, span));
 }
+
+// Runs `body` with the row loop's template arguments fixed from the rules.
+template <template <typename, bool> class Loop, typename... Args>
+void withSampleType(const WideRules& rules, Args&&... args) {
+    if (rules.sampleBytes == 8) {
+        if (rules.isFloat)
+            Loop<uint64_t, true>::run(args...);
+        else
+            Loop<uint64_t, false>::run(args...);
+    } else {
+        if (rules.isFloat)
+            Loop<uint32_t, true>::run(args...);
+        else
+            Loop<uint32_t, false>::run(args...);
+    }
+}
+
+template <typename Bits, bool isFloat>
+struct WidenLoop {
+    static void run(const unsigned char* row, size_t samples, const WideRules& rules, WideRange& range) {
+        widenRow<Bits, isFloat>(row, samples, rules, range);
+    }
+};
+
+template <typename Bits, bool isFloat>
+struct ConvertLoop {
+    static void run(const unsigned char* row, size_t samples, const WideRules& rules, double lo, double span,
+                    unsigned char* out) {
+        convertRow<Bits, isFloat>(row, samples, rules, lo, span, out);
+    }
+};
 
 }  // namespace
 
-double physicalValue32(uint32_t raw, bool isFloat, double bscale, double bzero, bool blankSeen,
-                       int64_t blankValue) {
-    Rules32 rules{isFloat, bscale, bzero, blankSeen, blankValue};
-    return isFloat ? physical<true>(raw, rules) : physical<false>(raw, rules);
+double physicalValue(uint64_t raw, const WideRules& rules) {
+    if (rules.sampleBytes == 8)
+        return rules.isFloat ? physical<uint64_t, true>(raw, rules) : physical<uint64_t, false>(raw, rules);
+    auto low = static_cast<uint32_t>(raw);
+    return rules.isFloat ? physical<uint32_t, true>(low, rules) : physical<uint32_t, false>(low, rules);
 }
 
 uint16_t scaleToHost(double value, double lo, double hi) {
@@ -95,24 +138,18 @@ uint16_t scaleToHost(double value, double lo, double hi) {
     return scaleOver(value, lo, hi - lo);
 }
 
-void widenRange32(const unsigned char* row, size_t samples, const Rules32& rules, Range32& range) {
-    if (rules.isFloat)
-        widenRow<true>(row, samples, rules, range);
-    else
-        widenRow<false>(row, samples, rules, range);
+void widenRange(const unsigned char* row, size_t samples, const WideRules& rules, WideRange& range) {
+    withSampleType<WidenLoop>(rules, row, samples, rules, range);
 }
 
-void convert32BitRow(const unsigned char* row, size_t samples, const Rules32& rules, double lo,
-                     double hi, unsigned char* out) {
+void convertWideRow(const unsigned char* row, size_t samples, const WideRules& rules, double lo, double hi,
+                    unsigned char* out) {
     // An empty range (or none: no defined sample) maps everything to 0.
     if (!(hi > lo)) {
         std::memset(out, 0, samples * 2);
         return;
     }
-    if (rules.isFloat)
-        convertRow<true>(row, samples, rules, lo, hi - lo, out);
-    else
-        convertRow<false>(row, samples, rules, lo, hi - lo, out);
+    withSampleType<ConvertLoop>(rules, row, samples, rules, lo, hi - lo, out);
 }
 
 }  // namespace nebulite

@@ -20,33 +20,37 @@ void build16BitTable(double bscale, double bzero, Table16& table);
 // place: the two bytes of sample i turn into host sample i.
 void convert16BitRow(unsigned char* row, size_t samples, const Table16& table);
 
-// A 32-bit sample's physical value, or NaN when it is undefined.
-double physicalValue32(uint32_t raw, bool isFloat, double bscale, double bzero, bool blankSeen,
-                       int64_t blankValue);
-// A physical value mapped into the host's 0..32768 over [lo, hi].
-uint16_t scaleToHost(double value, double lo, double hi);
+// Wide samples: 32- or 64-bit integers (BITPIX 32, 64) or IEEE floats
+// (BITPIX -32, -64), scaled into the host's 16 bits over a range.
 
-// How the file's 32-bit samples become physical values.
-struct Rules32 {
+// How the file's wide samples become physical values.
+struct WideRules {
     bool isFloat = false;
+    int sampleBytes = 4;     // 4 or 8
     double bscale = 1.0;
     double bzero = 0.0;
     bool blankSeen = false;  // integers only: BLANK marks undefined samples
     int64_t blankValue = 0;
 };
 
+// A wide sample's physical value, or NaN when it is undefined; `raw` holds
+// the sample's bits (the low 32 for a 4-byte sample).
+double physicalValue(uint64_t raw, const WideRules& rules);
+// A physical value mapped into the host's 0..32768 over [lo, hi].
+uint16_t scaleToHost(double value, double lo, double hi);
+
 // The smallest and largest defined physical value met so far; lo > hi
 // while there has been none.
-struct Range32 {
+struct WideRange {
     double lo = std::numeric_limits<double>::infinity();
     double hi = -std::numeric_limits<double>::infinity();
 };
 
 // Widens `range` by the defined samples of one file row (big-endian).
-void widenRange32(const unsigned char* row, size_t samples, const Rules32& rules, Range32& range);
-// One file row of big-endian 32-bit samples into host samples over [lo, hi];
+void widenRange(const unsigned char* row, size_t samples, const WideRules& rules, WideRange& range);
+// One file row of big-endian wide samples into host samples over [lo, hi];
 // `out` receives 2 bytes a sample in the machine's order.
-void convert32BitRow(const unsigned char* row, size_t samples, const Rules32& rules, double lo,
-                     double hi, unsigned char* out);
+void convertWideRow(const unsigned char* row, size_t samples, const WideRules& rules, double lo, double hi,
+                    unsigned char* out);
 
 }  // namespace nebulite

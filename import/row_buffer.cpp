@@ -18,7 +18,9 @@ bool allocateImportWork(PluginState& state, ImportWork work) {
     NebuliteAllocKind kind = nebuliteAllocRowBlock;
     switch (work) {
         case ImportWork::none: return true;
-        case ImportWork::fileRow: bytes = columns * 4; break;
+        case ImportWork::fileRow:
+            bytes = columns * static_cast<uint64_t>(session.fileSampleBytes < 1 ? 1 : session.fileSampleBytes);
+            break;
         case ImportWork::sampleStore:
             bytes = uint64_t{static_cast<uint16_t>(record.imageSize.v)} * columns *
                     static_cast<uint16_t>(record.planes) * 2;

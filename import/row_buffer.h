@@ -9,7 +9,7 @@ namespace nebulite {
 // What a read holds beside the host buffer.
 enum class ImportWork {
     none,         // rows are read into the host buffer and converted there
-    fileRow,      // one file row of 32-bit samples, wider than the host's row
+    fileRow,      // one file row of wide samples (4 or 8 bytes), wider than the host's row
     sampleStore,  // every host sample of the image, until the file is known whole
 };
 

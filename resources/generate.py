@@ -65,10 +65,20 @@ def flag_bytes(flags):
 # ---- PiPL ---------------------------------------------------------------------------
 
 
-def pipl_properties(pointer_bits):
-    extensions = b"".join(text(e).ljust(4, b" ") for e in d.EXTENSIONS)
-    if any(len(e) > 4 for e in d.EXTENSIONS):
+def extension_list(codes):
+    """Each extension code twice: first as its characters in reading order
+    ("FTS FIT "), then as the little-endian integer the host's templates
+    declare it to be (" STF TIF"), as 'kind' is stored. A host reads one
+    half or the other as the codes it matches; the other half names no real
+    extension."""
+    if any(len(e) > 4 for e in codes):
         raise ValueError("an extension is longer than four characters")
+    padded = [e.ljust(4) for e in codes]
+    return b"".join(text(e) for e in padded) + b"".join(fourcc(e) for e in padded)
+
+
+def pipl_properties(pointer_bits):
+    extensions = extension_list(d.EXTENSIONS)
     return [
         ("kind", fourcc("8BIF")),
         ("name", pascal(d.NAME)),
@@ -82,6 +92,7 @@ def pipl_properties(pointer_bits):
         ("fftT", fourcc(d.FILE_TYPE) + fourcc(d.FILE_TYPE_LIST_CREATOR)),
         ("RdEx", extensions),
         ("WrEx", extensions),
+        ("fftE", extension_list(d.FILTERED_EXTENSIONS)),
         ("fmtf", flag_bytes([on for _, on in d.FORMAT_FLAGS])),
         ("mxsz", int16(d.MAX_ROWS) + int16(d.MAX_COLUMNS)),
         ("mxch", b"".join(int16(channels) for _, _, channels in d.MODES)),

@@ -3,7 +3,7 @@
 #include "header/card_buffer.h"
 #include "header/card_text.h"
 #include "shell/alerts.h"
-#include "shell/file_access.h"
+#include "shell/input_stream.h"
 #include "shell/handlers.h"
 #include "shell/host_services.h"
 #include "shell/sizes.h"
@@ -71,9 +71,11 @@ void doWriteFinish(PluginState&) { releaseCardBuffer(); }
 
 void doFilterFile(PluginState& state) {
     if (state.result != noErr) return;
-    if (!recordError(state, fileSeek(state.formatRecord->dataFork, FILE_BEGIN, 0))) return;
+    // A gzip file is claimed when what it inflates to starts as FITS does.
+    inputOpen(state);
     char card[kCardBytes];
-    readExact(state, kCardBytes, card);
+    inputReadExact(state, card, kCardBytes);
+    inputClose();
     if (state.result != noErr) return;
     if (!isSimpleCard(card)) state.result = formatCannotRead;
 }

@@ -44,6 +44,23 @@ TEST(CardText, HugeIntegersSaturateInsteadOfWrapping) {
     EXPECT_LT(intValue(splitCard(text.data()).value), -int64_t{100000000000000000});
 }
 
+TEST(CardText, TheWhole64BitRangeReadsExactly) {
+    struct Case {
+        const char* text;
+        int64_t expected;
+    } cases[] = {
+        {"BLANK   = -9223372036854775808", INT64_MIN},
+        {"BLANK   =  9223372036854775807", INT64_MAX},
+        {"BLANK   =  9223372036854775808", INT64_MAX},  // saturated
+        {"BLANK   = -9223372036854775809", INT64_MIN},
+        {"BLANK   =  1000000000000000000", 1000000000000000000},
+    };
+    for (const Case& c : cases) {
+        std::string text = card(c.text);
+        EXPECT_EQ(intValue(splitCard(text.data()).value), c.expected) << c.text;
+    }
+}
+
 TEST(CardText, RealValueFormats) {
     struct Case {
         const char* field;

@@ -104,4 +104,14 @@ inline void putFloat(std::vector<uint8_t>& out, float f) {
     put32(out, v);
 }
 
+inline void put64(std::vector<uint8_t>& out, uint64_t v) {
+    for (int shift = 56; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(v >> shift));
+}
+
+inline void putDouble(std::vector<uint8_t>& out, double d) {
+    uint64_t v;
+    std::memcpy(&v, &d, 8);
+    put64(out, v);
+}
+
 }  // namespace fixture

@@ -56,9 +56,9 @@ struct RawProperty {
 TEST(PiplInModule, HeaderAndEveryPropertyByteForByte) {
     std::vector<uint8_t> bytes = modulePipl();
     ASSERT_GE(bytes.size(), 10u);
-    // Reserved word 1, list version 0, 14 properties.
+    // Reserved word 1, list version 0, 15 properties.
     EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 10),
-              bytesOf({1, 0, 0, 0, 0, 0, 14, 0, 0, 0}));
+              bytesOf({1, 0, 0, 0, 0, 0, 15, 0, 0, 0}));
     std::string error;
     auto list = parsePropertyList(bytes, &error);
     ASSERT_TRUE(list) << error;
@@ -77,8 +77,10 @@ TEST(PiplInModule, HeaderAndEveryPropertyByteForByte) {
         {"enbl", concat({text("true"), bytesOf({0})})},
         {"fmTC", concat({text("F1B8"), text("MIB8")})},
         {"fftT", concat({text("F1B8"), text("    ")})},
-        {"RdEx", text("FTS FIT FITSFI* ")},
-        {"WrEx", text("FTS FIT FITSFI* ")},
+        // Each code in reading order, then as a little-endian integer.
+        {"RdEx", text("FTS FIT FITSFI*  STF TIFSTIF *IF")},
+        {"WrEx", text("FTS FIT FITSFI*  STF TIFSTIF *IF")},
+        {"fftE", text("GZ    ZG")},
         {"fmtf", bytesOf({0x78})},
         {"mxsz", bytesOf({0xFF, 0x7F, 0xFF, 0x7F})},
         {"mxch", bytesOf({1, 0, 24, 0, 24, 0, 24, 0, 24, 0, 24, 0, 24, 0, 24, 0, 24, 0, 24, 0, 24, 0, 24, 0})},
@@ -134,9 +136,11 @@ TEST(PiplInModule, DecodesToWhatTheModuleOffers) {
     ASSERT_EQ(info.fileTypes->size(), 1u);
     EXPECT_EQ(fourCharCode((*info.fileTypes)[0].first), "8B1F");
     EXPECT_EQ(fourCharCode((*info.fileTypes)[0].second), "    ");
-    const std::vector<std::string> extensions = {"FTS", "FIT", "FITS", "FI*"};
+    // As the editor reads them: the reading-order half names no extension.
+    const std::vector<std::string> extensions = {"STF", "TIF", "STIF", "*IF", "FTS", "FIT", "FITS", "FI*"};
     EXPECT_EQ(info.readExtensions, extensions);
     EXPECT_EQ(info.writeExtensions, extensions);
+    EXPECT_EQ(info.filteredExtensions, (std::vector<std::string>{"ZG", "GZ"}));
     EXPECT_EQ(info.formatFlagBits, 0x78);
     EXPECT_EQ(info.formatFlags, (std::vector<std::string>{"saves image resources", "can read",
                                                           "can write", "can write if read"}));
@@ -163,6 +167,7 @@ INSTANTIATE_TEST_SUITE_P(Extensions, PiplClaims,
                                          ClaimCase{"FIT", true}, ClaimCase{"FTS", true},
                                          ClaimCase{"FITZ", true},  // FI*
                                          ClaimCase{"FI", true}, ClaimCase{"F", false},
+                                         ClaimCase{"gz", true},  // through FilterFile
                                          ClaimCase{"PNG", false}, ClaimCase{"FT", false},
                                          ClaimCase{"", false}),
                          [](const testing::TestParamInfo<ClaimCase>& info) {

@@ -46,13 +46,24 @@ TEST(Import16, EveryHostValueIsInRange) {
     for (uint16_t v : table) EXPECT_EQ(v, 0);
 }
 
-TEST(Import32, PhysicalValuesAndUndefinedSamples) {
-    EXPECT_EQ(physicalValue32(static_cast<uint32_t>(-5), false, 2, 1, false, 0), -9.0);
-    EXPECT_TRUE(std::isnan(physicalValue32(static_cast<uint32_t>(-1), false, 1, 0, true, -1)));
-    EXPECT_EQ(physicalValue32(static_cast<uint32_t>(-1), false, 1, 0, false, -1), -1.0);
-    EXPECT_EQ(physicalValue32(std::bit_cast<uint32_t>(1.5f), true, 2, 0, false, 0), 3.0);
-    EXPECT_TRUE(std::isnan(physicalValue32(std::bit_cast<uint32_t>(NAN), true, 1, 0, false, 0)));
-    EXPECT_TRUE(std::isnan(physicalValue32(std::bit_cast<uint32_t>(INFINITY), true, 1, 0, false, 0)));
+TEST(ImportWide, PhysicalValuesAndUndefinedSamples) {
+    auto rules = [](int bytes, bool isFloat, double bscale, double bzero, bool blankSeen, int64_t blank) {
+        return WideRules{isFloat, bytes, bscale, bzero, blankSeen, blank};
+    };
+    EXPECT_EQ(physicalValue(static_cast<uint32_t>(-5), rules(4, false, 2, 1, false, 0)), -9.0);
+    EXPECT_TRUE(std::isnan(physicalValue(static_cast<uint32_t>(-1), rules(4, false, 1, 0, true, -1))));
+    EXPECT_EQ(physicalValue(static_cast<uint32_t>(-1), rules(4, false, 1, 0, false, -1)), -1.0);
+    EXPECT_EQ(physicalValue(std::bit_cast<uint32_t>(1.5f), rules(4, true, 2, 0, false, 0)), 3.0);
+    EXPECT_TRUE(std::isnan(physicalValue(std::bit_cast<uint32_t>(NAN), rules(4, true, 1, 0, false, 0))));
+    EXPECT_TRUE(std::isnan(physicalValue(std::bit_cast<uint32_t>(INFINITY), rules(4, true, 1, 0, false, 0))));
+    // 64-bit: the whole word is the sample, and BLANK compares all 64 bits.
+    EXPECT_EQ(physicalValue(static_cast<uint64_t>(-5), rules(8, false, 2, 1, false, 0)), -9.0);
+    EXPECT_EQ(physicalValue(uint64_t{1} << 40, rules(8, false, 1, 0, false, 0)), 1099511627776.0);
+    EXPECT_TRUE(std::isnan(physicalValue(uint64_t{1} << 40, rules(8, false, 1, 0, true, int64_t{1} << 40))));
+    EXPECT_EQ(physicalValue(uint64_t{1} << 40, rules(8, false, 1, 0, true, 0)), 1099511627776.0);
+    EXPECT_EQ(physicalValue(std::bit_cast<uint64_t>(1e300), rules(8, true, 1, 0, false, 0)), 1e300);
+    EXPECT_TRUE(std::isnan(physicalValue(std::bit_cast<uint64_t>(1e300), rules(8, true, 1e10, 0, false, 0))));
+    EXPECT_TRUE(std::isnan(physicalValue(std::bit_cast<uint64_t>(-std::numeric_limits<double>::infinity()), rules(8, true, 1, 0, false, 0))));
 }
 
 TEST(Import32, ScaleToHost) {

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The nebulite CLI against astropy and fitsverify.
 
-    astropy_check.py read|write|fitsverify|roundtrip|extensions|whole|all NEBULITE [--keep DIR]
+    astropy_check.py read|write|fitsverify|roundtrip|extensions|gzip|whole|all NEBULITE [--keep DIR]
 
 read        files made with astropy, opened with `nebulite open` to PGM/PPM
             (and `nebulite info --json`): every sample must be the one the
@@ -17,6 +17,10 @@ extensions  real multi-extension files: the first image extension opens with
             that astropy reads as that image, with the keywords of both
             headers and no fitsverify error the original lacked; a SIMPLE = F
             file converts to a standard primary image.
+gzip        gzip twins of the read files (one member, several members, zero
+            padding) open to exactly the plain file's samples and info says
+            gzip; `convert` of a twin writes the plain file's bytes; the
+            gzip-compressed files astropy ships open with astropy's samples.
 whole       real primary and extension images, headers of up to 91 blocks:
             `info` shows cards each taken byte for byte from the file (a
             primary's in the file's order), and `convert`, open to PNG then
@@ -30,6 +34,7 @@ Run it with Debian's python (/usr/bin/python3): that is the one that sees
 python3-astropy and python3-numpy.
 """
 
+import gzip
 import json
 import os
 import shutil
@@ -175,7 +180,7 @@ def expected_host(path, hdu=0):
             return 16, (t + 1) // 2
         p = raw.astype(np.float64) * bscale + bzero
         undefined = ~np.isfinite(p)
-        if bitpix == 32 and "BLANK" in header:
+        if bitpix in (32, 64) and "BLANK" in header:
             undefined |= raw == int(header["BLANK"])
         defined = p[~undefined]
         lo, hi = (defined.min(), defined.max()) if defined.size else (0.0, 0.0)
@@ -223,6 +228,12 @@ def read_inputs(rng):
     def f32(shape, lo=-1e4, hi=3e4):
         return rng.uniform(lo, hi, shape).astype(np.float32)
 
+    def i64(shape):
+        return rng.integers(-2**62, 2**62, shape, dtype=np.int64)
+
+    def f64(shape, lo=-1e6, hi=3e6):
+        return rng.uniform(lo, hi, shape)
+
     cases = [
         ("u8-grey", primary(u8((47, 61)))),
         ("u8-scaling-ignored", primary(u8((30, 40)), [("BSCALE", 2.0), ("BZERO", -100.0)])),
@@ -258,6 +269,17 @@ def read_inputs(rng):
         ("f32-rgb", primary(f32((3, 13, 21)))),
         ("f32-naxis3-30", primary(f32((30, 7, 9)))),
         ("f32-333x2", primary(f32((2, 333)))),
+        ("i64-data-range", primary(i64((43, 57)))),
+        ("i64-small-values", primary(rng.integers(-1000, 1000, (31, 45), dtype=np.int64))),
+        ("i64-scaled", primary(i64((20, 30)), [("BSCALE", 1e-12), ("BZERO", 5.0)])),
+        ("i64-datamin-datamax", primary(i64((20, 30)), [("DATAMIN", -1e18), ("DATAMAX", 1e18)])),
+        ("i64-rgb", primary(i64((3, 13, 21)))),
+        ("f64-data-range", primary(f64((43, 57)))),
+        ("f64-narrow-range", primary(1.0 + rng.uniform(0.0, 1e-9, (20, 30)))),
+        ("f64-cblack-cwhite", primary(f64((30, 40)), [("CBLACK", 0.0), ("CWHITE", 1e6)])),
+        ("f64-scaled", primary(f64((30, 40)), [("BSCALE", -3.0), ("BZERO", 11.0)])),
+        ("f64-rgb", primary(f64((3, 13, 21)))),
+        ("f64-1x777", primary(f64((777, 1)))),
     ]
     # Undefined samples: BLANK in integer data, NaN and infinities in floats.
     blank = i32((43, 57))
@@ -268,6 +290,14 @@ def read_inputs(rng):
     holes.flat[1::11] = np.inf
     holes.flat[2::13] = -np.inf
     cases.append(("f32-nan-inf", primary(holes)))
+    blank64 = i64((43, 57))
+    blank64.flat[::7] = -2**63
+    cases.append(("i64-blank", primary(blank64, [("BLANK", -2**63)])))
+    holes64 = f64((43, 57))
+    holes64.flat[::5] = np.nan
+    holes64.flat[1::11] = np.inf
+    holes64.flat[2::13] = -np.inf
+    cases.append(("f64-nan-inf", primary(holes64)))
     return cases
 
 
@@ -611,6 +641,68 @@ def part_extensions(cli, work, checks):
                           "simple-false: the converted samples are not the image")
 
 
+def gzip_twins(data):
+    """(suffix, bytes) of the ways gzip files hold `data`: one member, three
+    members (as `cat a.gz b.gz c.gz` makes), and zeros padding the end."""
+    third = max(1, len(data) // 3)
+    members = b"".join(gzip.compress(data[i:i + third], mtime=0) for i in range(0, len(data), third))
+    one = gzip.compress(data, compresslevel=6, mtime=0)
+    return [("one", one), ("members", members), ("padded", one + bytes(512))]
+
+
+ASTROPY_GZ = "/usr/lib/python3/dist-packages/astropy/wcs/tests/data"
+
+
+def part_gzip(cli, work, checks):
+    rng = np.random.default_rng(2024)
+    for name, hdus in read_inputs(rng):
+        path = os.path.join(work, f"{name}.fits")
+        write_input(path, hdus)
+        planes = 3 if hdus[0].data.ndim == 3 and hdus[0].data.shape[0] >= 3 else 1
+        ext = "ppm" if planes == 3 else "pgm"
+        plain_out = os.path.join(work, f"{name}.{ext}")
+        plain_fits = os.path.join(work, f"{name}.converted.fits")
+        if not (cli.ok(checks, "open", path, plain_out) and cli.ok(checks, "convert", path, plain_fits)):
+            continue
+        data = open(path, "rb").read()
+        for kind, packed in gzip_twins(data):
+            twin = os.path.join(work, f"{name}.{kind}.fits.gz")
+            with open(twin, "wb") as f:
+                f.write(packed)
+            out = os.path.join(work, f"{name}.{kind}.{ext}")
+            converted = os.path.join(work, f"{name}.{kind}.converted.fits")
+            if not (cli.ok(checks, "open", twin, out) and cli.ok(checks, "convert", twin, converted)):
+                continue
+            checks.expect(open(out, "rb").read() == open(plain_out, "rb").read(),
+                          f"{name} ({kind}): the gzip twin opens to other samples than the plain file")
+            checks.expect(open(converted, "rb").read() == open(plain_fits, "rb").read(),
+                          f"{name} ({kind}): convert of the gzip twin differs from convert of the plain file")
+            info = cli.run("info", twin, "--json")
+            if checks.expect(info.returncode == 0, f"{name} ({kind}): info exited {info.returncode}"):
+                checks.expect(json.loads(info.stdout).get("compression") == "gzip",
+                              f"{name} ({kind}): info does not say gzip")
+    # What astropy ships gzip-compressed: a 16-bit primary with a table after
+    # it, and an empty primary before float images.
+    for base, hdu in (("dss.14.29.56-62.41.05.fits.gz", 0), ("dist_lookup.fits.gz", 1)):
+        path = os.path.join(ASTROPY_GZ, base)
+        if not checks.expect(os.path.exists(path), f"{path} is missing (python3-astropy)"):
+            continue
+        depth, want = expected_host(path, hdu)
+        out = os.path.join(work, base + (".ppm" if want.shape[0] == 3 else ".pgm"))
+        if not cli.ok(checks, "open", path, out):
+            continue
+        got, _ = read_pnm(out)
+        checks.expect(got.shape == want.shape and np.array_equal(got, want),
+                      f"{base}: samples differ from astropy's reading")
+        converted = os.path.join(work, base + ".converted.fits")
+        original = os.path.join(work, base[:-3])
+        with gzip.open(path) as packed, open(original, "wb") as f:
+            f.write(packed.read())
+        if cli.ok(checks, "convert", path, converted):
+            checks.expect(fitsverify_errors(converted) <= fitsverify_errors(original),
+                          f"{base}: fitsverify finds errors in the converted file that the original lacks")
+
+
 # ---- The header kept whole ---------------------------------------------------------
 
 REAL_PRIMARY_FILES = [
@@ -710,7 +802,7 @@ def part_whole(cli, work, checks):
 
 
 PARTS = {"read": part_read, "write": part_write, "fitsverify": part_fitsverify, "roundtrip": part_roundtrip,
-         "extensions": part_extensions, "whole": part_whole}
+         "extensions": part_extensions, "gzip": part_gzip, "whole": part_whole}
 
 
 def main(argv):

@@ -170,10 +170,10 @@ def build():
         case("bitpix_%s.fits" % str(bitpix).replace("-", "m"), image(8, [2, 2], data=bytes(64))
              .replace(value("BITPIX", 8), value("BITPIX", bitpix)), "userCanceledErr",
              message=refused("with BITPIX = %d" % bitpix))
+    # 64-bit samples open like 32-bit ones: all zeros have an empty range.
     for bitpix in (64, -64):
         case("bitpix_%s.fits" % str(bitpix).replace("-", "m"), image(8, [2, 2], data=bytes(64))
-             .replace(value("BITPIX", 8), value("BITPIX", bitpix)), "userCanceledErr",
-             message="64-bit Fits Files are not supported")
+             .replace(value("BITPIX", 8), value("BITPIX", bitpix)), geometry="2x2x1@16")
     case("bitpix_missing.fits", header([value("SIMPLE", "T"), value("NAXIS", 2), value("NAXIS1", 2),
                                         value("NAXIS2", 2)]) + padded(bytes(4)), "userCanceledErr",
          message=refused("without a BITPIX card"))
@@ -194,7 +194,7 @@ def build():
          message=refused("without a NAXIS card"))
     # ---- NAXISn ---------------------------------------------------------------
     for n in (0, -5, 32768, 777777701, 4294967298, 99999999999999999999):
-        shown = min(n, 999999999999999999)  # 20 digits saturate, never wrap
+        shown = min(n, 2 ** 63 - 1)  # beyond 64 bits values saturate, never wrap
         label = str(n).replace("-", "m")
         case("naxis1_%s.fits" % label, header(mandatory(8, [n, 2])) + padded(bytes(16)), "userCanceledErr",
              message=refused("with NAXIS1 = %d" % shown))
@@ -202,7 +202,7 @@ def build():
          message=refused("with NAXIS2 = 4294967298"))
     case("naxis2_minus_99999999999999999999.fits",
          header(mandatory(8, [2, 2])[:4] + [value("NAXIS2", "-99999999999999999999")]) + padded(bytes(4)),
-         "userCanceledErr", message=refused("with NAXIS2 = -999999999999999999"))
+         "userCanceledErr", message=refused("with NAXIS2 = -9223372036854775808"))
     case("naxis1_missing.fits", header([value("SIMPLE", "T"), value("BITPIX", 8), value("NAXIS", 2),
                                         value("NAXIS2", 2)]) + padded(bytes(4)), "userCanceledErr",
          message=refused("without a NAXIS1 card"))
@@ -289,8 +289,7 @@ def build():
     case("mef_table_size_overflows.fits",
          empty_primary() + extension(8, [2 ** 62, 2 ** 62], kind="BINTABLE") + image8,
          "userCanceledErr", message=refused("with an extension of unknown size"))
-    case("mef_image_bitpix_64.fits", empty_primary() + extension(64, [2, 2], data=bytes(32)), "userCanceledErr",
-         message="64-bit Fits Files are not supported")
+    case("mef_image_bitpix_64.fits", empty_primary() + extension(64, [2, 2], data=bytes(32)), geometry="2x2x1@16")
     case("mef_image_naxis1_0.fits", empty_primary() + extension(8, [0, 2]), "userCanceledErr",
          message=refused("with NAXIS1 = 0"))
     case("mef_image_without_end.fits", empty_primary() + header([card("XTENSION= 'IMAGE'"), value("BITPIX", 8),
