@@ -1,8 +1,8 @@
 #include "export/write_pixels.h"
 
+#include <cstdio>
 #include <cstring>
 #include <optional>
-#include <string>
 
 #include "export/rewrite.h"
 #include "export/synthesize.h"
@@ -36,8 +36,8 @@ int16_t planesToWrite(int16_t mode, int16_t planes) {
 
 namespace {
 
-void tellUser(const std::string& message) {
-    MessageBoxA(nullptr, message.c_str(), "Nebulite", MB_OK);
+void tellUser(const char* message) {
+    MessageBoxA(nullptr, message, "Nebulite", MB_OK);
 }
 
 // Bytes of samples the file will hold, or nothing beyond the 32-bit counts.
@@ -55,7 +55,10 @@ std::optional<uint64_t> sampleBytes(const FormatRecord& record) {
 bool imageCanBeSaved(PluginState& state) {
     const FormatRecord& record = *state.formatRecord;
     if (record.depth != 8 && record.depth != 16) {
-        tellUser(std::to_string(record.depth) + "-bit Fits Files are not supported");
+        // Made in a fixed buffer: nothing here may allocate or throw.
+        char message[64];
+        std::snprintf(message, sizeof message, "%d-bit Fits Files are not supported", int{record.depth});
+        tellUser(message);
         return recordCancel(state, true);
     }
     auto bytes = sampleBytes(record);
