@@ -6,6 +6,7 @@
 #include "export/write_layout.h"
 #include "header/card_buffer.h"
 #include "header/card_text.h"
+#include "shell/geometry.h"
 #include "shell/session.h"
 #include "shell/sizes.h"
 
@@ -112,8 +113,9 @@ bool rewriteHeader(PluginState& state) {
     const int16_t depth = record.depth;
     char depthText[24], rowsText[24], columnsText[24], planesText[24];
     std::string_view depthValue = decimalText(depth, depthText);
-    std::string_view rowsValue = decimalText(record.imageSize.v, rowsText);
-    std::string_view columnsValue = decimalText(record.imageSize.h, columnsText);
+    const ImageSize size = imageSizeOf(record);
+    std::string_view rowsValue = decimalText(size.rows, rowsText);
+    std::string_view columnsValue = decimalText(size.columns, columnsText);
     const int16_t planes = planesToWrite(record.imageMode, record.planes);
     std::string_view planesValue = decimalText(planes, planesText);
     session.bzero = 0.0;

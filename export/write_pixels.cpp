@@ -12,6 +12,7 @@
 #include "import/row_buffer.h"
 #include "platform/win32.h"
 #include "shell/file_access.h"
+#include "shell/geometry.h"
 #include "shell/handlers.h"
 #include "shell/host_services.h"
 #include "shell/session.h"
@@ -42,10 +43,10 @@ void tellUser(const char* message) {
 
 // Bytes of samples the file will hold, or nothing beyond the 32-bit counts.
 std::optional<uint64_t> sampleBytes(const FormatRecord& record) {
-    if (record.imageSize.v < 0 || record.imageSize.h < 0) return std::nullopt;
+    const ImageSize size = imageSizeOf(record);
+    if (size.rows < 0 || size.columns < 0) return std::nullopt;
     uint64_t perSample = static_cast<uint64_t>(record.depth / 8);
-    auto plane = checkedMul(static_cast<uint64_t>(record.imageSize.v) * static_cast<uint64_t>(record.imageSize.h),
-                            perSample);
+    auto plane = checkedMul(static_cast<uint64_t>(size.rows) * static_cast<uint64_t>(size.columns), perSample);
     if (!plane) return std::nullopt;
     return checkedMul(*plane, static_cast<uint64_t>(planesToWrite(record.imageMode, record.planes)));
 }
@@ -136,8 +137,7 @@ void doWriteStart(PluginState& state) {
     }
     if (!imageCanBeSaved(state)) return;
     fileSeek(record.dataFork, FILE_BEGIN, 0);
-    const int16_t rows = record.imageSize.v;
-    const int16_t columns = record.imageSize.h;
+    const ImageSize size = imageSizeOf(record);
     session.hostDepth = record.depth;
     session.hostSampleBytes = static_cast<int16_t>(record.depth / 8);
     if (session.cardBuffer[0] != 'S') {
@@ -154,19 +154,16 @@ void doWriteStart(PluginState& state) {
     if (state.result != noErr) return;
 
     int32_t done = 0;
-    const int32_t total = int32_t{rows} * planes;
+    const int32_t total = size.rows * planes;
     acquireRowBuffer(state, session.hostSampleBytes);
-    record.theRect.left = 0;
-    record.theRect.right = columns;
     record.colBytes = session.hostSampleBytes;
     record.rowBytes = state.bufferRowBytes;
     record.planeBytes = 0;
     record.data = state.bufferPtr;
     for (int16_t p = 0; state.result == noErr && p < planes; ++p) {
         record.loPlane = record.hiPlane = p;
-        for (int16_t r = 0; state.result == noErr && r < rows; ++r) {
-            record.theRect.top = r;
-            record.theRect.bottom = static_cast<int16_t>(r + 1);
+        for (int32_t r = 0; state.result == noErr && r < size.rows; ++r) {
+            setRowRect(record, r, size.columns);
             state.result = record.advanceState();
             convertAndWriteRow(state, state.bufferRowBytes, state.bufferPtr);
             session.bytesWritten += static_cast<uint32_t>(state.bufferRowBytes);

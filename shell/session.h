@@ -48,8 +48,8 @@ struct FitsSession {
     bool blankSeen = false;
     int64_t blankValue = 0;
     int16_t planesOpened = 1;      // planes handed to the host
-    int16_t toldRows = 0;          // the geometry the host was told
-    int16_t toldColumns = 0;
+    int32_t toldRows = 0;          // the geometry the host was told
+    int32_t toldColumns = 0;
     bool readReady = false;        // ReadStart described an image to read
 
     // Samples kept between the two passes of a wide-sample read.

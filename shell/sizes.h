@@ -14,8 +14,6 @@ constexpr uint32_t kCardBytes = 80;
 constexpr uint32_t kCardsPerBlock = 36;
 constexpr uint32_t kBlockBytes = kCardBytes * kCardsPerBlock;  // 2880
 
-// The host's image geometry is 16-bit signed.
-constexpr int64_t kMaxHostDimension = 32767;
 // The host's byte counts (estimate, positions, sizes) are 32-bit signed.
 constexpr uint64_t kMaxByteCount = INT32_MAX;
 // A primary header longer than this is taken as a damaged file rather than
