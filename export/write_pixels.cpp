@@ -41,14 +41,15 @@ void tellUser(const char* message) {
     MessageBoxA(nullptr, message, "Nebulite", MB_OK);
 }
 
-// Bytes of samples the file will hold, or nothing beyond the 32-bit counts.
+// Bytes of samples the file will hold, or nothing beyond what the host takes.
 std::optional<uint64_t> sampleBytes(const FormatRecord& record) {
     const ImageSize size = imageSizeOf(record);
     if (size.rows < 0 || size.columns < 0) return std::nullopt;
+    const uint64_t limit = maxFileBytes(record);
     uint64_t perSample = static_cast<uint64_t>(record.depth / 8);
-    auto plane = checkedMul(static_cast<uint64_t>(size.rows) * static_cast<uint64_t>(size.columns), perSample);
+    auto plane = checkedMul(static_cast<uint64_t>(size.rows) * static_cast<uint64_t>(size.columns), perSample, limit);
     if (!plane) return std::nullopt;
-    return checkedMul(*plane, static_cast<uint64_t>(planesToWrite(record.imageMode, record.planes)));
+    return checkedMul(*plane, static_cast<uint64_t>(planesToWrite(record.imageMode, record.planes)), limit);
 }
 
 }  // namespace
@@ -64,10 +65,14 @@ bool imageCanBeSaved(PluginState& state) {
     }
     auto bytes = sampleBytes(record);
     uint64_t header = state.headerLength == 0 ? kBlockBytes : state.headerLength;
-    // Room for the header, the samples and the closing fill within the
-    // host's 32-bit counts.
-    if (!bytes || !checkedAdd(*bytes, header + 2 * uint64_t{kBlockBytes})) {
-        tellUser("Fits Files larger than 2 GB are not supported");
+    // Room for the header, the samples and the closing fill within what
+    // the host takes.
+    const uint64_t limit = maxFileBytes(record);
+    if (!bytes || !checkedAdd(*bytes, header + 2 * uint64_t{kBlockBytes}, limit)) {
+        char message[64];
+        std::snprintf(message, sizeof message, "Fits Files larger than %llu GB are not supported",
+                      static_cast<unsigned long long>((limit + 1) >> 30));
+        tellUser(message);
         return recordCancel(state, true);
     }
     return true;
@@ -106,8 +111,11 @@ void doEstimateStart(PluginState& state) {
     if (!recordCancel(state, !hostServicesPresent(state))) return;
     if (!imageCanBeSaved(state)) return;
     uint64_t size = *sampleBytes(record) + state.headerLength;
-    record.minDataBytes = static_cast<int32_t>(size);
-    record.maxDataBytes = static_cast<int32_t>(size);
+    // The estimate's fields are 32-bit: a larger file is estimated at their
+    // largest value, never at what a wrapped count would say.
+    const auto estimate = static_cast<int32_t>(size > kMaxByteCount ? kMaxByteCount : size);
+    record.minDataBytes = estimate;
+    record.maxDataBytes = estimate;
     record.data = nullptr;
 }
 
@@ -166,7 +174,7 @@ void doWriteStart(PluginState& state) {
             setRowRect(record, r, size.columns);
             state.result = record.advanceState();
             convertAndWriteRow(state, state.bufferRowBytes, state.bufferPtr);
-            session.bytesWritten += static_cast<uint32_t>(state.bufferRowBytes);
+            session.bytesWritten += static_cast<uint64_t>(state.bufferRowBytes);
             ++done;
             if (record.progressProc != nullptr) record.progressProc(done, total);
         }

@@ -148,7 +148,7 @@ File* attachedMemoryFile(intptr_t handle);
 struct FileHooks {
     static bool read(int handle, void* buffer, unsigned count, unsigned* moved);
     static bool write(int handle, const void* buffer, unsigned count, unsigned* moved);
-    static bool seek(int handle, int32_t offset, int origin, int32_t* position);
+    static bool seek(int handle, int64_t offset, int origin, int64_t* position);
 };
 
 }  // namespace nebulite::host

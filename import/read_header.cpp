@@ -132,7 +132,8 @@ const char* unsupportedReason(const FormatRecord& record) {
     // The host holds the image in memory with 32-bit byte counts.
     auto hostBytes = checkedMul(static_cast<uint64_t>(session.naxis1Value) *
                                     static_cast<uint64_t>(session.naxis2Value),
-                                static_cast<uint64_t>(planesToOpen() * session.hostSampleBytes));
+                                static_cast<uint64_t>(planesToOpen() * session.hostSampleBytes),
+                                maxImageBytes(record));
     if (!hostBytes) return notSupported("with more than 2 GB of image data");
     return nullptr;
 }
@@ -161,7 +162,6 @@ bool openImageExtension(PluginState& state, uint32_t primaryCards, int64_t& data
         case ExtensionSearch::failed: releaseReadMemory(); return false;
         case ExtensionSearch::compressed: refusal = notSupported("with compressed images"); break;
         case ExtensionSearch::unknownSize: refusal = notSupported("with an extension of unknown size"); break;
-        case ExtensionSearch::tooFar: refusal = notSupported("with an image beyond the first 2 GB"); break;
         case ExtensionSearch::tooLong: refusal = headerTooLong(); break;
     }
     if (refusal != nullptr) {

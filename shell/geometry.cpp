@@ -1,5 +1,7 @@
 #include "shell/geometry.h"
 
+#include "shell/sizes.h"
+
 namespace nebulite {
 
 namespace {
@@ -22,6 +24,14 @@ bool usesWideCoordinates(const FormatRecord& record) {
 
 int64_t maxDimension(const FormatRecord& record) {
     return usesWideCoordinates(record) ? kMaxWideDimension : kMaxNarrowDimension;
+}
+
+uint64_t maxImageBytes(const FormatRecord& record) {
+    return usesWideCoordinates(record) ? UINT64_MAX : kMaxByteCount;
+}
+
+uint64_t maxFileBytes(const FormatRecord& record) {
+    return usesWideCoordinates(record) ? kMaxLargeFileBytes : kMaxByteCount;
 }
 
 ImageSize imageSizeOf(const FormatRecord& record) {

@@ -24,6 +24,11 @@ bool usesWideCoordinates(const FormatRecord& record);
 
 // The largest number of rows or columns the agreed fields can carry.
 int64_t maxDimension(const FormatRecord& record);
+// The largest image (read) and file (write) in bytes: 2 GB for a host of
+// 16-bit geometry, as such hosts count bytes in 32 bits; a host that offers
+// 32-bit geometry is one that also takes files past 2 GB.
+uint64_t maxImageBytes(const FormatRecord& record);
+uint64_t maxFileBytes(const FormatRecord& record);
 
 struct ImageSize {
     int32_t rows = 0;

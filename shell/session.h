@@ -58,7 +58,7 @@ struct FitsSession {
     void* rowBlock = nullptr;      // one file row of wide samples
 
     // ---- Writing (export/) ------------------------------------------------
-    uint32_t bytesWritten = 0;
+    uint64_t bytesWritten = 0;
     int16_t planesWritten = 0;
 };
 
