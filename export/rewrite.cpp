@@ -6,6 +6,7 @@
 #include "export/write_layout.h"
 #include "header/card_buffer.h"
 #include "header/card_text.h"
+#include "shell/geometry.h"
 #include "shell/session.h"
 #include "shell/sizes.h"
 
@@ -49,10 +50,11 @@ void makeValueCard(char* card, const char* keyword, std::string_view value) {
 
 bool rewriteHeader(PluginState& state, bool mendCutStrings) {
     const FormatRecord& record = *state.formatRecord;
+    const ImageSize size = imageSizeOf(record);
     SavedImage image;
     image.depth = record.depth;
-    image.rows = record.imageSize.v;
-    image.columns = record.imageSize.h;
+    image.rows = size.rows;
+    image.columns = size.columns;
     image.planes = planesToWrite(record.imageMode, record.planes);
     image.mendCutStrings = mendCutStrings;
     session.bzero = 0.0;

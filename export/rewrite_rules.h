@@ -10,8 +10,8 @@ namespace nebulite {
 // What the save writes, as the rewrite needs it.
 struct SavedImage {
     int16_t depth = 8;
-    int16_t rows = 0;
-    int16_t columns = 0;
+    int32_t rows = 0;
+    int32_t columns = 0;
     int16_t planes = 1;
     // The header came from 'hist' records, which cut most cards short: a
     // string whose closing quote was cut gets one back.

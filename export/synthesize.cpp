@@ -5,6 +5,7 @@
 #include "export/write_layout.h"
 #include "header/card_buffer.h"
 #include "header/card_text.h"
+#include "shell/geometry.h"
 #include "shell/session.h"
 
 namespace nebulite {
@@ -37,8 +38,9 @@ void synthesizeHeader(PluginState& state) {
     putValueCard(next(), "SIMPLE  ", "T");
     putIntegerCard(next(), "BITPIX  ", record.depth);
     putIntegerCard(next(), "NAXIS   ", session.isColor ? 3 : 2);
-    putIntegerCard(next(), "NAXIS1  ", record.imageSize.h);
-    putIntegerCard(next(), "NAXIS2  ", record.imageSize.v);
+    const ImageSize size = imageSizeOf(record);
+    putIntegerCard(next(), "NAXIS1  ", size.columns);
+    putIntegerCard(next(), "NAXIS2  ", size.rows);
     if (session.isColor) putIntegerCard(next(), "NAXIS3  ", planes);
     bool wide = record.depth == 16;
     putValueCard(next(), "BZERO   ", wide ? "32768.0" : "0.0");

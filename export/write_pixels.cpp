@@ -1,8 +1,8 @@
 #include "export/write_pixels.h"
 
+#include <cstdio>
 #include <cstring>
 #include <optional>
-#include <string>
 
 #include "document/kept_header.h"
 #include "export/rewrite.h"
@@ -12,6 +12,7 @@
 #include "import/row_buffer.h"
 #include "platform/win32.h"
 #include "shell/file_access.h"
+#include "shell/geometry.h"
 #include "shell/handlers.h"
 #include "shell/host_services.h"
 #include "shell/session.h"
@@ -36,18 +37,19 @@ int16_t planesToWrite(int16_t mode, int16_t planes) {
 
 namespace {
 
-void tellUser(const std::string& message) {
-    MessageBoxA(nullptr, message.c_str(), "Nebulite", MB_OK);
+void tellUser(const char* message) {
+    MessageBoxA(nullptr, message, "Nebulite", MB_OK);
 }
 
-// Bytes of samples the file will hold, or nothing beyond the 32-bit counts.
+// Bytes of samples the file will hold, or nothing beyond what the host takes.
 std::optional<uint64_t> sampleBytes(const FormatRecord& record) {
-    if (record.imageSize.v < 0 || record.imageSize.h < 0) return std::nullopt;
+    const ImageSize size = imageSizeOf(record);
+    if (size.rows < 0 || size.columns < 0) return std::nullopt;
+    const uint64_t limit = maxFileBytes(record);
     uint64_t perSample = static_cast<uint64_t>(record.depth / 8);
-    auto plane = checkedMul(static_cast<uint64_t>(record.imageSize.v) * static_cast<uint64_t>(record.imageSize.h),
-                            perSample);
+    auto plane = checkedMul(static_cast<uint64_t>(size.rows) * static_cast<uint64_t>(size.columns), perSample, limit);
     if (!plane) return std::nullopt;
-    return checkedMul(*plane, static_cast<uint64_t>(planesToWrite(record.imageMode, record.planes)));
+    return checkedMul(*plane, static_cast<uint64_t>(planesToWrite(record.imageMode, record.planes)), limit);
 }
 
 }  // namespace
@@ -55,15 +57,22 @@ std::optional<uint64_t> sampleBytes(const FormatRecord& record) {
 bool imageCanBeSaved(PluginState& state) {
     const FormatRecord& record = *state.formatRecord;
     if (record.depth != 8 && record.depth != 16) {
-        tellUser(std::to_string(record.depth) + "-bit Fits Files are not supported");
+        // Made in a fixed buffer: nothing here may allocate or throw.
+        char message[64];
+        std::snprintf(message, sizeof message, "%d-bit Fits Files are not supported", int{record.depth});
+        tellUser(message);
         return recordCancel(state, true);
     }
     auto bytes = sampleBytes(record);
     uint64_t header = state.headerLength == 0 ? kBlockBytes : state.headerLength;
-    // Room for the header, the samples and the closing fill within the
-    // host's 32-bit counts.
-    if (!bytes || !checkedAdd(*bytes, header + 2 * uint64_t{kBlockBytes})) {
-        tellUser("Fits Files larger than 2 GB are not supported");
+    // Room for the header, the samples and the closing fill within what
+    // the host takes.
+    const uint64_t limit = maxFileBytes(record);
+    if (!bytes || !checkedAdd(*bytes, header + 2 * uint64_t{kBlockBytes}, limit)) {
+        char message[64];
+        std::snprintf(message, sizeof message, "Fits Files larger than %llu GB are not supported",
+                      static_cast<unsigned long long>((limit + 1) >> 30));
+        tellUser(message);
         return recordCancel(state, true);
     }
     return true;
@@ -102,8 +111,11 @@ void doEstimateStart(PluginState& state) {
     if (!recordCancel(state, !hostServicesPresent(state))) return;
     if (!imageCanBeSaved(state)) return;
     uint64_t size = *sampleBytes(record) + state.headerLength;
-    record.minDataBytes = static_cast<int32_t>(size);
-    record.maxDataBytes = static_cast<int32_t>(size);
+    // The estimate's fields are 32-bit: a larger file is estimated at their
+    // largest value, never at what a wrapped count would say.
+    const auto estimate = static_cast<int32_t>(size > kMaxByteCount ? kMaxByteCount : size);
+    record.minDataBytes = estimate;
+    record.maxDataBytes = estimate;
     record.data = nullptr;
 }
 
@@ -134,8 +146,7 @@ void doWriteStart(PluginState& state) {
     }
     if (!imageCanBeSaved(state)) return;
     fileSeek(record.dataFork, FILE_BEGIN, 0);
-    const int16_t rows = record.imageSize.v;
-    const int16_t columns = record.imageSize.h;
+    const ImageSize size = imageSizeOf(record);
     session.hostDepth = record.depth;
     session.hostSampleBytes = static_cast<int16_t>(record.depth / 8);
     if (session.cardBuffer[0] != 'S') {
@@ -152,22 +163,19 @@ void doWriteStart(PluginState& state) {
     if (state.result != noErr) return;
 
     int32_t done = 0;
-    const int32_t total = int32_t{rows} * planes;
+    const int32_t total = size.rows * planes;
     acquireRowBuffer(state, session.hostSampleBytes);
-    record.theRect.left = 0;
-    record.theRect.right = columns;
     record.colBytes = session.hostSampleBytes;
     record.rowBytes = state.bufferRowBytes;
     record.planeBytes = 0;
     record.data = state.bufferPtr;
     for (int16_t p = 0; state.result == noErr && p < planes; ++p) {
         record.loPlane = record.hiPlane = p;
-        for (int16_t r = 0; state.result == noErr && r < rows; ++r) {
-            record.theRect.top = r;
-            record.theRect.bottom = static_cast<int16_t>(r + 1);
+        for (int32_t r = 0; state.result == noErr && r < size.rows; ++r) {
+            setRowRect(record, r, size.columns);
             state.result = record.advanceState();
             convertAndWriteRow(state, state.bufferRowBytes, state.bufferPtr);
-            session.bytesWritten += static_cast<uint32_t>(state.bufferRowBytes);
+            session.bytesWritten += static_cast<uint64_t>(state.bufferRowBytes);
             ++done;
             if (record.progressProc != nullptr) record.progressProc(done, total);
         }

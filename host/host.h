@@ -122,6 +122,10 @@ struct Setup {
     int32_t maxData = 256 << 20;      // what each Prepare step starts with
     int messageBoxAnswer = 1;         // IDOK
     uint64_t maxImageBytes = uint64_t{4} << 30;  // larger documents: memFullErr
+    // HostSupports32BitCoordinates: the current editor offers imageSize32
+    // and theRect32 and uses them once the module takes them; false plays
+    // an older host with 16-bit geometry only.
+    bool coordinates32 = true;
     ScriptDescriptor script;
 };
 
@@ -185,8 +189,8 @@ struct Leak {
 
 struct Geometry {
     int16_t imageMode = -1;
-    int16_t rows = 0;
-    int16_t columns = 0;
+    int32_t rows = 0;
+    int32_t columns = 0;
     int16_t depth = 0;
     int16_t planes = 0;
 };

@@ -147,19 +147,19 @@ bool FileHooks::write(int handle, const void* buffer, unsigned count, unsigned* 
     return true;
 }
 
-bool FileHooks::seek(int handle, int32_t offset, int origin, int32_t* position) {
+bool FileHooks::seek(int handle, int64_t offset, int origin, int64_t* position) {
     File* file = attachedMemoryFile(handle);
     if (file == nullptr) return false;
     int64_t base = 0;
     if (origin == SEEK_CUR) base = static_cast<int64_t>(file->position_);
     if (origin == SEEK_END) base = static_cast<int64_t>(file->bytes_.size());
-    int64_t target = base + offset;
-    if (origin < SEEK_SET || origin > SEEK_END || target < 0 || target > INT32_MAX) {
+    if (origin < SEEK_SET || origin > SEEK_END || offset < -base || offset > INT64_MAX - base) {
         *position = -1;  // HFILE_ERROR, position unchanged
         return true;
     }
+    const int64_t target = base + offset;
     file->position_ = static_cast<size_t>(target);
-    *position = static_cast<int32_t>(target);
+    *position = target;
     return true;
 }
 

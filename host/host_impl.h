@@ -18,6 +18,18 @@
 
 namespace nebulite::host {
 
+// The record's geometry in the fields host and module agreed on: the 32-bit
+// ones once the host offers them and the module takes them.
+inline bool wideGeometry(const FormatRecord& r) {
+    return r.HostSupports32BitCoordinates != 0 && r.PluginUsing32BitCoordinates != 0;
+}
+inline VPoint imageSizeIn(const FormatRecord& r) {
+    return wideGeometry(r) ? r.imageSize32 : VPoint{r.imageSize.v, r.imageSize.h};
+}
+inline VRect rowRectIn(const FormatRecord& r) {
+    return wideGeometry(r) ? r.theRect32 : VRect{r.theRect.top, r.theRect.left, r.theRect.bottom, r.theRect.right};
+}
+
 struct Host::Impl {
     explicit Impl(Host& h) : host(h) {}
 
@@ -136,7 +148,7 @@ File* attachedMemoryFile(intptr_t handle);
 struct FileHooks {
     static bool read(int handle, void* buffer, unsigned count, unsigned* moved);
     static bool write(int handle, const void* buffer, unsigned count, unsigned* moved);
-    static bool seek(int handle, int32_t offset, int origin, int32_t* position);
+    static bool seek(int handle, int64_t offset, int origin, int64_t* position);
 };
 
 }  // namespace nebulite::host

@@ -145,6 +145,7 @@ void Host::Impl::applySetup() {
     r.handleProcs = s.handle.present ? &handleProcs : nullptr;
     r.advanceState = s.advanceState ? &Impl::advanceState : nullptr;
     r.descriptorParameters = s.descriptorParameters.present ? &descriptorParams : nullptr;
+    r.HostSupports32BitCoordinates = s.coordinates32 ? 1 : 0;
 
     AboutRecord& about = host.about_;
     std::memset(&about, 0, sizeof about);

@@ -1,6 +1,7 @@
 // The host's side of every selector sequence: a call as the editor makes it,
 // the read, estimate, write and save sequences built from calls, and the log
 // each sequence answers with.
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -92,8 +93,11 @@ void Host::useDocument(Document& document, bool describeInRecord) {
     if (!describeInRecord) return;
     const Image& image = document.image;
     record_.imageMode = image.mode;
-    record_.imageSize.v = static_cast<int16_t>(image.rows);
-    record_.imageSize.h = static_cast<int16_t>(image.columns);
+    // The 16-bit fields as far as they reach; the 32-bit ones whenever this
+    // host offers them, as the editor fills both before a save.
+    record_.imageSize.v = static_cast<int16_t>(std::min(image.rows, 32767));
+    record_.imageSize.h = static_cast<int16_t>(std::min(image.columns, 32767));
+    if (setup_.coordinates32) record_.imageSize32 = {image.rows, image.columns};
     record_.depth = image.depth;
     record_.planes = image.planes;
     record_.imageRsrcData = nullptr;

@@ -26,7 +26,7 @@ OSErr Host::Impl::moveRow() {
     }
     const FormatRecord& r = host.record_;
     Image& image = host.document_->image;
-    const Rect& rect = r.theRect;
+    const VRect rect = rowRectIn(r);
     size_t before = log.violations.size();
     auto bad = [&](const std::string& what) { violation("advanceState", what); };
 
@@ -103,12 +103,13 @@ OSErr Host::Impl::moveRow() {
 
 void Host::Impl::makeDocumentImage() {
     const FormatRecord& r = host.record_;
-    log.told = {r.imageMode, r.imageSize.v, r.imageSize.h, r.depth, r.planes};
+    const VPoint size = imageSizeIn(r);
+    log.told = {r.imageMode, size.v, size.h, r.depth, r.planes};
     Image& image = host.document_->image;
     image = Image{};
     std::string what;
-    if (r.imageSize.v < 1 || r.imageSize.h < 1)
-        what = "image size " + std::to_string(r.imageSize.h) + "x" + std::to_string(r.imageSize.v);
+    if (size.v < 1 || size.h < 1)
+        what = "image size " + std::to_string(size.h) + "x" + std::to_string(size.v);
     else if (r.depth != 8 && r.depth != 16)
         what = "depth " + std::to_string(r.depth);
     else if (r.planes < 1)
@@ -120,14 +121,13 @@ void Host::Impl::makeDocumentImage() {
         documentError = formatBadParameters;
         return;
     }
-    uint64_t bytes = uint64_t(r.imageSize.v) * uint64_t(r.imageSize.h) * uint64_t(r.planes) *
-                     uint64_t(r.depth / 8);
+    uint64_t bytes = uint64_t(size.v) * uint64_t(size.h) * uint64_t(r.planes) * uint64_t(r.depth / 8);
     if (bytes > host.setup_.maxImageBytes) {
         documentError = memFullErr;
         return;
     }
-    image.rows = r.imageSize.v;
-    image.columns = r.imageSize.h;
+    image.rows = size.v;
+    image.columns = size.h;
     image.planes = r.planes;
     image.depth = r.depth;
     image.mode = r.imageMode;

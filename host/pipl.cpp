@@ -211,6 +211,13 @@ PluginInfo decodePluginInfo(const PropertyList& list) {
             case makeCode("mxsz"):
                 if (need(p, 4)) info.maxSize = {le16(d.data()), le16(d.data() + 2)};
                 break;
+            case makeCode("ms32"):
+                if (need(p, 8))
+                    info.maxSize32 = {static_cast<int32_t>(le32(d.data())), static_cast<int32_t>(le32(d.data() + 4))};
+                break;
+            case makeCode("fslm"):
+                if (need(p, 4)) info.fileSizeLimitGB = static_cast<int32_t>(le32(d.data()));
+                break;
             case makeCode("mxch"): {
                 std::vector<int16_t> channels;
                 for (size_t at = 0; at + 2 <= d.size(); at += 2) channels.push_back(le16(d.data() + at));
@@ -282,6 +289,10 @@ std::string describePluginInfo(const PluginInfo& info) {
     if (info.maxSize)
         line("largest image", cat({std::to_string(info.maxSize->first), " rows x ",
                                    std::to_string(info.maxSize->second), " columns"}));
+    if (info.maxSize32)
+        line("with 32-bit", cat({std::to_string(info.maxSize32->first), " rows x ",
+                                 std::to_string(info.maxSize32->second), " columns ('ms32')"}));
+    if (info.fileSizeLimitGB) line("largest file", cat({std::to_string(*info.fileSizeLimitGB), " GB ('fslm')"}));
     if (info.maxChannels) {
         std::vector<std::string> limits;
         for (size_t i = 0; i < info.maxChannels->size(); ++i) {

@@ -92,6 +92,8 @@ struct PluginInfo {
     std::optional<uint8_t> formatFlagBits;
     std::optional<std::vector<std::string>> formatFlags;  // the flags set
     std::optional<std::pair<int16_t, int16_t>> maxSize;   // rows, columns
+    std::optional<std::pair<int32_t, int32_t>> maxSize32; // ms32: rows, columns with 32-bit geometry
+    std::optional<int32_t> fileSizeLimitGB;               // fslm
     std::optional<std::vector<int16_t>> maxChannels;      // by mode, in host order
     std::vector<std::string> problems;                    // malformed properties
 

@@ -175,8 +175,13 @@ ExtensionSearch findImageExtension(PluginState& state, int64_t start, HeaderCard
     int64_t previousEnd = start;
     int64_t position = start;
     // Every pass moves on by at least one block, and positions stop at the
-    // stream's offset limit, so the walk ends.
+    // stream's offset limit, so the walk ends. A data unit that would end
+    // past that limit is one no file holds: the file is cut short.
     const int64_t maxOffset = inputMaxOffset();
+    auto cutShort = [&state] {
+        recordError(state, eofErr);
+        return ExtensionSearch::failed;
+    };
     for (;;) {
         HduKeywords hdu;
         uint32_t cards = 0;
@@ -196,7 +201,7 @@ ExtensionSearch findImageExtension(PluginState& state, int64_t start, HeaderCard
         }
         const int64_t headerEnd = position + int64_t{cards} * kCardBytes;
         if (hdu.kind == HduKind::image && hdu.naxisSeen && hdu.naxis >= 2) {
-            if (headerEnd > maxOffset) return ExtensionSearch::tooFar;
+            if (headerEnd > maxOffset) return cutShort();
             dataStart = headerEnd;
             return ExtensionSearch::found;
         }
@@ -204,10 +209,10 @@ ExtensionSearch findImageExtension(PluginState& state, int64_t start, HeaderCard
         if (!hdu.bitpixSeen || !hdu.naxisSeen) return ExtensionSearch::unknownSize;
         auto bytes = dataUnitBytes(hdu.bitpix, hdu.naxis, hdu.axes, hdu.pcount, hdu.gcount);
         if (!bytes) return ExtensionSearch::unknownSize;
-        if (*bytes > static_cast<uint64_t>(maxOffset - headerEnd)) return ExtensionSearch::tooFar;
+        if (*bytes > static_cast<uint64_t>(maxOffset - headerEnd)) return cutShort();
         const auto next = checkedAdd(static_cast<uint64_t>(headerEnd), roundUpToBlock(*bytes),
                                      static_cast<uint64_t>(maxOffset));
-        if (!next) return ExtensionSearch::tooFar;
+        if (!next) return cutShort();
         previousData = headerEnd;
         previousEnd = headerEnd + static_cast<int64_t>(*bytes);
         position = static_cast<int64_t>(*next);

@@ -22,7 +22,6 @@ enum class ExtensionSearch {
     none,         // the file has no such extension
     compressed,   // a tile-compressed image comes before any image extension
     unknownSize,  // a header that does not say how long its data unit is
-    tooFar,       // the next header lies beyond what the host's file calls reach
     tooLong,      // a header longer than the primary's limit
     failed,       // the result code says why: a failed read, the file ends early, no memory
 };

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "import/read_pixels.h"
+#include "shell/geometry.h"
 #include "shell/input_stream.h"
 #include "shell/session.h"
 
@@ -63,12 +64,12 @@ void readRowBytes(PluginState& state, unsigned char* out, int64_t count) {
 template <typename Fill>
 void handOverRows(PluginState& state, int32_t total, Fill fill) {
     FormatRecord& record = *state.formatRecord;
+    const ImageSize size = imageSizeOf(record);
     int32_t done = 0;
     for (int16_t p = 0; state.result == noErr && p < record.planes; ++p) {
         record.loPlane = record.hiPlane = p;
-        for (int16_t r = 0; state.result == noErr && r < record.imageSize.v; ++r) {
-            record.theRect.top = r;
-            record.theRect.bottom = static_cast<int16_t>(r + 1);
+        for (int32_t r = 0; state.result == noErr && r < size.rows; ++r) {
+            setRowRect(record, r, size.columns);
             fill();
             if (state.result == noErr) state.result = record.advanceState();
             ++done;
@@ -81,7 +82,7 @@ void handOverRows(PluginState& state, int32_t total, Fill fill) {
 template <typename Take>
 void readEveryRow(PluginState& state, unsigned char* into, int64_t rowBytes, Take take) {
     const FormatRecord& record = *state.formatRecord;
-    const int32_t rows = int32_t{record.imageSize.v} * record.planes;
+    const int32_t rows = imageSizeOf(record).rows * record.planes;
     for (int32_t k = 0; state.result == noErr && k < rows; ++k) {
         readRowBytes(state, into, rowBytes);
         if (state.result == noErr) take(into);
@@ -90,7 +91,9 @@ void readEveryRow(PluginState& state, unsigned char* into, int64_t rowBytes, Tak
 
 unsigned char* hostRow(PluginState& state) { return reinterpret_cast<unsigned char*>(state.bufferPtr); }
 
-size_t columnsOf(const PluginState& state) { return static_cast<size_t>(state.formatRecord->imageSize.h); }
+size_t columnsOf(const PluginState& state) {
+    return static_cast<size_t>(imageSizeOf(*state.formatRecord).columns);
+}
 
 // Static, not on the stack: 128 KiB.
 Table16& sessionTable16() {

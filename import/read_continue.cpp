@@ -5,6 +5,7 @@
 #include "import/pixel_roads.h"
 #include "import/read_header.h"
 #include "import/row_buffer.h"
+#include "shell/geometry.h"
 #include "shell/handlers.h"
 #include "shell/host_services.h"
 #include "shell/input_stream.h"
@@ -55,18 +56,17 @@ void doReadContinue(PluginState& state) {
     // Rows are only read for the image ReadStart described, exactly as it
     // described it; anything else would size the reads from the host's
     // numbers instead of the file's.
-    if (!session.readReady || record.imageSize.v != session.toldRows ||
-        record.imageSize.h != session.toldColumns || record.planes != session.planesOpened ||
-        record.advanceState == nullptr)
+    const ImageSize size = imageSizeOf(record);
+    if (!session.readReady || size.rows != session.toldRows || size.columns != session.toldColumns ||
+        record.planes != session.planesOpened || record.advanceState == nullptr)
         recordError(state, formatBadParameters);
-    int32_t total = int32_t{record.imageSize.v} * record.planes;
+    // Rows of every plane: at most 300000 x 3, well within 32 bits.
+    int32_t total = size.rows * record.planes;
     PixelRoad road = state.result == noErr ? roadForThisFile(state) : PixelRoad::none;
     // A file its length shows too short gives the host nothing, and needs
     // no buffers to say so.
     if (road == PixelRoad::cutShort) recordError(state, eofErr);
     acquireRowBuffer(state, session.hostSampleBytes, workFor(road));
-    record.theRect.left = 0;
-    record.theRect.right = record.imageSize.h;
     record.colBytes = session.hostSampleBytes;
     record.rowBytes = state.bufferRowBytes;
     record.planeBytes = 0;

@@ -11,6 +11,7 @@
 #include "import/merged_header.h"
 #include "platform/win32.h"
 #include "shell/input_stream.h"
+#include "shell/geometry.h"
 #include "shell/handlers.h"
 #include "shell/host_services.h"
 #include "shell/session.h"
@@ -47,9 +48,10 @@ int16_t planesToOpen() {
 
 // Bytes of file data for the planes that will be opened, or -1 when the
 // size keywords do not describe something that can be opened.
-int64_t dataBytesFor(int64_t planes) {
-    if (session.naxis1Value < 1 || session.naxis1Value > kMaxHostDimension ||
-        session.naxis2Value < 1 || session.naxis2Value > kMaxHostDimension ||
+int64_t dataBytesFor(const FormatRecord& record, int64_t planes) {
+    const int64_t most = maxDimension(record);
+    if (session.naxis1Value < 1 || session.naxis1Value > most || session.naxis2Value < 1 ||
+        session.naxis2Value > most ||
         session.fileSampleBytes < 1)
         return -1;
     auto samples = checkedMul(static_cast<uint64_t>(session.naxis1Value),
@@ -65,7 +67,7 @@ int64_t dataBytesFor(int64_t planes) {
 void estimateHeaderLength(PluginState& state) {
     // NAXIS3 normally follows NAXIS2, so the estimate counts three planes
     // for any cube; the final length below corrects it when that was wrong.
-    int64_t data = dataBytesFor(session.isColor ? 3 : 1);
+    int64_t data = dataBytesFor(*state.formatRecord, session.isColor ? 3 : 1);
     if (data < 0) return;  // refused after the header is read
     session.dataBytes = data;
     lookUpFileLength(state);
@@ -111,7 +113,8 @@ void lookUpFileLength(PluginState& state) {
     session.fileLength = length > 0 ? length : 0;
 }
 
-const char* unsupportedReason() {
+const char* unsupportedReason(const FormatRecord& record) {
+    const int64_t most = maxDimension(record);
     if (!session.bitpixSeen) return notSupported("without a BITPIX card");
     int64_t bitpix = session.bitpixValue;
     if (!session.naxisSeen) return notSupported("without a NAXIS card");
@@ -120,16 +123,17 @@ const char* unsupportedReason() {
     if (session.naxisValue < 2) return notSupported("with NAXIS =", session.naxisValue);
     if (!session.naxis1Seen) return notSupported("without a NAXIS1 card");
     if (!session.naxis2Seen) return notSupported("without a NAXIS2 card");
-    if (session.naxis1Value < 1 || session.naxis1Value > kMaxHostDimension)
+    if (session.naxis1Value < 1 || session.naxis1Value > most)
         return notSupported("with NAXIS1 =", session.naxis1Value);
-    if (session.naxis2Value < 1 || session.naxis2Value > kMaxHostDimension)
+    if (session.naxis2Value < 1 || session.naxis2Value > most)
         return notSupported("with NAXIS2 =", session.naxis2Value);
     if (session.naxisValue >= 3 && session.naxis3Value < 1)
         return notSupported("with NAXIS3 =", session.naxis3Value);
     // The host holds the image in memory with 32-bit byte counts.
     auto hostBytes = checkedMul(static_cast<uint64_t>(session.naxis1Value) *
                                     static_cast<uint64_t>(session.naxis2Value),
-                                static_cast<uint64_t>(planesToOpen() * session.hostSampleBytes));
+                                static_cast<uint64_t>(planesToOpen() * session.hostSampleBytes),
+                                maxImageBytes(record));
     if (!hostBytes) return notSupported("with more than 2 GB of image data");
     return nullptr;
 }
@@ -158,7 +162,6 @@ bool openImageExtension(PluginState& state, uint32_t primaryCards, int64_t& data
         case ExtensionSearch::failed: releaseReadMemory(); return false;
         case ExtensionSearch::compressed: refusal = notSupported("with compressed images"); break;
         case ExtensionSearch::unknownSize: refusal = notSupported("with an extension of unknown size"); break;
-        case ExtensionSearch::tooFar: refusal = notSupported("with an image beyond the first 2 GB"); break;
         case ExtensionSearch::tooLong: refusal = headerTooLong(); break;
     }
     if (refusal != nullptr) {
@@ -280,21 +283,20 @@ void readHeader(PluginState& state) {
     if (session.naxisSeen && session.naxisValue == 0 && !openImageExtension(state, cardsBeforeEnd, dataStart))
         return;
 
-    if (const char* reason = unsupportedReason(); reason != nullptr) {
+    if (const char* reason = unsupportedReason(record); reason != nullptr) {
         refuse(state, reason);
         return;
     }
     session.planesOpened = planesToOpen();
     session.isColor = session.planesOpened == 3;
-    session.dataBytes = dataBytesFor(session.planesOpened);
+    session.dataBytes = dataBytesFor(record, session.planesOpened);
 
     session.dataStart = dataStart;
     session.filePos = dataStart;
-    session.toldColumns = static_cast<int16_t>(session.naxis1Value);
-    session.toldRows = static_cast<int16_t>(session.naxis2Value);
+    session.toldColumns = static_cast<int32_t>(session.naxis1Value);
+    session.toldRows = static_cast<int32_t>(session.naxis2Value);
     session.readReady = true;
-    record.imageSize.h = session.toldColumns;
-    record.imageSize.v = session.toldRows;
+    setImageSize(record, {session.toldRows, session.toldColumns});
     record.depth = session.hostDepth;
     record.planes = session.planesOpened;
     record.imageMode = session.isColor ? plugInModeRGBColor : plugInModeGrayScale;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "platform/host_sdk.h"
 #include "shell/plugin_state.h"
 
 namespace nebulite {
@@ -15,6 +16,6 @@ void lookUpFileLength(PluginState& state);
 // Why a FITS file cannot be shown, as the user is told it; null when it can.
 // Reads the size keywords gathered in the session. The text lives in a
 // fixed buffer until the next refusal text is made.
-const char* unsupportedReason();
+const char* unsupportedReason(const FormatRecord& record);
 
 }  // namespace nebulite

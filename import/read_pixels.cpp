@@ -23,11 +23,19 @@ namespace {
 
 void store16(unsigned char* at, uint16_t value) { std::memcpy(at, &value, sizeof value); }
 
-// A big-endian 4- or 8-byte sample's bits.
+// A big-endian 4- or 8-byte sample's bits: one load and one byte swap,
+// which the row loops run for every sample.
 template <typename Bits>
 Bits loadBigEndian(const unsigned char* p) {
-    Bits v = 0;
-    for (size_t i = 0; i < sizeof(Bits); ++i) v = static_cast<Bits>(v << 8 | p[i]);
+    static_assert(sizeof(Bits) == 4 || sizeof(Bits) == 8);
+    Bits v;
+    std::memcpy(&v, p, sizeof v);
+    if constexpr (std::endian::native == std::endian::little) {
+        if constexpr (sizeof(Bits) == 4)
+            v = __builtin_bswap32(v);
+        else
+            v = __builtin_bswap64(v);
+    }
     return v;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 
+#include "shell/geometry.h"
 #include "shell/host_services.h"
 #include "shell/module_memory.h"
 #include "shell/session.h"
@@ -13,7 +14,8 @@ namespace {
 
 bool allocateImportWork(PluginState& state, ImportWork work) {
     const FormatRecord& record = *state.formatRecord;
-    auto columns = static_cast<uint64_t>(static_cast<uint16_t>(record.imageSize.h));
+    const ImageSize size = imageSizeOf(record);
+    auto columns = static_cast<uint64_t>(size.columns < 0 ? 0 : size.columns);
     uint64_t bytes = 0;
     NebuliteAllocKind kind = nebuliteAllocRowBlock;
     switch (work) {
@@ -22,7 +24,7 @@ bool allocateImportWork(PluginState& state, ImportWork work) {
             bytes = columns * static_cast<uint64_t>(session.fileSampleBytes < 1 ? 1 : session.fileSampleBytes);
             break;
         case ImportWork::sampleStore:
-            bytes = uint64_t{static_cast<uint16_t>(record.imageSize.v)} * columns *
+            bytes = static_cast<uint64_t>(size.rows < 0 ? 0 : size.rows) * columns *
                     static_cast<uint16_t>(record.planes) * 2;
             kind = nebuliteAllocSampleStore;
             break;
@@ -55,7 +57,8 @@ bool acquireRowBuffer(PluginState& state, int16_t hostSampleBytes, ImportWork wo
     releaseImportWork();
     state.bufferId = nullptr;
     state.bufferPtr = nullptr;
-    auto rowBytes = checkedMul(static_cast<uint64_t>(record.imageSize.h < 0 ? 0 : record.imageSize.h),
+    const int32_t columns = imageSizeOf(record).columns;
+    auto rowBytes = checkedMul(static_cast<uint64_t>(columns < 0 ? 0 : columns),
                                static_cast<uint64_t>(hostSampleBytes));
     if (!rowBytes) return recordError(state, memFullErr);
     state.bufferRowBytes = static_cast<int32_t>(*rowBytes);

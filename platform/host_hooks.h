@@ -33,13 +33,15 @@ struct NebuliteHostHooks {
     // host serves itself; the module then uses the descriptor directly.
     bool (*fileRead)(int file, void* buffer, unsigned count, unsigned* moved);
     bool (*fileWrite)(int file, const void* buffer, unsigned count, unsigned* moved);
-    bool (*fileSeek)(int file, int32_t offset, int origin, int32_t* position);
+    // 64-bit offsets and positions; a position of -1 is a failed seek.
+    bool (*fileSeek)(int file, int64_t offset, int origin, int64_t* position);
 
     // Answers true when the allocation should fail.
     bool (*failAllocation)(int kind, size_t bytes);
 };
 
-constexpr int nebuliteHostHooksVersion = 1;
+// 2: fileSeek takes and gives 64-bit positions.
+constexpr int nebuliteHostHooksVersion = 2;
 
 using NebuliteHostHooksProc = const NebuliteHostHooks* (*)(void);
 

@@ -25,6 +25,11 @@ using HGLOBAL = void*;
 using HINSTANCE = void*;
 using HWND = void*;
 using HFILE = int;
+using HANDLE = void*;
+// A union on Windows; the module only uses its 64-bit member.
+struct LARGE_INTEGER {
+    int64_t QuadPart;
+};
 
 constexpr UINT GMEM_MOVEABLE = 0x0002;
 constexpr UINT GMEM_ZEROINIT = 0x0040;
@@ -48,6 +53,8 @@ SIZE_T GlobalSize(HGLOBAL block);
 UINT _lread(HFILE file, LPVOID buffer, UINT count);
 UINT _lwrite(HFILE file, LPCSTR buffer, UINT count);
 LONG _llseek(HFILE file, LONG offset, int origin);
+// 64-bit positions on the same file: the handle is the HFILE's number.
+BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, LARGE_INTEGER* position, DWORD method);
 
 int LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax);
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);

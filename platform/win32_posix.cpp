@@ -164,13 +164,33 @@ UINT _lwrite(HFILE file, LPCSTR buffer, UINT count) {
     return total;
 }
 
-LONG _llseek(HFILE file, LONG offset, int origin) {
+namespace {
+
+// -1 when the seek failed.
+int64_t seekFile(int file, int64_t offset, int origin) {
     if (const NebuliteHostHooks* h = hooks(); h != nullptr && h->fileSeek != nullptr) {
-        int32_t position = 0;
+        int64_t position = -1;
         if (h->fileSeek(file, offset, origin, &position)) return position;
     }
-    off_t position = ::lseek(file, offset, origin);
-    return position < 0 ? HFILE_ERROR : static_cast<LONG>(position);
+    static_assert(sizeof(off_t) == 8, "64-bit file offsets (_FILE_OFFSET_BITS=64)");
+    off_t position = ::lseek(file, static_cast<off_t>(offset), origin);
+    return position < 0 ? -1 : static_cast<int64_t>(position);
+}
+
+}  // namespace
+
+LONG _llseek(HFILE file, LONG offset, int origin) {
+    // As on Windows, a position past what a LONG holds is a failed seek.
+    int64_t position = seekFile(file, offset, origin);
+    return position < 0 || position > INT32_MAX ? HFILE_ERROR : static_cast<LONG>(position);
+}
+
+BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, LARGE_INTEGER* position, DWORD method) {
+    auto fd = static_cast<int>(reinterpret_cast<intptr_t>(file));
+    int64_t at = seekFile(fd, distance.QuadPart, static_cast<int>(method));
+    if (at < 0) return 0;
+    if (position != nullptr) position->QuadPart = at;
+    return 1;
 }
 
 int LoadStringA(HINSTANCE, UINT id, LPSTR buffer, int bufferMax) {

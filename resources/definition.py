@@ -66,8 +66,16 @@ FORMAT_FLAGS = [
     ("can write if read", True),
 ]
 
+# The largest image for a host of 16-bit geometry ('mxsz'), and for one that
+# offers 32-bit geometry ('ms32'): the editor's own largest document.
 MAX_ROWS = 32767
 MAX_COLUMNS = 32767
+MAX_ROWS_32 = 300000
+MAX_COLUMNS_32 = 300000
+# Files the module reads and writes, in gigabytes ('fslm'): without it the
+# host assumes 2 GB. Positions are 64-bit throughout; 4 TB is far beyond any
+# FITS file a desktop editor meets.
+FILE_SIZE_LIMIT_GB = 4096
 
 # Enable condition: always. A C string, with its NUL, as the SDK writes it.
 ENABLE_CONDITION = "true"

@@ -95,6 +95,8 @@ def pipl_properties(pointer_bits):
         ("fftE", extension_list(d.FILTERED_EXTENSIONS)),
         ("fmtf", flag_bytes([on for _, on in d.FORMAT_FLAGS])),
         ("mxsz", int16(d.MAX_ROWS) + int16(d.MAX_COLUMNS)),
+        ("ms32", int32(d.MAX_ROWS_32) + int32(d.MAX_COLUMNS_32)),
+        ("fslm", int32(d.FILE_SIZE_LIMIT_GB)),
         ("mxch", b"".join(int16(channels) for _, _, channels in d.MODES)),
     ]
 

@@ -166,7 +166,7 @@ printf 'P5\n2 2\n32768\n\x00\x00\x12\x34\x40\x00\x80\x00' > small-16.pgm
 printf 'SIMPLE  = F\nnot a FITS file at all\n' > plain.txt
 # Wider samples and colour, written here so that no reader of ours is involved.
 $python - <<'PY'
-import math, struct
+import gzip, math, struct
 
 def card(key, value):
     return ("%-8s= %20s" % (key, value)).ljust(80)
@@ -176,7 +176,7 @@ def fits(name, bitpix, axes, samples, extra=()):
     cards += [card("NAXIS%d" % (i + 1), n) for i, n in enumerate(axes)] + list(extra)
     header = ("".join(cards) + "END".ljust(80)).encode()
     header += b" " * (-len(header) % 2880)
-    code = {8: "B", 16: "h", 32: "i", -32: "f"}[bitpix]
+    code = {8: "B", 16: "h", 32: "i", 64: "q", -32: "f", -64: "d"}[bitpix]
     data = struct.pack(">%d%s" % (len(samples), code), *samples)
     with open(name, "wb") as f:
         f.write(header + data + b"\0" * (-len(data) % 2880))
@@ -192,6 +192,15 @@ fits("rgb8.fits", 8, (w, h, 3), [(x * 5 + y * 3 + p * 80) % 256
 fits("rgb16.fits", 16, (w, h, 3), [(x * 811 + y * 97 + p * 9000) % 65536 - 32768
                                    for p in range(3) for y in range(h) for x in range(w)],
      [card("BZERO", "32768.0")])
+fits("f64.fits", -64, (w, h), [math.cos(x / 5.0) * 1e-6 + y * 1e-9 for y in range(h) for x in range(w)])
+fits("i64.fits", 64, (w, h), [(x * 104729 + y * 7919) * 10**12 - 3 * 10**17 for y in range(h) for x in range(w)])
+# gzip files: one member, and several as `cat a.gz b.gz` makes them.
+with open("m51-16.fits", "rb") as f, open("m51-16.fits.gz", "wb") as g:
+    g.write(gzip.compress(f.read(), mtime=0))
+with open("f32.fits", "rb") as f:
+    data = f.read()
+with open("f32.fits.gz", "wb") as g:
+    g.write(gzip.compress(data[:5000], mtime=0) + gzip.compress(data[5000:], mtime=0))
 PY
 
 same() {  # label, linux file, windows file
@@ -211,7 +220,7 @@ grep -q "Copyright © 2026" about.windows && ok "about text in the ANSI code pag
   fail "about text lost the © sign"
 
 # FilterFile on a FITS file and on something else, with the exit status.
-for f in m51-16.fits m51-8.fits plain.txt; do
+for f in m51-16.fits m51-8.fits m51-16.fits.gz plain.txt; do
   set +e
   linux check "$f" > "check-$f.linux" 2>&1; echo "exit $?" >> "check-$f.linux"
   windows check "$f" 2>&1 | uncr > "check-$f.windows"; echo "exit ${PIPESTATUS[0]}" >> "check-$f.windows"
@@ -221,14 +230,17 @@ done
 
 # Opens: the module reads the file through _lread/_llseek on the file
 # handle the host puts in dataFork.
-for image in m51-8:pgm m51-16:pgm f32:pgm i32:pgm rgb8:ppm rgb16:ppm; do
-  name=${image%%:*} ext=${image##*:}
-  linux open "$name.fits" "open-$name.linux.$ext" 2> "open-$name.linux.err" || true
-  windows open "$name.fits" "open-$name.windows.$ext" 2> "open-$name.windows.err" || true
+# The gzip files are inflated by the zlib linked into the DLL.
+for image in m51-8.fits:pgm m51-16.fits:pgm f32.fits:pgm i32.fits:pgm f64.fits:pgm i64.fits:pgm \
+             rgb8.fits:ppm rgb16.fits:ppm m51-16.fits.gz:pgm f32.fits.gz:pgm; do
+  file=${image%%:*} ext=${image##*:}
+  name=${file%.fits}; name=${name/.fits.gz/-gz}
+  linux open "$file" "open-$name.linux.$ext" 2> "open-$name.linux.err" || true
+  windows open "$file" "open-$name.windows.$ext" 2> "open-$name.windows.err" || true
   if [[ -s open-$name.linux.$ext ]]; then
-    same "open $name.fits (${ext^^})" "open-$name.linux.$ext" "open-$name.windows.$ext"
+    same "open $file (${ext^^})" "open-$name.linux.$ext" "open-$name.windows.$ext"
   else
-    fail "open $name.fits: the Linux build wrote nothing: $(cat "open-$name.linux.err")"
+    fail "open $file: the Linux build wrote nothing: $(cat "open-$name.linux.err")"
   fi
 done
 

@@ -3,6 +3,7 @@
 #include "header/card_buffer.h"
 #include "header/card_text.h"
 #include "shell/alerts.h"
+#include "shell/geometry.h"
 #include "shell/input_stream.h"
 #include "shell/handlers.h"
 #include "shell/host_services.h"
@@ -52,6 +53,7 @@ void dispatchSelector(int16_t selector, PluginState& state) {
         state.result = formatBadParameters;
         return;
     }
+    if (selector != formatSelectorAbout) agreeOnCoordinates(*state.formatRecord);
     kHandlers[selector](state);
 }
 

@@ -7,6 +7,7 @@ namespace nebulite {
 namespace {
 
 HFILE asHfile(intptr_t file) { return static_cast<HFILE>(file); }
+HANDLE asHandle(intptr_t file) { return reinterpret_cast<HANDLE>(file); }
 
 }  // namespace
 
@@ -40,9 +41,13 @@ OSErr fileSeek(intptr_t file, int origin, int32_t offset) {
 }
 
 OSErr fileSeekTo(intptr_t file, int64_t offset) {
-    if (offset < 0 || offset > INT32_MAX) return readErr;
-    LONG at = _llseek(asHfile(file), static_cast<LONG>(offset), FILE_BEGIN);
-    return at == offset ? noErr : readErr;
+    if (offset < 0) return readErr;
+    LARGE_INTEGER to;
+    to.QuadPart = offset;
+    LARGE_INTEGER at;
+    at.QuadPart = -1;
+    if (!SetFilePointerEx(asHandle(file), to, &at, FILE_BEGIN)) return readErr;
+    return at.QuadPart == offset ? noErr : readErr;
 }
 
 void readExact(PluginState& state, int32_t count, void* buffer) {

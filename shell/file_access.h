@@ -21,6 +21,7 @@ OSErr fileSeek(intptr_t file, int origin, int32_t offset);
 // A seek whose outcome matters (back to a place inside the file): readErr
 // unless the file now stands exactly `offset` bytes from its start, so a
 // file that cannot seek stops the read instead of giving other bytes.
+// 64-bit: files past 2 GiB are reached through the handle's own calls.
 OSErr fileSeekTo(intptr_t file, int64_t offset);
 
 // Exact transfers under the first-error rule: nothing happens once `result`

@@ -197,9 +197,22 @@ bool hostFilePath(const PluginState& state, char (&path)[256]) {
     return n > 0;
 }
 
+// 64-bit seeks and positions: files past 2 GiB report their true length.
+int seekStdio(std::FILE* file, int64_t offset, int origin) {
+#if defined(_WIN32)
+    return _fseeki64(file, offset, origin);
+#else
+    return fseeko(file, static_cast<off_t>(offset), origin);
+#endif
+}
+
 int64_t rawFileLength(std::FILE* file) {
-    if (std::fseek(file, 0, SEEK_END) != 0) return -1;
-    long length = std::ftell(file);
+    if (seekStdio(file, 0, SEEK_END) != 0) return -1;
+#if defined(_WIN32)
+    int64_t length = _ftelli64(file);
+#else
+    int64_t length = ftello(file);
+#endif
     return length > 0 ? length : -1;
 }
 
@@ -212,7 +225,7 @@ int64_t gzipTrailerLength(std::FILE* file) {
     int64_t raw = rawFileLength(file);
     if (raw < kSmallestGzip) return -1;
     unsigned char size[4];
-    if (std::fseek(file, -4, SEEK_END) != 0 || std::fread(size, 1, 4, file) != 4) return -1;
+    if (seekStdio(file, -4, SEEK_END) != 0 || std::fread(size, 1, 4, file) != 4) return -1;
     return int64_t{size[0]} | int64_t{size[1]} << 8 | int64_t{size[2]} << 16 | int64_t{size[3]} << 24;
 }
 
@@ -299,7 +312,7 @@ int64_t inputPosition() { return input.position; }
 
 bool inputIsGzip() { return input.kind == InputKind::gzip; }
 
-int64_t inputMaxOffset() { return input.kind == InputKind::gzip ? INT64_MAX : int64_t{INT32_MAX}; }
+int64_t inputMaxOffset() { return INT64_MAX; }
 
 int64_t inputLength(PluginState& state) {
     char path[256];

@@ -42,8 +42,7 @@ void inputVerifyToEnd(PluginState& state);
 
 int64_t inputPosition();
 bool inputIsGzip();
-// The largest offset the stream can position to: the host's file calls
-// take 32-bit positions, an inflated stream has no such bound.
+// The largest offset the stream can position to.
 int64_t inputMaxOffset();
 
 // The length of the FITS bytes, or -1 when it cannot be known: a plain

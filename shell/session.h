@@ -48,8 +48,8 @@ struct FitsSession {
     bool blankSeen = false;
     int64_t blankValue = 0;
     int16_t planesOpened = 1;      // planes handed to the host
-    int16_t toldRows = 0;          // the geometry the host was told
-    int16_t toldColumns = 0;
+    int32_t toldRows = 0;          // the geometry the host was told
+    int32_t toldColumns = 0;
     bool readReady = false;        // ReadStart described an image to read
 
     // Samples kept between the two passes of a wide-sample read.
@@ -58,7 +58,7 @@ struct FitsSession {
     void* rowBlock = nullptr;      // one file row of wide samples
 
     // ---- Writing (export/) ------------------------------------------------
-    uint32_t bytesWritten = 0;
+    uint64_t bytesWritten = 0;
     int16_t planesWritten = 0;
 };
 

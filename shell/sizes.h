@@ -14,10 +14,11 @@ constexpr uint32_t kCardBytes = 80;
 constexpr uint32_t kCardsPerBlock = 36;
 constexpr uint32_t kBlockBytes = kCardBytes * kCardsPerBlock;  // 2880
 
-// The host's image geometry is 16-bit signed.
-constexpr int64_t kMaxHostDimension = 32767;
 // The host's byte counts (estimate, positions, sizes) are 32-bit signed.
 constexpr uint64_t kMaxByteCount = INT32_MAX;
+// The largest file written for a host that takes files past 2 GB: what the
+// PiPL's 'fslm' says, 4096 GB.
+constexpr uint64_t kMaxLargeFileBytes = uint64_t{4096} << 30;
 // A primary header longer than this is taken as a damaged file rather than
 // read into memory card by card: 16384 blocks is 47 MB of header text.
 constexpr uint32_t kMaxHeaderBlocks = 16384;

@@ -56,9 +56,9 @@ struct RawProperty {
 TEST(PiplInModule, HeaderAndEveryPropertyByteForByte) {
     std::vector<uint8_t> bytes = modulePipl();
     ASSERT_GE(bytes.size(), 10u);
-    // Reserved word 1, list version 0, 15 properties.
+    // Reserved word 1, list version 0, 17 properties.
     EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 10),
-              bytesOf({1, 0, 0, 0, 0, 0, 15, 0, 0, 0}));
+              bytesOf({1, 0, 0, 0, 0, 0, 17, 0, 0, 0}));
     std::string error;
     auto list = parsePropertyList(bytes, &error);
     ASSERT_TRUE(list) << error;
@@ -83,6 +83,8 @@ TEST(PiplInModule, HeaderAndEveryPropertyByteForByte) {
         {"fftE", text("GZ    ZG")},
         {"fmtf", bytesOf({0x78})},
         {"mxsz", bytesOf({0xFF, 0x7F, 0xFF, 0x7F})},
+        {"ms32", bytesOf({0xE0, 0x93, 0x04, 0x00, 0xE0, 0x93, 0x04, 0x00})},  // 300000, 300000
+        {"fslm", bytesOf({0x00, 0x10, 0x00, 0x00})},                          // 4096 GB
         {"mxch", bytesOf({1, 0, 24, 0, 24, 0, 24, 0, 24, 0, 24, 0, 24, 0, 24, 0, 24, 0, 24, 0, 24, 0, 24, 0})},
     };
     ASSERT_EQ(list->properties.size(), expected.size());
@@ -145,6 +147,8 @@ TEST(PiplInModule, DecodesToWhatTheModuleOffers) {
     EXPECT_EQ(info.formatFlags, (std::vector<std::string>{"saves image resources", "can read",
                                                           "can write", "can write if read"}));
     EXPECT_EQ(info.maxSize, (std::pair<int16_t, int16_t>{32767, 32767}));
+    EXPECT_EQ(info.maxSize32, (std::pair<int32_t, int32_t>{300000, 300000}));
+    EXPECT_EQ(info.fileSizeLimitGB, 4096);
     EXPECT_EQ(info.maxChannels,
               (std::vector<int16_t>{1, 24, 24, 24, 24, 24, 24, 24, 24, 24, 24, 24}));
 }

@@ -26,7 +26,7 @@ import sys
 
 VENDOR = b"MIB8"  # '8BIM' as a 32-bit little-endian integer
 # A reserved 16-bit word 1, the list version 0, the property count.
-PIPL_HEADER = struct.pack("<hii", 1, 0, 15)
+PIPL_HEADER = struct.pack("<hii", 1, 0, 17)
 PIPL_HEADER_LENGTH = len(PIPL_HEADER)
 
 # key as stored, data as stored (before padding), what it means
@@ -48,6 +48,8 @@ EXPECTED_PIPL = [
     (b"Etff", b"GZ  " + b"  ZG", "extensions offered through FilterFile, both ways"),
     (b"ftmf", b"\x78", "format flags"),
     (b"zsxm", struct.pack("<hh", 32767, 32767), "largest image: rows, columns"),
+    (b"23sm", struct.pack("<ii", 300000, 300000), "largest image with 32-bit geometry: rows, columns"),
+    (b"mlsf", struct.pack("<i", 4096), "largest file, in gigabytes"),
     (b"hcxm", struct.pack("<12h", 1, *[24] * 11), "most channels per mode"),
 ]
 
@@ -225,7 +227,7 @@ def check_pipl(c, data, bits):
     except Malformed as e:
         c.true("PiPL decodes", False, str(e))
         return
-    c.equal("PiPL header (reserved 1, version 0, 15 properties)", header, PIPL_HEADER)
+    c.equal("PiPL header (reserved 1, version 0, 17 properties)", header, PIPL_HEADER)
     c.equal("PiPL bytes after the last property", left, 0)
     c.equal("PiPL keys in order", [p["key"] for p in props], [e[0] for e in expected])
     for prop, (key, value, meaning) in zip(props, expected):
@@ -427,7 +429,7 @@ def damaged_copies(pipl, aete):
     yield "vendor big-endian", "pipl", patch(pipl, PIPL_HEADER_LENGTH, b"8BIM")
     yield "reserved word 0", "pipl", patch(pipl, 0, b"\0")
     yield "list version 1", "pipl", patch(pipl, 2, b"\1")
-    yield "header without the reserved word", "pipl", struct.pack("<ii", 1, 15) + pipl[10:]
+    yield "header without the reserved word", "pipl", struct.pack("<ii", 1, 17) + pipl[10:]
     yield "code property of the other architecture", "pipl", pipl.replace(b"4668", b"68xw", 1)
     yield "enable condition without its NUL", "pipl", patch(
         pipl, pipl_data_offset(b"lbne") - 4, b"\x04")
@@ -440,7 +442,7 @@ def damaged_copies(pipl, aete):
     yield "padding not zero", "pipl", patch(pipl, pipl_data_offset(b"eman") + 9, b"\x01")
     yield "padded length recorded", "pipl", patch(pipl, pipl_data_offset(b"eman") - 4, b"\x0c")
     yield "extensions as integers", "pipl", patch(pipl, pipl_data_offset(b"xEdR"), b" STF")
-    yield "property dropped", "pipl", patch(pipl, 6, b"\x0e")[:-40]
+    yield "property dropped", "pipl", patch(pipl, 6, b"\x10")[:-40]
     yield "trailing byte", "pipl", pipl + b"\0"
     yield "suite id big-endian", "aete", aete.replace(b"STIF", b"FITS", 1)
     yield "property flags 0", "aete", aete.replace(b"\x00\x10", b"\x00\x00", 1)

@@ -284,8 +284,10 @@ def build():
     case("mef_table_negative_pcount.fits", empty_primary() + extension(8, [6, 1], data=bytes(6), kind="BINTABLE",
                                                                        pcount=-7) + image8,
          "userCanceledErr", message=refused("with an extension of unknown size"))
+    # 3 GB of table the file does not hold: the walk goes past it (files past
+    # 2 GiB are reached) and finds the file ends first.
     case("mef_table_beyond_2gb.fits", empty_primary() + extension(8, [1000000, 3000], kind="BINTABLE") + image8,
-         "userCanceledErr", message=refused("with an image beyond the first 2 GB"))
+         "eofErr")
     case("mef_table_size_overflows.fits",
          empty_primary() + extension(8, [2 ** 62, 2 ** 62], kind="BINTABLE") + image8,
          "userCanceledErr", message=refused("with an extension of unknown size"))
