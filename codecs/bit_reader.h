@@ -65,7 +65,7 @@ public:
     int valid() const { return valid_; }
 
     // Drops the bits up to the next byte boundary of the stream.
-    void alignToByte() { skip(static_cast<int>(consumedBits() % 8)); }
+    void alignToByte() { skip(static_cast<int>((8 - consumedBits() % 8) % 8)); }
 
     // True once a bit beyond the input has been consumed.
     bool overrun() const { return padBytes_ * 8 > static_cast<uint64_t>(valid_); }
