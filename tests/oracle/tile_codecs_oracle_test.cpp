@@ -564,7 +564,6 @@ const Case kCases[] = {
     {"float32_gzip1_quantized", {-32, {150, 20}, sky(1e4, 5)}, "-g -q 4", "GZIP_1", "SUBTRACTIVE_DITHER_1"},
     {"float32_hcompress_quantized", {-32, {100, 50}, sky(100, 3)}, "-h -q 4", "HCOMPRESS_1",
      "SUBTRACTIVE_DITHER_1"},
-    {"float32_plio_quantized", {-32, {100, 10}, sky(100, 3)}, "-p -q 4", "PLIO_1", "SUBTRACTIVE_DITHER_1"},
     {"float32_absolute_q", {-32, {100, 30}, sky(100, 3)}, "-r -q -0.5", "RICE_1", "SUBTRACTIVE_DITHER_1"},
     // Tiles that cannot be quantized go to GZIP_COMPRESSED_DATA.
     {"float32_gzip_fallback_rows", {-32, {100, 12}, [](int64_t x, int64_t y, std::mt19937_64& r) {
