@@ -38,11 +38,11 @@ constexpr uint64_t kGzipMemberOverhead = 18;
 constexpr uint64_t kMaxRiceRatio = 32 * 8 / 3 * 8 + 8;
 
 // HCOMPRESS and PLIO describe a constant tile in a fixed few bytes (a 26-byte
-// stream, a 7-word list), so a real file can reach any ratio on a blank
-// frame; beyond the allowance, 2^16 to 1 still admits a constant 16-row
-// HCOMPRESS tile of the widest image, and refuses a few-kilobyte file that
-// claims gigabytes.
-constexpr uint64_t kMaxConstantTileRatio = uint64_t{1} << 16;
+// stream, a 7-word list), so a real file reaches huge ratios on a blank
+// frame: fpack's default 16-row HCOMPRESS tile of the widest 64-bit image is
+// 4 MiB from 26 bytes, about 161000:1. 2^18 admits that and still refuses a
+// tile of a few kilobytes that claims gigabytes.
+constexpr uint64_t kMaxConstantTileRatio = uint64_t{1} << 18;
 
 // True when a tile of `compressedBytes` may decode to `decodedBytes` under
 // `algorithm`: the check made before a tile buffer is sized.
@@ -67,6 +67,7 @@ constexpr bool plausibleTileRatio(Algorithm algorithm, uint64_t compressedBytes,
 
 static_assert(plausibleTileRatio(Algorithm::rice, 4, 1024));
 static_assert(!plausibleTileRatio(Algorithm::gzip1, 3000, uint64_t{4} << 30));
-static_assert(plausibleTileRatio(Algorithm::hcompress, 26, uint64_t{16} * 32767 * 8 / 2));
+static_assert(plausibleTileRatio(Algorithm::hcompress, 26, uint64_t{16} * 32767 * 8));
+static_assert(!plausibleTileRatio(Algorithm::plio, 3000, uint64_t{32767} * 32767 * 4));
 
 }  // namespace nebulite::codecs
