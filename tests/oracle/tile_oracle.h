@@ -5,7 +5,9 @@
 
 #include <fitsio.h>
 
+#include <cctype>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -95,5 +97,145 @@ struct CompressedTable {
         return fallback;
     }
 };
+
+// ---- Reading the compressed table ----------------------------------------------
+
+inline size_t elementBytes(char letter) {
+    switch (letter) {
+        case 'B': return 1;
+        case 'I': return 2;
+        case 'J': case 'E': return 4;
+        case 'K': case 'D': return 8;
+        default: return 0;
+    }
+}
+
+// The TFORM letter after P or Q.
+inline char heapType(const std::string& tform) {
+    size_t i = 0;
+    while (i < tform.size() && std::isdigit(static_cast<unsigned char>(tform[i]))) ++i;
+    return i + 1 < tform.size() ? tform[i + 1] : 0;
+}
+
+inline std::optional<CompressedTable> readTable(const std::string& path, int hdu) {
+    int status = 0;
+    fitsfile* f = nullptr;
+    fits_open_file(&f, path.c_str(), READONLY, &status);
+    int type = 0;
+    fits_movabs_hdu(f, hdu, &type, &status);
+    if (status != 0) {
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), cfitsioError(status).c_str());
+        return std::nullopt;
+    }
+    CompressedTable t;
+    char text[FLEN_VALUE] = {};
+    fits_read_key(f, TSTRING, "ZCMPTYPE", text, nullptr, &status);
+    t.cmptype = text;
+    fits_read_key(f, TINT, "ZBITPIX", &t.zbitpix, nullptr, &status);
+    int naxes = 0;
+    fits_read_key(f, TINT, "ZNAXIS", &naxes, nullptr, &status);
+    for (int i = 1; i <= naxes; ++i) {
+        LONGLONG v = 0, tile = 1;
+        fits_read_key(f, TLONGLONG, ("ZNAXIS" + std::to_string(i)).c_str(), &v, nullptr, &status);
+        int s = 0;
+        fits_read_key(f, TLONGLONG, ("ZTILE" + std::to_string(i)).c_str(), &tile, nullptr, &s);
+        if (s != 0) tile = i == 1 ? v : 1;
+        t.znaxis.push_back(v);
+        t.ztile.push_back(tile);
+    }
+    for (int i = 1; i < 10; ++i) {
+        int s = 0;
+        char name[FLEN_VALUE] = {};
+        double value = 0;
+        fits_read_key(f, TSTRING, ("ZNAME" + std::to_string(i)).c_str(), name, nullptr, &s);
+        fits_read_key(f, TDOUBLE, ("ZVAL" + std::to_string(i)).c_str(), &value, nullptr, &s);
+        if (s == 0) t.zparams.emplace_back(name, value);
+    }
+    auto optionalInt = [&](const char* key) -> std::optional<int64_t> {
+        int s = 0;
+        LONGLONG v = 0;
+        fits_read_key(f, TLONGLONG, key, &v, nullptr, &s);
+        return s == 0 ? std::optional<int64_t>(v) : std::nullopt;
+    };
+    auto optionalReal = [&](const char* key) -> std::optional<double> {
+        int s = 0;
+        double v = 0;
+        fits_read_key(f, TDOUBLE, key, &v, nullptr, &s);
+        return s == 0 ? std::optional<double>(v) : std::nullopt;
+    };
+    {
+        int s = 0;
+        fits_read_key(f, TSTRING, "ZQUANTIZ", text, nullptr, &s);
+        t.zquantiz = s == 0 ? text : "";
+    }
+    t.zdither0 = optionalInt("ZDITHER0");
+    t.zblankKey = optionalInt("ZBLANK");
+    t.zscaleKey = optionalReal("ZSCALE");
+    t.zzeroKey = optionalReal("ZZERO");
+    t.bzero = optionalReal("BZERO").value_or(0.0);
+
+    LONGLONG headStart = 0, dataStart = 0, dataEnd = 0;
+    fits_get_hduaddrll(f, &headStart, &dataStart, &dataEnd, &status);
+    LONGLONG naxis1 = 0, naxis2 = 0;
+    fits_read_key(f, TLONGLONG, "NAXIS1", &naxis1, nullptr, &status);
+    fits_read_key(f, TLONGLONG, "NAXIS2", &naxis2, nullptr, &status);
+    LONGLONG theap = optionalInt("THEAP").value_or(naxis1 * naxis2);
+
+    auto column = [&](const char* name) {
+        int s = 0, number = 0;
+        fits_get_colnum(f, CASEINSEN, const_cast<char*>(name), &number, &s);
+        return s == 0 ? number : 0;
+    };
+    auto columnForm = [&](int number) {
+        int s = 0;
+        char form[FLEN_VALUE] = {};
+        fits_read_key(f, TSTRING, ("TFORM" + std::to_string(number)).c_str(), form, nullptr, &s);
+        return std::string(form);
+    };
+    const int cData = column("COMPRESSED_DATA"), cGzip = column("GZIP_COMPRESSED_DATA"),
+              cRaw = column("UNCOMPRESSED_DATA"), cScale = column("ZSCALE"), cZero = column("ZZERO"),
+              cBlank = column("ZBLANK");
+    auto heapBytes = [&](int col, LONGLONG row, std::vector<uint8_t>& out, size_t& eb, char& letter) {
+        if (col == 0) return;
+        letter = heapType(columnForm(col));
+        eb = elementBytes(letter);
+        LONGLONG count = 0, offset = 0;
+        fits_read_descriptll(f, col, row, &count, &offset, &status);
+        if (count > 0)
+            out = readBytes(path, static_cast<uint64_t>(dataStart + theap + offset),
+                            static_cast<uint64_t>(count) * eb);
+    };
+    for (LONGLONG row = 1; row <= naxis2 && status == 0; ++row) {
+        TileRow r;
+        size_t eb = 0;
+        char letter = 0;
+        heapBytes(cData, row, r.compressed, eb, letter);
+        heapBytes(cGzip, row, r.gzipped, eb, letter);
+        heapBytes(cRaw, row, r.raw, r.rawElementBytes, r.rawType);
+        int anynul = 0;
+        if (cScale != 0) {
+            double v = 0;
+            fits_read_col(f, TDOUBLE, cScale, row, 1, 1, nullptr, &v, &anynul, &status);
+            r.zscale = v;
+        }
+        if (cZero != 0) {
+            double v = 0;
+            fits_read_col(f, TDOUBLE, cZero, row, 1, 1, nullptr, &v, &anynul, &status);
+            r.zzero = v;
+        }
+        if (cBlank != 0) {
+            LONGLONG v = 0;
+            fits_read_col(f, TLONGLONG, cBlank, row, 1, 1, nullptr, &v, &anynul, &status);
+            r.zblank = v;
+        }
+        t.rows.push_back(std::move(r));
+    }
+    fits_close_file(f, &status);
+    if (status != 0) {
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), cfitsioError(status).c_str());
+        return std::nullopt;
+    }
+    return t;
+}
 
 }  // namespace tile_oracle
