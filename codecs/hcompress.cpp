@@ -73,21 +73,37 @@ struct Quadrant {
 // 1 bottom-right.
 void insertPlane(const uint8_t* grid, const Quadrant& q, int plane) {
     const size_t gy = half(q.qy);
-    const int64_t bit = static_cast<int64_t>(uint64_t{1} << plane);
-    for (size_t i = 0; i < q.qx; i += 2) {
+    // Whole 2x2 blocks without a test per bit; the odd last row and column after.
+    const size_t fullX = q.qx & ~size_t{1};
+    const size_t fullY = q.qy & ~size_t{1};
+    const auto bitOf = [plane](uint32_t v, int which) {
+        return static_cast<int64_t>(static_cast<uint64_t>((v >> which) & 1u) << plane);
+    };
+    for (size_t i = 0; i < fullX; i += 2) {
         int64_t* row0 = q.origin + i * q.stride;
-        int64_t* row1 = i + 1 < q.qx ? row0 + q.stride : nullptr;
+        int64_t* row1 = row0 + q.stride;
         const uint8_t* g = grid + (i / 2) * gy;
-        for (size_t j = 0; j < q.qy; j += 2) {
-            const uint8_t v = g[j / 2];
+        for (size_t j = 0; j < fullY; j += 2) {
+            const uint32_t v = g[j / 2];
             if (v == 0) continue;
-            const bool second = j + 1 < q.qy;
-            if (v & 8) row0[j] |= bit;
-            if ((v & 4) && second) row0[j + 1] |= bit;
-            if (row1 != nullptr) {
-                if (v & 2) row1[j] |= bit;
-                if ((v & 1) && second) row1[j + 1] |= bit;
-            }
+            row0[j] |= bitOf(v, 3);
+            row0[j + 1] |= bitOf(v, 2);
+            row1[j] |= bitOf(v, 1);
+            row1[j + 1] |= bitOf(v, 0);
+        }
+        if (fullY < q.qy) {
+            const uint32_t v = g[fullY / 2];
+            row0[fullY] |= bitOf(v, 3);
+            row1[fullY] |= bitOf(v, 1);
+        }
+    }
+    if (fullX < q.qx) {
+        int64_t* row0 = q.origin + fullX * q.stride;
+        const uint8_t* g = grid + (fullX / 2) * gy;
+        for (size_t j = 0; j < q.qy; j += 2) {
+            const uint32_t v = g[j / 2];
+            row0[j] |= bitOf(v, 3);
+            if (j + 1 < q.qy) row0[j + 1] |= bitOf(v, 2);
         }
     }
 }

@@ -27,13 +27,17 @@ constexpr RiceShape shapeFor(int bytePix) {
 constexpr uint32_t unzigzag(uint32_t m) { return (m >> 1) ^ (0u - (m & 1u)); }
 
 // The P-byte integer a running value stands for.
-inline int32_t narrow(uint32_t v, int bytePix) {
+template <typename T>
+inline T narrow(uint32_t v, int bytePix) {
     switch (bytePix) {
-        case 1: return static_cast<int32_t>(v & 0xffu);
-        case 2: return static_cast<int16_t>(static_cast<uint16_t>(v));
-        default: return static_cast<int32_t>(v);
+        case 1: return static_cast<T>(v & 0xffu);
+        case 2: return static_cast<T>(static_cast<int16_t>(static_cast<uint16_t>(v)));
+        default: return static_cast<T>(static_cast<int32_t>(v));
     }
 }
+
+template <typename T>
+CodecResult decode(std::span<const uint8_t> in, int bytePix, int blockSize, std::span<T> out);
 
 }  // namespace
 
@@ -46,6 +50,19 @@ uint64_t riceMaxPixels(uint64_t inBytes, int bytePix, int blockSize) {
 }
 
 CodecResult riceDecode(std::span<const uint8_t> in, int bytePix, int blockSize, std::span<int32_t> out) {
+    return decode(in, bytePix, blockSize, out);
+}
+
+CodecResult riceDecode(std::span<const uint8_t> in, int bytePix, int blockSize, std::span<int16_t> out) {
+    // Four-byte values do not fit; 8-bit values (0..255) do.
+    if (bytePix == 4) return CodecResult::unsupported;
+    return decode(in, bytePix, blockSize, out);
+}
+
+namespace {
+
+template <typename T>
+CodecResult decode(std::span<const uint8_t> in, int bytePix, int blockSize, std::span<T> out) {
     if (bytePix != 1 && bytePix != 2 && bytePix != 4) return CodecResult::unsupported;
     if (blockSize <= 0 || blockSize > 4096) return CodecResult::unsupported;
     if (out.empty()) return CodecResult::ok;
@@ -61,16 +78,16 @@ CodecResult riceDecode(std::span<const uint8_t> in, int bytePix, int blockSize, 
     while (done < total) {
         const size_t count = total - done < static_cast<size_t>(blockSize) ? total - done
                                                                             : static_cast<size_t>(blockSize);
-        int32_t* dst = out.data() + done;
+        T* dst = out.data() + done;
         const uint32_t code = bits.read(shape.fsBits);
         if (code == 0) {
             // Every difference is zero.
-            const int32_t v = narrow(last, bytePix);
+            const T v = narrow<T>(last, bytePix);
             for (size_t k = 0; k < count; ++k) dst[k] = v;
         } else if (static_cast<int>(code) == shape.fsMax + 1) {
             for (size_t k = 0; k < count; ++k) {
                 last += unzigzag(bits.read(shape.rawBits));
-                dst[k] = narrow(last, bytePix);
+                dst[k] = narrow<T>(last, bytePix);
             }
         } else if (static_cast<int>(code) > shape.fsMax + 1) {
             return CodecResult::corrupt;
@@ -95,7 +112,7 @@ CodecResult riceDecode(std::span<const uint8_t> in, int bytePix, int blockSize, 
                 const uint32_t low = bits.peek(fs);
                 bits.skip(fs);
                 last += unzigzag((top << fs) | low);
-                dst[k] = narrow(last, bytePix);
+                dst[k] = narrow<T>(last, bytePix);
             }
         }
         if (bits.overrun()) return CodecResult::truncated;
@@ -103,5 +120,7 @@ CodecResult riceDecode(std::span<const uint8_t> in, int bytePix, int blockSize, 
     }
     return CodecResult::ok;
 }
+
+}  // namespace
 
 }  // namespace nebulite::codecs

@@ -20,6 +20,9 @@ constexpr int kRiceDefaultBytePix = 4;
 // BYTEPIX 8 is `unsupported`: no writer makes it and no reader exists to
 // check a decoder against. Bytes left over after the last pixel are allowed.
 CodecResult riceDecode(std::span<const uint8_t> in, int bytePix, int blockSize, std::span<int32_t> out);
+// The same into 16-bit values, for 8- and 16-bit images decoded straight into
+// their rows; BYTEPIX 4 is `unsupported` here.
+CodecResult riceDecode(std::span<const uint8_t> in, int bytePix, int blockSize, std::span<int16_t> out);
 
 // The most pixels a Rice stream of `inBytes` bytes can describe: every block
 // costs at least its FS field. Tiles claiming more are refused before any

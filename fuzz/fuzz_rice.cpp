@@ -1,5 +1,5 @@
 // RICE_1 tiles. Tail: BYTEPIX selector, block size selector, pixel count
-// (16 bits). Besides memory safety: a stream that decodes never describes
+// (16 bits). Besides memory safety: the 16-bit and 32-bit outputs agree; a stream that decodes never describes
 // more pixels than riceMaxPixels allows for its length (the bound the tile
 // reader sizes buffers by), and decoding fewer pixels gives the same prefix.
 #include <vector>
@@ -29,6 +29,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int32_t v : out) {
         if (bytePix == 1) CODEC_CHECK(v >= 0 && v <= 255);
         if (bytePix == 2) CODEC_CHECK(v >= -32768 && v <= 32767);
+    }
+    // The 16-bit road gives the same values.
+    if (bytePix != 4) {
+        std::vector<int16_t> narrow(pixels);
+        CODEC_CHECK(riceDecode(in.stream, bytePix, blockSize, narrow) == CodecResult::ok);
+        for (size_t i = 0; i < pixels; ++i) CODEC_CHECK(narrow[i] == out[i]);
     }
     std::vector<int32_t> shorter(pixels - 1);
     CODEC_CHECK(riceDecode(in.stream, bytePix, blockSize, shorter) == CodecResult::ok);
