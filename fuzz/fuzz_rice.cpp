@@ -1,7 +1,8 @@
 // RICE_1 tiles. Tail: BYTEPIX selector, block size selector, pixel count
-// (16 bits). Besides memory safety: the 16-bit and 32-bit outputs agree; a stream that decodes never describes
+// (16 bits). Besides memory safety: a stream that decodes never describes
 // more pixels than riceMaxPixels allows for its length (the bound the tile
-// reader sizes buffers by), and decoding fewer pixels gives the same prefix.
+// reader sizes buffers by), the 16-bit and 32-bit outputs agree, and
+// decoding fewer pixels gives the same prefix.
 #include <vector>
 
 #include "codecs/rice.h"
