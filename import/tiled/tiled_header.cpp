@@ -18,8 +18,6 @@ constexpr int kMaxColumns = 999;
 constexpr int kMaxParameters = 999;
 // Real Rice block sizes are 16 and 32; the decoder takes any up to this.
 constexpr int64_t kMaxRiceBlockSize = 4096;
-// The dither table's length: ZDITHER0 picks an entry of it.
-constexpr int64_t kMaxDitherSeed = 10000;
 
 using codecs::Algorithm;
 
@@ -112,6 +110,11 @@ void noteCard(const char* card, uint32_t ref, Seen& s, TiledImage& image) {
     } else if (keywordIs(k, "ZBLANK")) {
         image.zblankKeyword = true;
         image.zblank = intValue(c.value);
+    } else if (keywordIs(k, "BZERO")) {
+        image.bzero = realValue(c.value);
+    } else if (keywordIs(k, "BLANK")) {
+        image.blankKeyword = true;
+        image.blank = intValue(c.value);
     } else if (keywordIs(k, "ZSIMPLE")) {
         image.fromPrimary = true;
     } else if (int n = indexedKeyword(k, "ZNAXIS"); n > 0) {
@@ -222,10 +225,9 @@ TiledHeaderError readQuantization(const Seen& s, TiledImage& image) {
     } else {
         return TiledHeaderError::badParameter;
     }
-    if (image.quantization != Quantization::noDither) {
-        image.ditherSeed = s.zditherSeen ? s.zdither : 1;
-        if (image.ditherSeed < 1 || image.ditherSeed > kMaxDitherSeed) return TiledHeaderError::badParameter;
-    }
+    // The seed is checked where a dithered tile uses it: fpack -d writes
+    // ZDITHER0 = 0 beside tiles that are never unquantized.
+    if (image.quantization != Quantization::noDither) image.ditherSeed = s.zditherSeen ? s.zdither : 1;
     return TiledHeaderError::none;
 }
 

@@ -81,6 +81,13 @@ struct TiledImage {
     ScalarColumn zzeroColumn;
     ScalarColumn zblankColumn;
 
+    // The image's own scaling cards, copied verbatim into the table: an
+    // unsigned 16-bit PLIO image is stored unsigned (BZERO 32768), and an
+    // integer image's nulls come back as its BLANK.
+    double bzero = 0.0;
+    bool blankKeyword = false;
+    int64_t blank = 0;
+
     // BITPIX, NAXIS, NAXISn of the restored image follow from the above;
     // these say which form its first card takes.
     bool fromPrimary = false;  // ZSIMPLE present: the image was a primary array
@@ -95,7 +102,7 @@ enum class TiledHeaderError : uint8_t {
     badBitpix,
     badAxes,             // ZNAXIS outside 1..8, or a ZNAXISn below 1
     badTile,             // a ZTILEn below 1
-    badParameter,        // BLOCKSIZE, BYTEPIX, ZDITHER0 or ZQUANTIZ out of range
+    badParameter,        // BLOCKSIZE, BYTEPIX or ZQUANTIZ out of range
     badColumn,           // a TFORMn that is not a column format, or a tile column of the wrong kind
     noCompressedData,    // no COMPRESSED_DATA column
     rowWidth,            // NAXIS1 is not the sum of the column widths

@@ -4,12 +4,15 @@
 // card, and damaged tables must be refused for the count that is wrong.
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cmath>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "import/tiled/restore_header.h"
+#include "import/tiled/tile_decode.h"
 #include "import/tiled/tile_table.h"
 #include "import/tiled/tiled_header.h"
 #include "tests/oracle/tile_oracle.h"
@@ -171,6 +174,161 @@ TEST_P(TiledHeader, DescribesAndRestoresAsFunpack) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Fpack, TiledHeader, ::testing::ValuesIn(kHeaderCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Whole rows: the image's samples --------------------------------------------------------
+
+// Images for the row decoder: values chosen per case, written by cfitsio.
+struct RowCase {
+    const char* name;
+    int bitpix;
+    std::vector<long> axes;
+    double bzero;
+    std::vector<std::string> cards;
+    const char* fpackOptions;
+    bool nulls;  // NaN (floats) or BLANK (integers) every 37th pixel
+};
+
+std::ostream& operator<<(std::ostream& os, const RowCase& c) { return os << c.name; }
+
+const RowCase kRowCases[] = {
+    {"rice16_2d_tiles", 16, {70, 33}, 0, {}, "-r -t 32,8", false},
+    {"rice16_unsigned_blank", 16, {64, 10}, 32768, {"BLANK   =                   -1"}, "-r", true},
+    {"rice8", 8, {50, 9}, 0, {}, "-r", false},
+    {"rice32_cube", 32, {20, 12, 3}, 0, {}, "-r -t 8,8,1", false},
+    {"gzip2_32", 32, {40, 10}, 0, {}, "-g2", false},
+    {"gzip1_8", 8, {40, 10}, 0, {}, "-g", false},
+    {"hcompress16_lossy", 16, {64, 50}, 0, {}, "-h -s 4", false},
+    {"hcompress32", 32, {40, 40}, 0, {}, "-h", false},
+    {"plio16_unsigned", 16, {60, 6}, 32768, {}, "-p", false},
+    {"plio8", 8, {60, 6}, 0, {}, "-p", false},
+    {"nocompress16", 16, {30, 7}, 0, {}, "-d", false},
+    {"nocompress_float", -32, {30, 7}, 0, {}, "-d", true},
+    {"float32_dither1_nans", -32, {80, 20}, 0, {}, "-r -q 4", true},
+    {"float32_dither2", -32, {80, 20}, 0, {}, "-r -qz 4", true},
+    {"float32_no_dither", -32, {80, 20}, 0, {}, "-r -q0 4", false},
+    {"float64_gzip2_quantized", -64, {60, 10}, 0, {}, "-g2 -q 4", true},
+    {"float32_hcompress", -32, {64, 32}, 0, {}, "-h -q 4", false},
+    {"float32_lossless_gzip2", -32, {50, 10}, 0, {}, "-g2 -q 0", true},
+    {"float64_lossless_gzip1", -64, {50, 10}, 0, {}, "-g -q 0", false},
+    {"float32_gzip_fallback", -32, {50, 8}, 0, {}, "-r -q 4", false},
+};
+
+void writeRowImage(const std::string& path, const RowCase& c) {
+    int status = 0;
+    fitsfile* f = nullptr;
+    fits_create_file(&f, ("!" + path).c_str(), &status);
+    std::vector<long> axes = c.axes;
+    fits_create_img(f, c.bitpix, static_cast<int>(axes.size()), axes.data(), &status);
+    if (c.bzero != 0) {
+        double one = 1.0, zero = c.bzero;
+        fits_update_key(f, TDOUBLE, "BZERO", &zero, nullptr, &status);
+        fits_update_key(f, TDOUBLE, "BSCALE", &one, nullptr, &status);
+    }
+    for (const auto& card : c.cards) fits_write_record(f, card.c_str(), &status);
+    long n = 1;
+    for (long a : axes) n *= a;
+    std::mt19937 random(11);
+    std::normal_distribution<double> noise(0, 10);
+    std::vector<double> pixels(static_cast<size_t>(n));
+    for (long i = 0; i < n; ++i) {
+        const long x = i % axes[0], y = i / axes[0];
+        double v = 200 + noise(random) + (x % 9 == 0 ? 150 : 0);
+        if (std::string(c.name) == "float32_gzip_fallback" && y % 3 == 0) v = 5.5;  // constant rows
+        if (c.bitpix == 8 || std::string(c.fpackOptions) == "-p") v = std::abs(std::round(v)) + (c.bitpix == 16 && y == 2 ? 4500 : 0);
+        if (c.bitpix == 8) v = std::min(v, 255.0);
+        if (c.bzero != 0) v = std::round(v) + 30000;
+        pixels[static_cast<size_t>(i)] = v;
+        if (c.nulls && i % 37 == 5) pixels[static_cast<size_t>(i)] = c.bitpix < 0 ? NAN : -1 + c.bzero;
+    }
+    double nan = NAN;
+    if (c.bitpix < 0)
+        fits_write_imgnull(f, TDOUBLE, 1, n, pixels.data(), &nan, &status);
+    else
+        fits_write_img(f, TDOUBLE, 1, n, pixels.data(), &status);
+    fits_close_file(f, &status);
+    ASSERT_EQ(status, 0) << cfitsioError(status);
+}
+
+class TileRows : public ::testing::TestWithParam<RowCase> {};
+
+TEST_P(TileRows, AreFunpacksDataUnit) {
+    if (!toolExists("fpack") || !toolExists("funpack")) GTEST_SKIP() << "fpack/funpack not installed";
+    const RowCase& c = GetParam();
+    TempDir dir;
+    const std::string plain = dir.file("in.fits"), packed = dir.file("in.fits.fz"), unpacked = dir.file("out.fits");
+    writeRowImage(plain, c);
+    ASSERT_EQ(run(std::string("fpack ") + c.fpackOptions + " -O " + packed + " " + plain), 0);
+    ASSERT_EQ(run("funpack -O " + unpacked + " " + packed), 0);
+
+    uint64_t dataStart = 0;
+    const auto cards = headerCards(packed, 2, &dataStart);
+    const std::string text = joined(cards);
+    TiledImage image;
+    ASSERT_EQ(parseTiledHeader(text.data(), static_cast<uint32_t>(cards.size()), image), TiledHeaderError::none);
+    ASSERT_TRUE(plausibleTiling(image));
+    const std::vector<uint8_t> data = readBytes(packed, dataStart, image.dataBytes);
+    ASSERT_EQ(data.size(), image.dataBytes);
+
+    const TileWorkspaceSize need = tileWorkspaceSize(image);
+    std::vector<int64_t> wide(need.wide);
+    std::vector<int32_t> ints(need.ints);
+    std::vector<double> reals(need.reals);
+    std::vector<uint8_t> bytes(need.bytes);
+    const TileWorkspace work{wide, ints, reals, bytes};
+    const uint32_t sample = sampleBytes(image);
+    uint64_t total = 1;
+    for (uint32_t k = 0; k < image.naxis; ++k) total *= static_cast<uint64_t>(image.axes[k]);
+    std::vector<uint8_t> ours(total * sample), tile(image.maxTilePixels * sample);
+    for (uint64_t row = 0; row < image.rows; ++row) {
+        const std::span<const uint8_t> rowBytes(data.data() + row * image.rowBytes, image.rowBytes);
+        TileArrays arrays{rowBytes, {}, {}, {}};
+        std::span<const uint8_t>* targets[3] = {&arrays.compressed, &arrays.gzipped, &arrays.uncompressed};
+        const HeapColumn* columns[3] = {&image.compressed, &image.gzipCompressed, &image.uncompressed};
+        for (int k = 0; k < 3; ++k) {
+            HeapArray a;
+            const DescriptorCheck check = heapArray(rowBytes, *columns[k], image.heapBytes, a);
+            ASSERT_TRUE(check == DescriptorCheck::ok || check == DescriptorCheck::absent);
+            *targets[k] = std::span<const uint8_t>(data.data() + image.heapOffset + a.offset, a.bytes);
+        }
+        ASSERT_EQ(decodeTile(image, row, arrays, work, tile), TileResult::ok) << "row " << row + 1;
+        // The tile's rows into the image (axis 1 fastest).
+        int64_t start[kMaxTiledAxes], size[kMaxTiledAxes];
+        const uint64_t n = tileGeometry(image, row, start, size);
+        const uint64_t across = static_cast<uint64_t>(size[0]);
+        for (uint64_t first = 0; first < n; first += across) {
+            uint64_t rest = first / across, index = static_cast<uint64_t>(start[0]), stride = static_cast<uint64_t>(image.axes[0]);
+            for (uint32_t k = 1; k < image.naxis; ++k) {
+                index += (static_cast<uint64_t>(start[k]) + rest % static_cast<uint64_t>(size[k])) * stride;
+                rest /= static_cast<uint64_t>(size[k]);
+                stride *= static_cast<uint64_t>(image.axes[k]);
+            }
+            std::memcpy(ours.data() + index * sample, tile.data() + first * sample, across * sample);
+        }
+    }
+    // funpack's data unit, byte for byte; NaNs may differ in their bits.
+    uint64_t refStart = 0;
+    headerCards(unpacked, 1, &refStart);
+    const std::vector<uint8_t> reference = readBytes(unpacked, refStart, ours.size());
+    ASSERT_EQ(reference.size(), ours.size());
+    size_t differ = 0;
+    for (size_t i = 0; i < ours.size(); i += sample) {
+        if (std::memcmp(ours.data() + i, reference.data() + i, sample) == 0) continue;
+        if (image.bitpix < 0) {
+            auto isNaN = [&](const uint8_t* p) {
+                uint64_t bits = 0;
+                for (uint32_t b = 0; b < sample; ++b) bits = bits << 8 | p[b];
+                return sample == 4 ? std::isnan(std::bit_cast<float>(static_cast<uint32_t>(bits)))
+                                   : std::isnan(std::bit_cast<double>(bits));
+            };
+            if (isNaN(ours.data() + i) && isNaN(reference.data() + i)) continue;
+        }
+        if (++differ <= 5) ADD_FAILURE() << "sample " << i / sample << " differs";
+    }
+    EXPECT_EQ(differ, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fpack, TileRows, ::testing::ValuesIn(kRowCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Damaged tables -------------------------------------------------------------------
