@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 
 #include "codecs/big_endian.h"
@@ -161,7 +162,8 @@ TileResult storeRaw(const TiledImage& image, const uint8_t* in, size_t element, 
             if (element == 4) real = std::bit_cast<float>(static_cast<uint32_t>(bits));
             else if (element == 8) real = std::bit_cast<double>(bits);
             else return TileResult::corrupt;
-            integer = static_cast<int64_t>(std::clamp(real, -9.2e18, 9.2e18));
+            // Floats in an integer image's tile: NaN has no integer; 0 stands for it.
+            integer = std::isnan(real) ? 0 : static_cast<int64_t>(std::clamp(real, -9.2e18, 9.2e18));
         } else {
             integer = integerElement(in + i * element, element);
             real = static_cast<double>(integer);
