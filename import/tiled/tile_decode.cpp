@@ -231,8 +231,9 @@ TileResult decodeTile(const TiledImage& image, uint64_t row, const TileArrays& a
             storeIntegers(image, values, arrays.row, out);
             return TileResult::ok;
         }
-        if (image.quantization == Quantization::lossless) {
-            // GZIP of the floats themselves (NOCOMPRESS in COMPRESSED_DATA too).
+        if (image.quantization == Quantization::lossless || image.algorithm == Algorithm::none) {
+            // GZIP of the floats themselves, or NOCOMPRESS as astropy writes it
+            // (raw samples in COMPRESSED_DATA, whatever ZQUANTIZ says).
             if (element != bytes) return TileResult::corrupt;
             for (size_t i = 0; i < n; ++i) storeBE(out.data() + i * bytes, static_cast<uint64_t>(values[i]), bytes);
             return TileResult::ok;
