@@ -49,8 +49,9 @@ Document openFits(Context& context, const std::string& path) {
 
 void saveFits(Context& context, Document& document, const std::string& path) {
     const Image& image = document.image;
-    if (image.rows > 32767 || image.columns > 32767)
-        throw Failure("the image is larger than 32767 on a side", formatBadParameters);
+    // The editor's largest document; the module takes it through 32-bit geometry.
+    if (image.rows > static_cast<int32_t>(kMaxSide) || image.columns > static_cast<int32_t>(kMaxSide))
+        throw Failure("the image is larger than " + std::to_string(kMaxSide) + " on a side", formatBadParameters);
     AtomicOutput output(path);
     auto h = context.makeHost();
     File file = File::disk(output.path());

@@ -50,8 +50,9 @@ void writeFileBytes(const std::string& path, std::span<const uint8_t> bytes);
 
 // ---- For the formats -------------------------------------------------------------
 
-// The host describes an image to the module with 16-bit sizes.
-inline constexpr uint32_t kMaxSide = 32767;
+// The editor's largest document, which the host describes to the module
+// with 32-bit geometry.
+inline constexpr uint32_t kMaxSide = 300000;
 
 int16_t modeForPlanes(int planes);
 

@@ -60,7 +60,7 @@ bool runPngRead(PngReadJob* job) {
     uint32_t width = png_get_image_width(png, info);
     uint32_t height = png_get_image_height(png, info);
     if (width > kMaxSide || height > kMaxSide)
-        png_error(png, "the image is larger than 32767 on a side");
+        png_error(png, "the image is larger than 300000 on a side");
     int colorType = png_get_color_type(png, info);
     if (colorType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
     if (colorType == PNG_COLOR_TYPE_GRAY && png_get_bit_depth(png, info) < 8)

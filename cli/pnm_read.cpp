@@ -130,7 +130,7 @@ std::optional<PnmLayout> parsePnmHeader(std::span<const uint8_t> bytes, bool com
     uint32_t width = layout.width, height = layout.height, maxval = layout.maxval;
     if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide)
         throw ImageError(formatCannotRead, "PNM size " + std::to_string(width) + "x" +
-                                               std::to_string(height) + " is not 1..32767 on a side");
+                                               std::to_string(height) + " is not 1.." + std::to_string(kMaxSide) + " on a side");
     if (maxval == 0 || maxval > 65535)
         throw ImageError(formatCannotRead, "PNM maxval " + std::to_string(maxval) + " is not 1..65535");
     // Exactly one whitespace character ends the header.

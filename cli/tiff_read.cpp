@@ -100,7 +100,7 @@ TiffLayout describe(TIFF* t) {
         refuse("with " + std::to_string(layout.samplesPerPixel) + " samples per pixel and no alpha among them");
     if (layout.width == 0 || layout.height == 0 || layout.width > kMaxSide || layout.height > kMaxSide)
         throw ImageError(formatCannotRead, "TIFF size " + std::to_string(layout.width) + "x" +
-                                               std::to_string(layout.height) + " is not 1..32767 on a side");
+                                               std::to_string(layout.height) + " is not 1.." + std::to_string(kMaxSide) + " on a side");
     layout.separate = planar == PLANARCONFIG_SEPARATE && layout.samplesPerPixel > 1;
     layout.tiled = TIFFIsTiled(t) != 0;
     if (layout.tiled) {

@@ -4,7 +4,8 @@
 // The input's last byte picks the road, as libspng's fuzzers take options
 // from the input's tail: bit 0, the module can find the file's length (the
 // record names a disk copy); bit 1, the rest is gzip-compressed here first,
-// so that every FITS road is also reached through the inflater. Input that
+// so that every FITS road is also reached through the inflater; bit 2, the
+// host is an older one, of 16-bit geometry only. Input that
 // starts with the gzip magic reaches the inflater with bytes of its own.
 //
 // Beyond "no crash": every result must be one the module is allowed to give
@@ -154,6 +155,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     host.setup().maxImageBytes = kMaxImageBytes;
     if (size == 0) return 0;
     const uint8_t pick = data[size - 1];
+    host.setup().coordinates32 = (pick & 4) == 0;
     std::vector<uint8_t> bytes(data, data + size - 1);
     Road road;
     road.lengthKnown = (pick & 1) != 0;

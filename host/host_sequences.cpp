@@ -272,10 +272,12 @@ bool Host::runGroup(int16_t prepare, int16_t start, int16_t cont, int16_t finish
 
 namespace {
 
-// The record describes an image with 16-bit sizes; a larger document cannot
-// be handed to a module at all.
-std::string undescribable(const Image& image) {
-    if (image.rows > INT16_MAX || image.columns > INT16_MAX)
+// The record describes an image with 16-bit sizes, or with 32-bit ones up to
+// the editor's largest document where the host offers them; a larger
+// document cannot be handed to a module at all.
+std::string undescribable(const Image& image, const Setup& setup) {
+    const int32_t most = setup.coordinates32 ? 300000 : INT16_MAX;
+    if (image.rows > most || image.columns > most)
         return "the host cannot describe an image of " + std::to_string(image.columns) + "x" +
                std::to_string(image.rows);
     return {};
@@ -285,7 +287,7 @@ std::string undescribable(const Image& image) {
 
 Outcome Host::estimate(Document& document) {
     begin();
-    if (std::string why = undescribable(document.image); !why.empty()) {
+    if (std::string why = undescribable(document.image, setup_); !why.empty()) {
         impl_->hostFailure(formatBadParameters, why);
         return end();
     }
@@ -307,7 +309,7 @@ Outcome Host::save(Document& document, File& file) {
 
 Outcome Host::writeLike(Document& document, File& file, bool withOptionsAndEstimate) {
     begin();
-    std::string error = undescribable(document.image);
+    std::string error = undescribable(document.image, setup_);
     if (!error.empty()) {
         impl_->hostFailure(formatBadParameters, error);
         return end();

@@ -18,9 +18,10 @@ void onBitpix(std::string_view value) {
     session.bitpixSeen = true;
     session.bitpixValue = v;
     session.bitpixNegative = v < 0;
-    if (v < 0) v = -v;
-    // Keep the magnitude within 16 bits; anything that large is refused later.
-    int16_t bits = static_cast<int16_t>(v > 512 ? 512 : v);
+    // Keep the magnitude within 16 bits; anything that large is refused
+    // later. Unsigned, since the smallest 64-bit value has no negation.
+    const uint64_t magnitude = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+    int16_t bits = static_cast<int16_t>(magnitude > 512 ? 512 : magnitude);
     session.fileBitpix = bits;
     session.hostDepth = bits > 16 ? int16_t{16} : bits;
     session.hostSampleBytes = static_cast<int16_t>(session.hostDepth / 8);

@@ -201,6 +201,27 @@ with open("f32.fits", "rb") as f:
     data = f.read()
 with open("f32.fits.gz", "wb") as g:
     g.write(gzip.compress(data[:5000], mtime=0) + gzip.compress(data[5000:], mtime=0))
+# Past 32767 on a side: the host offers 32-bit geometry, as the editor does.
+fits("wide.fits", 8, (40000, 3), [(i * 7) % 256 for i in range(40000 * 3)])
+fits("tall.fits", 16, (3, 40000), [(i * 131) % 65536 - 32768 for i in range(40000 * 3)],
+     [card("BZERO", "32768.0")])
+# An image whose data starts past 2 GiB, after a table the file holds as a
+# hole (sparse: no disk is used for it).
+def header_bytes(cards):
+    h = ("".join(cards) + "END".ljust(80)).encode()
+    return h + b" " * (-len(h) % 2880)
+primary = header_bytes([card("SIMPLE", "T"), card("BITPIX", 8), card("NAXIS", 0), card("EXTEND", "T")])
+table = header_bytes([("XTENSION= 'BINTABLE'").ljust(80), card("BITPIX", 8), card("NAXIS", 2),
+                      card("NAXIS1", 1036800), card("NAXIS2", 2100), card("PCOUNT", 0), card("GCOUNT", 1),
+                      card("TFIELDS", 1), "TFORM1  = '1036800B'".ljust(80)])
+image = header_bytes([("XTENSION= 'IMAGE   '").ljust(80), card("BITPIX", 16), card("NAXIS", 2),
+                      card("NAXIS1", 64), card("NAXIS2", 48), card("PCOUNT", 0), card("GCOUNT", 1),
+                      card("BZERO", "32768.0")])
+samples = struct.pack(">%dh" % (64 * 48), *[(i * 977) % 65536 - 32768 for i in range(64 * 48)])
+with open("past2gib.fits", "wb") as f:
+    f.write(primary + table)
+    f.seek(1036800 * 2100, 1)
+    f.write(image + samples + b"\0" * (-len(samples) % 2880))
 PY
 
 same() {  # label, linux file, windows file
@@ -232,7 +253,8 @@ done
 # handle the host puts in dataFork.
 # The gzip files are inflated by the zlib linked into the DLL.
 for image in m51-8.fits:pgm m51-16.fits:pgm f32.fits:pgm i32.fits:pgm f64.fits:pgm i64.fits:pgm \
-             rgb8.fits:ppm rgb16.fits:ppm m51-16.fits.gz:pgm f32.fits.gz:pgm; do
+             rgb8.fits:ppm rgb16.fits:ppm m51-16.fits.gz:pgm f32.fits.gz:pgm wide.fits:pgm tall.fits:pgm \
+             past2gib.fits:pgm; do
   file=${image%%:*} ext=${image##*:}
   name=${file%.fits}; name=${name/.fits.gz/-gz}
   linux open "$file" "open-$name.linux.$ext" 2> "open-$name.linux.err" || true
@@ -245,7 +267,8 @@ for image in m51-8.fits:pgm m51-16.fits:pgm f32.fits:pgm i32.fits:pgm f64.fits:p
 done
 
 # Saves: the module writes through _lwrite on the file handle.
-for image in small-8.pgm small-16.pgm open-m51-16.linux.pgm open-f32.linux.pgm \
+for image in small-8.pgm small-16.pgm open-m51-16.linux.pgm open-f32.linux.pgm open-wide.linux.pgm \
+             open-tall.linux.pgm \
              open-rgb8.linux.ppm open-rgb16.linux.ppm; do
   linux save "$image" "save-$image.linux.fits" 2> "save-$image.linux.err" || true
   windows save "$image" "save-$image.windows.fits" 2> "save-$image.windows.err" || true

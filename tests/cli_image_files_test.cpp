@@ -164,7 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BadPnm{"Empty", "", formatCannotRead},
                       BadPnm{"NoHeight", "P5 3", formatCannotRead},
                       BadPnm{"ZeroWidth", "P5 0 1 255\n", formatCannotRead},
-                      BadPnm{"Wider", "P5 40000 1 255\n", formatCannotRead},
+                      BadPnm{"Wider", "P5 300001 1 255\n", formatCannotRead},
                       BadPnm{"MaxvalZero", "P5 1 1 0\n\x01", formatCannotRead},
                       BadPnm{"MaxvalTooLarge", "P5 1 1 65536\n\x01\x01", formatCannotRead},
                       BadPnm{"NoSpaceAfterMaxval", "P5 1 1 255", formatCannotRead},

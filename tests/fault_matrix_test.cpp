@@ -490,6 +490,52 @@ TEST(FaultMatrix, FileThatCannotSeek) {
     }
 }
 
+// ---- The geometry fields -------------------------------------------------------------------------
+
+// A host that changes the image size between ReadStart and ReadContinue:
+// the module reads rows only for the size it told, in the fields host and
+// module agreed on, and ignores the other set.
+TEST(FaultMatrix, GeometryChangedBetweenReadStartAndReadContinue) {
+    struct Case {
+        const char* name;
+        bool coordinates32;
+        void (*change)(FormatRecord&);
+        OSErr result;
+    } cases[] = {
+        {"32-bit rows", true, [](FormatRecord& r) { ++r.imageSize32.v; }, formatBadParameters},
+        {"32-bit columns", true, [](FormatRecord& r) { r.imageSize32.h = 40000; }, formatBadParameters},
+        {"16-bit rows, 32-bit host", true, [](FormatRecord& r) { ++r.imageSize.v; }, noErr},
+        {"host stops offering 32-bit", true, [](FormatRecord& r) { r.HostSupports32BitCoordinates = 0; }, noErr},
+        {"16-bit columns", false, [](FormatRecord& r) { --r.imageSize.h; }, formatBadParameters},
+        {"32-bit rows, 16-bit host", false, [](FormatRecord& r) { r.imageSize32.v = 7; }, noErr},
+    };
+    const std::vector<uint8_t> bytes = roadFile(kRoads[1]);
+    const CleanRead clean = cleanRead(bytes);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        HostSetup setup;
+        setup.coordinates32 = c.coordinates32;
+        Host host(&ENTRYPOINT, setup);
+        Document document;
+        File file = File::memory(bytes);
+        host.begin();
+        host.useDocument(document, false);
+        ASSERT_TRUE(host.attach(file, false));
+        ASSERT_EQ(host.call(formatSelectorReadPrepare), noErr);
+        ASSERT_EQ(host.call(formatSelectorReadStart), noErr);
+        c.change(host.record());
+        const OSErr continued = host.call(formatSelectorReadContinue);
+        host.call(formatSelectorReadFinish);
+        Outcome o = host.end();
+        EXPECT_EQ(continued, c.result) << describe(o);
+        if (c.result == noErr)
+            EXPECT_TRUE(document.image == clean.document.image);
+        else
+            EXPECT_EQ(o.rowsMoved, 0);
+        expectNothingLeftBehind(host, o);
+    }
+}
+
 // ---- advanceState ------------------------------------------------------------------------------
 
 TEST(FaultMatrix, AdvanceStateFailsAtEveryRowOfEveryPlaneOnRead) {

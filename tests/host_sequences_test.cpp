@@ -829,17 +829,24 @@ TEST_F(HostSequences, WriteDescribesTheDocumentInTheRecord) {
 }
 
 TEST_F(HostSequences, DocumentsTooLargeToDescribeAreNotOffered) {
-    Host host(&fakeEntry);
-    Document document;
-    document.image.rows = 1;
-    document.image.columns = 40000;
-    document.image.planes = 1;
-    document.image.allocate();
-    File file = File::memory();
-    for (Outcome outcome : {host.write(document, file), host.save(document, file), host.estimate(document)}) {
-        EXPECT_EQ(outcome.result, formatBadParameters);
-        EXPECT_TRUE(outcome.calls.empty());
-        EXPECT_NE(outcome.hostFailure.find("40000x1"), std::string::npos) << outcome.hostFailure;
+    // 40000 columns are past an older host's 16-bit sizes; 300001 past the
+    // current editor's largest document.
+    for (bool coordinates32 : {false, true}) {
+        HostSetup setup;
+        setup.coordinates32 = coordinates32;
+        Host host(&fakeEntry, setup);
+        Document document;
+        document.image.rows = 1;
+        document.image.columns = coordinates32 ? 300001 : 40000;
+        document.image.planes = 1;
+        document.image.allocate();
+        File file = File::memory();
+        for (Outcome outcome : {host.write(document, file), host.save(document, file), host.estimate(document)}) {
+            EXPECT_EQ(outcome.result, formatBadParameters);
+            EXPECT_TRUE(outcome.calls.empty());
+            EXPECT_NE(outcome.hostFailure.find(coordinates32 ? "300001x1" : "40000x1"), std::string::npos)
+                << outcome.hostFailure;
+        }
     }
 }
 

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The nebulite CLI against astropy and fitsverify.
 
-    astropy_check.py read|write|fitsverify|roundtrip|extensions|gzip|whole|all NEBULITE [--keep DIR]
+    astropy_check.py read|write|fitsverify|roundtrip|extensions|gzip|wide|whole|all NEBULITE [--keep DIR]
 
 read        files made with astropy, opened with `nebulite open` to PGM/PPM
             (and `nebulite info --json`): every sample must be the one the
@@ -21,6 +21,8 @@ gzip        gzip twins of the read files (one member, several members, zero
             padding) open to exactly the plain file's samples and info says
             gzip; `convert` of a twin writes the plain file's bytes; the
             gzip-compressed files astropy ships open with astropy's samples.
+wide        images wider or taller than 32767 open with astropy's samples and
+            save from PGM/PPM to files astropy reads as the same samples.
 whole       real primary and extension images, headers of up to 91 blocks:
             `info` shows cards each taken byte for byte from the file (a
             primary's in the file's order), and `convert`, open to PNG then
@@ -318,33 +320,39 @@ def write_input(path, hdus):
 def part_read(cli, work, checks):
     rng = np.random.default_rng(2024)
     for name, hdus in read_inputs(rng):
-        path = os.path.join(work, f"{name}.fits")
-        write_input(path, hdus)
-        depth, want = expected_host(path)
-        planes = want.shape[0]
-        out = os.path.join(work, f"{name}.{'ppm' if planes == 3 else 'pgm'}")
-        if not cli.ok(checks, "open", path, out):
-            continue
-        got, maxval = read_pnm(out)
-        checks.expect(maxval == (255 if depth == 8 else 32768), f"{name}: maxval {maxval} for depth {depth}")
-        if not checks.expect(got.shape == want.shape, f"{name}: shape {got.shape}, expected {want.shape}"):
-            continue
-        wrong = np.argwhere(got != want)
-        detail = ""
-        if wrong.size:
-            p, r, c = wrong[0]
-            detail = f" (first at plane {p} row {r} column {c}: {got[p, r, c]} vs {want[p, r, c]})"
-        checks.expect(wrong.size == 0, f"{name}: {len(wrong)} samples differ from astropy's reading{detail}")
-        info = cli.run("info", path, "--json")
-        if checks.expect(info.returncode == 0, f"{name}: info exited {info.returncode}"):
-            j = json.loads(info.stdout)
-            checks.expect((j["width"], j["height"], j["depth"], j["planes"]) ==
-                          (want.shape[2], want.shape[1], depth, planes),
-                          f"{name}: info says {j['width']}x{j['height']} depth {j['depth']} planes {j['planes']}")
-            with fits.open(path) as h:
-                cards = len(h[0].header.cards) + 1  # and END
-            checks.expect(j["headerLength"] % 2880 == 0 and j["headerLength"] >= cards * 80,
-                          f"{name}: headerLength {j['headerLength']} for {cards} cards")
+        check_open(cli, work, checks, name, hdus)
+
+
+def check_open(cli, work, checks, name, hdus):
+    """Opens `hdus` written as a file with `nebulite open`: every sample the
+    one the import rules give for astropy's reading, and `info` agrees."""
+    path = os.path.join(work, f"{name}.fits")
+    write_input(path, hdus)
+    depth, want = expected_host(path)
+    planes = want.shape[0]
+    out = os.path.join(work, f"{name}.{'ppm' if planes == 3 else 'pgm'}")
+    if not cli.ok(checks, "open", path, out):
+        return
+    got, maxval = read_pnm(out)
+    checks.expect(maxval == (255 if depth == 8 else 32768), f"{name}: maxval {maxval} for depth {depth}")
+    if not checks.expect(got.shape == want.shape, f"{name}: shape {got.shape}, expected {want.shape}"):
+        return
+    wrong = np.argwhere(got != want)
+    detail = ""
+    if wrong.size:
+        p, r, c = wrong[0]
+        detail = f" (first at plane {p} row {r} column {c}: {got[p, r, c]} vs {want[p, r, c]})"
+    checks.expect(wrong.size == 0, f"{name}: {len(wrong)} samples differ from astropy's reading{detail}")
+    info = cli.run("info", path, "--json")
+    if checks.expect(info.returncode == 0, f"{name}: info exited {info.returncode}"):
+        j = json.loads(info.stdout)
+        checks.expect((j["width"], j["height"], j["depth"], j["planes"]) ==
+                      (want.shape[2], want.shape[1], depth, planes),
+                      f"{name}: info says {j['width']}x{j['height']} depth {j['depth']} planes {j['planes']}")
+        with fits.open(path) as h:
+            cards = len(h[0].header.cards) + 1  # and END
+        checks.expect(j["headerLength"] % 2880 == 0 and j["headerLength"] >= cards * 80,
+                      f"{name}: headerLength {j['headerLength']} for {cards} cards")
 
 
 def save_inputs(rng):
@@ -703,6 +711,36 @@ def part_gzip(cli, work, checks):
                           f"{base}: fitsverify finds errors in the converted file that the original lacks")
 
 
+def part_wide(cli, work, checks):
+    """Images wider or taller than 32767: opened with astropy's samples, and
+    saved from PGM/PPM to a file astropy reads as the same samples."""
+    rng = np.random.default_rng(40000)
+    cases = [
+        ("wide-u8-40000x300", primary(rng.integers(0, 256, (300, 40000), dtype=np.uint8))),
+        ("tall-i16-300x40000", primary(rng.integers(-32768, 32768, (40000, 300), dtype=np.int16),
+                                       [("BZERO", 32768.0)])),
+        ("wide-u8-rgb-33000x5", primary(rng.integers(0, 256, (3, 5, 33000), dtype=np.uint8))),
+        ("wide-f32-40000x20", primary(rng.uniform(-5.0, 5.0, (20, 40000)).astype(np.float32))),
+    ]
+    for name, hdus in cases:
+        check_open(cli, work, checks, name, hdus)
+        opened = os.path.join(work, f"{name}.{'ppm' if hdus[0].data.ndim == 3 else 'pgm'}")
+        if not os.path.exists(opened):
+            continue
+        saved = os.path.join(work, f"{name}.saved.fits")
+        if not cli.ok(checks, "save", opened, saved):
+            continue
+        got, maxval = read_pnm(opened)
+        with fits.open(saved) as h:
+            data = h[0].data
+            checks.expect(data.shape == got.shape[-data.ndim:] or data.shape == got.shape,
+                          f"{name}: saved shape {data.shape}, opened {got.shape}")
+            want = got if maxval == 255 else np.minimum(2 * got.astype(np.int64), 65535)
+            checks.expect(np.array_equal(data.reshape(want.shape).astype(np.int64), want.astype(np.int64)),
+                          f"{name}: the saved samples differ from the image saved")
+        checks.expect(fitsverify_errors(saved) == 0, f"{name}: fitsverify finds errors in the saved file")
+
+
 # ---- The header kept whole ---------------------------------------------------------
 
 REAL_PRIMARY_FILES = [
@@ -802,7 +840,8 @@ def part_whole(cli, work, checks):
 
 
 PARTS = {"read": part_read, "write": part_write, "fitsverify": part_fitsverify, "roundtrip": part_roundtrip,
-         "extensions": part_extensions, "gzip": part_gzip, "whole": part_whole}
+         "extensions": part_extensions, "gzip": part_gzip, "wide": part_wide,
+         "whole": part_whole}
 
 
 def main(argv):

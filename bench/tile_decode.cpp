@@ -1,0 +1,234 @@
+// Tile decoding against cfitsio, in one process on the same file:
+//
+//   tile_decode FILE.fz RUNS
+//
+// cfitsio: fits_open_file + fits_read_img of the whole image (TSHORT for
+// 8/16-bit images, TFLOAT for quantized floats, TINT for 32-bit) into a
+// fresh buffer. Ours: the file read into memory, the table header described
+// by the tiled-header code, every tile decoded by the codecs into the same
+// kind of fresh buffer (tile integers, then the image's own sample type), as
+// the module's row source will. Both sides touch fresh memory every run.
+// Prints the best of RUNS for each and their ratio, and checks that the
+// pixels agree.
+#include <fitsio.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "codecs/gzip_tile.h"
+#include "codecs/hcompress.h"
+#include "codecs/quantize.h"
+#include "codecs/raw_tile.h"
+#include "codecs/rice.h"
+#include "import/tiled/tile_table.h"
+#include "import/tiled/tiled_header.h"
+
+namespace {
+
+using namespace nebulite;
+using Clock = std::chrono::steady_clock;
+
+double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+
+struct Image {
+    int bitpix = 0;
+    std::vector<int16_t> i16;
+    std::vector<int32_t> i32;
+    std::vector<float> f32;
+};
+
+bool cfitsioRead(const char* path, Image& out) {
+    int status = 0;
+    fitsfile* f = nullptr;
+    fits_open_file(&f, path, READONLY, &status);
+    int hdutype = 0;
+    fits_movabs_hdu(f, 2, &hdutype, &status);
+    int bitpix = 0, naxis = 0;
+    long axes[3] = {1, 1, 1};
+    fits_get_img_param(f, 3, &bitpix, &naxis, axes, &status);
+    const long n = axes[0] * axes[1] * axes[2];
+    int anynul = 0;
+    out.bitpix = bitpix;
+    if (bitpix == 8 || bitpix == 16) {
+        out.i16 = std::vector<int16_t>(static_cast<size_t>(n));
+        fits_read_img(f, TSHORT, 1, n, nullptr, out.i16.data(), &anynul, &status);
+    } else if (bitpix == 32) {
+        out.i32 = std::vector<int32_t>(static_cast<size_t>(n));
+        fits_read_img(f, TINT, 1, n, nullptr, out.i32.data(), &anynul, &status);
+    } else {
+        out.f32 = std::vector<float>(static_cast<size_t>(n));
+        float nan = NAN;
+        fits_read_img(f, TFLOAT, 1, n, &nan, out.f32.data(), &anynul, &status);
+    }
+    fits_close_file(f, &status);
+    if (status != 0) std::fprintf(stderr, "cfitsio: status %d\n", status);
+    return status == 0;
+}
+
+// The second HDU's header cards and data unit, from the file in memory.
+bool locateTable(const std::vector<uint8_t>& file, size_t& headerStart, size_t& cards, size_t& dataStart) {
+    size_t pos = 0;
+    for (int hdu = 0; hdu < 2; ++hdu) {
+        size_t i = pos;
+        while (i + 80 <= file.size() && std::memcmp(file.data() + i, "END     ", 8) != 0) i += 80;
+        if (i + 80 > file.size()) return false;
+        const size_t end = (i + 80 + 2879) / 2880 * 2880;
+        if (hdu == 1) {
+            headerStart = pos;
+            cards = (i - pos) / 80;
+            dataStart = end;
+            return true;
+        }
+        pos = end;  // the primary of an .fz has no data
+    }
+    return false;
+}
+
+bool oursRead(const char* path, Image& out) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    std::vector<uint8_t> file(static_cast<size_t>(in.tellg()));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(file.data()), static_cast<std::streamsize>(file.size()));
+    size_t headerStart = 0, cards = 0, dataStart = 0;
+    if (!locateTable(file, headerStart, cards, dataStart)) return false;
+    tiled::TiledImage t;
+    if (tiled::parseTiledHeader(reinterpret_cast<const char*>(file.data() + headerStart),
+                                static_cast<uint32_t>(cards), t) != tiled::TiledHeaderError::none)
+        return false;
+    if (dataStart + t.dataBytes > file.size()) return false;
+    uint64_t total = 1;
+    for (uint32_t n = 0; n < t.naxis; ++n) total *= static_cast<uint64_t>(t.axes[n]);
+    out.bitpix = t.bitpix;
+    const bool floats = t.bitpix < 0;
+    if (floats)
+        out.f32 = std::vector<float>(total);
+    else if (t.bitpix <= 16)
+        out.i16 = std::vector<int16_t>(total);
+    else
+        out.i32 = std::vector<int32_t>(total);
+    std::vector<int32_t> tile(t.maxTilePixels);
+    std::vector<int64_t> wide;
+    std::vector<uint8_t> scratch, inflated;
+    std::vector<float> values(floats ? t.maxTilePixels : 0);
+    const uint8_t* heap = file.data() + dataStart + t.heapOffset;
+    int64_t start[tiled::kMaxTiledAxes], size[tiled::kMaxTiledAxes];
+    for (uint64_t row = 0; row < t.rows; ++row) {
+        const std::span<const uint8_t> rowBytes(file.data() + dataStart + row * t.rowBytes, t.rowBytes);
+        const uint64_t n = tiled::tileGeometry(t, row, start, size);
+        tiled::HeapArray a;
+        if (tiled::heapArray(rowBytes, t.compressed, t.heapBytes, a) != tiled::DescriptorCheck::ok) return false;
+        const std::span<const uint8_t> stream(heap + a.offset, a.bytes);
+        const uint64_t width = static_cast<uint64_t>(t.axes[0]);
+        const uint64_t height = t.naxis > 1 ? static_cast<uint64_t>(t.axes[1]) : 1;
+        const uint64_t plane = t.naxis > 2 ? static_cast<uint64_t>(start[2]) : 0;
+        const uint64_t y0 = t.naxis > 1 ? static_cast<uint64_t>(start[1]) : 0;
+        const uint64_t first = (plane * height + y0) * width + static_cast<uint64_t>(start[0]);
+        // Tiles of whole rows lie in the image as they are decoded: 16-bit
+        // Rice tiles go straight into it, as the module's rows will take them.
+        if (t.algorithm == codecs::Algorithm::rice && t.bitpix == 16 && static_cast<uint64_t>(size[0]) == width) {
+            const auto r = codecs::riceDecode(stream, t.riceBytePix, t.riceBlockSize,
+                                              std::span<int16_t>(out.i16.data() + first, n));
+            if (r != codecs::CodecResult::ok) return false;
+            continue;
+        }
+        const std::span<int32_t> ints(tile.data(), n);
+        codecs::CodecResult r = codecs::CodecResult::unsupported;
+        switch (t.algorithm) {
+            case codecs::Algorithm::rice: r = codecs::riceDecode(stream, t.riceBytePix, t.riceBlockSize, ints); break;
+            case codecs::Algorithm::hcompress: {
+                const auto rows = static_cast<uint32_t>(t.naxis > 1 ? size[1] : 1);
+                const auto cols = static_cast<uint32_t>(size[0]);
+                wide.resize(n);
+                scratch.resize(codecs::hcompressScratchBytes(rows, cols));
+                r = codecs::hcompressDecode(stream, rows, cols, wide, scratch);
+                for (uint64_t i = 0; i < n; ++i)
+                    ints[i] = static_cast<int32_t>(t.bitpix == 16 ? std::clamp<int64_t>(wide[i], -32768, 32767) : wide[i]);
+                break;
+            }
+            case codecs::Algorithm::gzip1: {
+                inflated.resize(n * 4);
+                const auto z = codecs::inflateTile(stream, inflated);
+                r = z.result == codecs::CodecResult::ok
+                        ? codecs::bigEndianToInt32(std::span<const uint8_t>(inflated.data(), z.bytes),
+                                                   codecs::elementBytesOf(z.bytes, n), ints)
+                        : z.result;
+                break;
+            }
+            default: break;
+        }
+        if (r != codecs::CodecResult::ok) {
+            std::fprintf(stderr, "row %llu: %s\n", static_cast<unsigned long long>(row + 1), codecs::codecResultName(r));
+            return false;
+        }
+        if (floats) {
+            codecs::Unquantize p;
+            p.scale = tiled::scalarReal(rowBytes, t.zscaleColumn, t.zscale);
+            p.zero = tiled::scalarReal(rowBytes, t.zzeroColumn, t.zzero);
+            p.dither = t.quantization == tiled::Quantization::subtractive2   ? codecs::Dither::subtractive2
+                       : t.quantization == tiled::Quantization::subtractive1 ? codecs::Dither::subtractive1
+                                                                             : codecs::Dither::none;
+            p.hasNull = t.zblankKeyword || t.zblankColumn.present;
+            p.nullValue = static_cast<int32_t>(tiled::scalarInteger(rowBytes, t.zblankColumn, t.zblank));
+            p.ditherSeed = t.ditherSeed;
+            p.tileRow = row + 1;
+            codecs::unquantize(ints, p, std::span<float>(values.data(), n));
+        }
+        // Into the image: the tile's rows (2-D tiling; a third axis of one plane per tile).
+        const uint64_t tileRows = t.naxis > 1 ? static_cast<uint64_t>(size[1]) : 1;
+        const auto across = static_cast<size_t>(size[0]);
+        for (uint64_t y = 0; y < tileRows; ++y) {
+            const uint64_t dst = first + y * width;
+            const uint64_t src = y * across;
+            if (floats)
+                std::copy_n(values.data() + src, across, out.f32.data() + dst);
+            else if (t.bitpix <= 16)
+                std::transform(tile.data() + src, tile.data() + src + across, out.i16.data() + dst,
+                               [](int32_t v) { return static_cast<int16_t>(v); });
+            else
+                std::copy_n(tile.data() + src, across, out.i32.data() + dst);
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s FILE.fz RUNS\n", argv[0]);
+        return 2;
+    }
+    const int runs = std::max(1, std::atoi(argv[2]));
+    double bestPeer = 1e9, bestOurs = 1e9;
+    Image peer, ours;
+    for (int run = 0; run < runs; ++run) {
+        peer = Image{};
+        ours = Image{};
+        auto t0 = Clock::now();
+        if (!cfitsioRead(argv[1], peer)) return 1;
+        auto t1 = Clock::now();
+        if (!oursRead(argv[1], ours)) {
+            std::fprintf(stderr, "ours: failed on %s\n", argv[1]);
+            return 1;
+        }
+        auto t2 = Clock::now();
+        bestPeer = std::min(bestPeer, seconds(t0, t1));
+        bestOurs = std::min(bestOurs, seconds(t1, t2));
+    }
+    size_t differ = 0;
+    for (size_t i = 0; i < peer.i16.size(); ++i) differ += peer.i16[i] != ours.i16[i];
+    for (size_t i = 0; i < peer.i32.size(); ++i) differ += peer.i32[i] != ours.i32[i];
+    for (size_t i = 0; i < peer.f32.size(); ++i)
+        differ += !(peer.f32[i] == ours.f32[i] || (std::isnan(peer.f32[i]) && std::isnan(ours.f32[i])));
+    const char* name = std::strrchr(argv[1], '/');
+    std::printf("%-28s cfitsio %7.3f s   codecs %7.3f s   ratio %.2f   %s\n", name ? name + 1 : argv[1], bestPeer,
+                bestOurs, bestOurs / bestPeer, differ == 0 ? "same pixels" : "PIXELS DIFFER");
+    return differ == 0 ? 0 : 1;
+}

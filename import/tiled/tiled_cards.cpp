@@ -1,0 +1,45 @@
+#include "import/tiled/tiled_cards.h"
+
+#include "header/card_text.h"
+#include "shell/sizes.h"
+
+namespace nebulite::tiled {
+
+std::string_view stringValue(const char* card) {
+    size_t i = 10;
+    while (i < kCardBytes && card[i] == ' ') ++i;
+    if (i >= kCardBytes || card[i] != '\'') return {};
+    const size_t from = ++i;
+    while (i < kCardBytes && card[i] != '\'') ++i;
+    size_t to = i;
+    while (to > from && card[to - 1] == ' ') --to;
+    return {card + from, to - from};
+}
+
+bool logicalTrue(const char* card) {
+    const std::string_view value = splitCard(card).value;
+    size_t i = 0;
+    while (i < value.size() && value[i] == ' ') ++i;
+    return i < value.size() && value[i] == 'T';
+}
+
+int indexedKeyword(std::string_view keyword, std::string_view stem) {
+    if (keyword.size() != 8 || keyword.substr(0, stem.size()) != stem) return 0;
+    size_t i = stem.size();
+    if (i >= 8 || keyword[i] < '1' || keyword[i] > '9') return 0;
+    int n = 0;
+    while (i < 8 && keyword[i] >= '0' && keyword[i] <= '9') n = n * 10 + (keyword[i++] - '0');
+    while (i < 8 && keyword[i] == ' ') ++i;
+    return i == 8 && n <= 999 ? n : 0;
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
+}  // namespace nebulite::tiled
