@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <zlib.h>
 #include <limits>
-#include <set>
 
+#include <zlib.h>
+
+#include "header/card_text.h"
+#include "header/merge_plan.h"
 #include "host/host.h"
 
 namespace nebulite::cli {
@@ -100,16 +102,61 @@ std::optional<FileHeader> readFileHeader(gzFile in, uint64_t offset) {
 
 }  // namespace
 
+namespace {
+
+// The cards as the module holds them once read (header/card_text.h).
+std::string cleaned(const std::string& card) {
+    std::string c = card;
+    nebulite::cleanReadCard(c.data());
+    return c;
+}
+
+std::string joined(const std::vector<std::string>& cards) {
+    std::string text;
+    text.reserve(cards.size() * kCardBytes);
+    for (const std::string& c : cards) text += cleaned(c);
+    return text;
+}
+
+// The primary's and the extension's cards, merged by the module's plan.
+std::vector<std::string> mergedCards(const FileHeader& primary, const FileHeader& extension) {
+    const std::string primaryText = joined(primary.cards), extensionText = joined(extension.cards);
+    std::vector<uint64_t> keys(extension.cards.size() + 1);
+    std::vector<std::string> cards;
+    auto take = [](void* context, const char* card) {
+        static_cast<std::vector<std::string>*>(context)->emplace_back(card, kCardBytes);
+        return true;
+    };
+    nebulite::walkMergedHeader({primaryText.data(), static_cast<uint32_t>(primary.cards.size())},
+                               {extensionText.data(), static_cast<uint32_t>(extension.cards.size())}, keys.data(),
+                               {&cards, take});
+    return cards;
+}
+
+// END, and in front of it the identification card where the reader puts one.
+void closeHeader(std::vector<std::string>& cards) {
+    bool identified = std::any_of(cards.begin(), cards.end(),
+                                  [](const std::string& c) { return nebulite::isIdentificationCard(c.data()); });
+    if (nebulite::identificationGoesBeforeEnd(static_cast<int64_t>(cards.size()), identified)) {
+        std::string id(kCardBytes, ' ');
+        nebulite::makeIdentificationCard(id.data());
+        cards.push_back(id);
+    }
+    cards.push_back(paddedCard("END"));
+}
+
+}  // namespace
+
 std::optional<ImageHeader> imageHeader(const std::string& path) {
     SourceFile source(path);
     gzFile in = source.file;
     std::optional<FileHeader> primary = readFileHeader(in, 0);
-    if (!primary) return std::nullopt;
+    if (!primary || primary->cards.empty()) return std::nullopt;
     ImageHeader image;
     image.compression = gzdirect(in) ? "none" : "gzip";
     if (intValueOf(primary->cards, "NAXIS", 0) != 0) {
-        image.cards = primary->cards;
-        image.cards.push_back(paddedCard("END"));
+        for (const std::string& c : primary->cards) image.cards.push_back(cleaned(c));
+        closeHeader(image.cards);
         return image;
     }
     std::optional<FileHeader> ext;
@@ -121,53 +168,8 @@ std::optional<ImageHeader> imageHeader(const std::string& path) {
     }
     if (!ext) return std::nullopt;
     image.extname = stringValueOf(ext->cards, "EXTNAME");
-    auto structural = [](const std::string& k) {
-        return k == "SIMPLE" || k == "BITPIX" || k == "NAXIS" || k == "EXTEND" || k == "GROUPS" || k == "PCOUNT" ||
-               k == "GCOUNT" || k == "BZERO" || k == "BSCALE" || k == "BLANK" || k == "XTENSION" ||
-               (k.size() > 5 && k.compare(0, 5, "NAXIS") == 0 && k.find_first_not_of("0123456789", 5) == k.npos);
-    };
-    auto mandatory = [](const std::string& k) {
-        return k == "XTENSION" || k == "BITPIX" || k == "NAXIS" || k == "PCOUNT" || k == "GCOUNT" ||
-               (k.size() > 5 && k.compare(0, 5, "NAXIS") == 0 && k.find_first_not_of("0123456789", 5) == k.npos);
-    };
-    auto wcsAxesKeyword = [](const std::string& k) {
-        return k.compare(0, 7, "WCSAXES") == 0 && (k.size() == 7 || (k[7] >= 'A' && k[7] <= 'Z'));
-    };
-    auto repeatable = [](const std::string& k) {
-        return k.empty() || k == "COMMENT" || k == "HISTORY" || k == "HIERARCH";
-    };
-    std::set<std::string> own;
-    for (const std::string& c : ext->cards) own.insert(keywordOf(c));
-    std::vector<std::string> fromPrimary, wcsAxes;
-    bool droppedLast = false;
-    for (size_t i = 1; i < primary->cards.size(); ++i) {
-        const std::string& c = primary->cards[i];
-        std::string k = keywordOf(c);
-        bool kept = k == "CONTINUE" ? !droppedLast : !structural(k) && (repeatable(k) || !own.count(k));
-        if (k != "CONTINUE") droppedLast = !kept;
-        if (kept) (wcsAxesKeyword(k) ? wcsAxes : fromPrimary).push_back(c);
-    }
-    std::string simple = primary->cards[0];
-    if (simple.compare(0, 30, "SIMPLE  =                    T") != 0) {
-        size_t slash = simple.find('/', 10);
-        std::string comment = slash == simple.npos ? "" : simple.substr(slash + 1);
-        comment.erase(0, comment.find_first_not_of(' '));
-        comment.erase(comment.find_last_not_of(' ') + 1);
-        simple = paddedCard("SIMPLE  =                    T" + (comment.empty() ? "" : " / " + comment));
-    }
-    image.cards.push_back(simple);
-    size_t next = 0;
-    for (; next < ext->cards.size() && mandatory(keywordOf(ext->cards[next])); ++next)
-        if (keywordOf(ext->cards[next]) != "XTENSION" && keywordOf(ext->cards[next]) != "PCOUNT" &&
-            keywordOf(ext->cards[next]) != "GCOUNT")
-            image.cards.push_back(ext->cards[next]);
-    image.cards.insert(image.cards.end(), wcsAxes.begin(), wcsAxes.end());
-    for (; next < ext->cards.size(); ++next) {
-        std::string k = keywordOf(ext->cards[next]);
-        if (k != "XTENSION" && k != "PCOUNT" && k != "GCOUNT") image.cards.push_back(ext->cards[next]);
-    }
-    image.cards.insert(image.cards.end(), fromPrimary.begin(), fromPrimary.end());
-    image.cards.push_back(paddedCard("END"));
+    image.cards = mergedCards(*primary, *ext);
+    closeHeader(image.cards);
     return image;
 }
 

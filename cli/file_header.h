@@ -1,8 +1,8 @@
 // The header `nebulite info` shows, read from the file itself: the module
 // gives a host no view of the header it holds until the samples are read,
 // so the tool reads the file's headers and, for an image in an extension,
-// merges them by the rules the module uses for the header the document
-// keeps (tests compare the two card by card).
+// merges them by the module's own merge plan (header/merge_plan.h); the
+// identification card goes where the reader puts it.
 #pragma once
 
 #include <optional>

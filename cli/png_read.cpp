@@ -72,6 +72,8 @@ bool readPngHeader(PngReader* reader, PngShape* shape) {
     png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
     png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS,
                                 reinterpret_cast<png_const_bytep>(kHistoryChunk), 1);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS,
+                                reinterpret_cast<png_const_bytep>(kWholeHeaderChunk), 1);
     png_read_info(png, info);
     shape->width = png_get_image_width(png, info);
     shape->height = png_get_image_height(png, info);
@@ -204,13 +206,17 @@ Document decodePng(std::span<const uint8_t> bytes) {
         throw ImageError(formatCannotRead, std::string("PNG: ") + reader.message.text);
 
     std::vector<std::vector<uint8_t>> history;
+    std::vector<std::vector<uint8_t>> whole;
     png_unknown_chunkp chunks = nullptr;
     int count = png_get_unknown_chunks(reader.png, reader.info, &chunks);
     for (int i = 0; i < count; ++i) {
-        if (std::memcmp(chunks[i].name, kHistoryChunk, 4) != 0) continue;
-        history.emplace_back(chunks[i].data, chunks[i].data + chunks[i].size);
+        if (std::memcmp(chunks[i].name, kHistoryChunk, 4) == 0)
+            history.emplace_back(chunks[i].data, chunks[i].data + chunks[i].size);
+        else if (std::memcmp(chunks[i].name, kWholeHeaderChunk, 4) == 0)
+            whole.emplace_back(chunks[i].data, chunks[i].data + chunks[i].size);
     }
     if (!history.empty()) document.resources[host::kHistoryResource] = std::move(history);
+    if (!whole.empty()) document.resources[host::kWholeHeaderResource] = std::move(whole);
     return document;
 }
 

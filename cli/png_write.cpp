@@ -3,6 +3,7 @@
 
 #include <csetjmp>
 #include <cstring>
+#include <utility>
 
 #include "cli/png.h"
 #include "cli/png_glue.h"
@@ -87,6 +88,8 @@ bool runPngWrite(PngWriteJob* job) {
         // An unsafe-to-copy chunk is written only when asked for by name.
         png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS,
                                     reinterpret_cast<png_const_bytep>(kHistoryChunk), 1);
+        png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS,
+                                    reinterpret_cast<png_const_bytep>(kWholeHeaderChunk), 1);
         png_set_unknown_chunks(png, info, job->chunks->data(), static_cast<int>(job->chunks->size()));
         for (int i = 0; i < static_cast<int>(job->chunks->size()); ++i)
             png_set_unknown_chunk_location(png, info, i, PNG_HAVE_IHDR);
@@ -111,10 +114,13 @@ std::vector<uint8_t> encodePng(const Document& document) {
     std::vector<uint8_t> row(rowBytes);
     // libpng copies the chunk data; the records themselves stay in the document.
     std::vector<png_unknown_chunk> chunks;
-    if (auto it = document.resources.find(host::kHistoryResource); it != document.resources.end()) {
+    for (auto [type, name] : {std::pair{host::kWholeHeaderResource, kWholeHeaderChunk},
+                              std::pair{host::kHistoryResource, kHistoryChunk}}) {
+        auto it = document.resources.find(type);
+        if (it == document.resources.end()) continue;
         for (const host::ResourceRecord& record : it->second) {
             png_unknown_chunk chunk{};
-            std::memcpy(chunk.name, kHistoryChunk, 5);
+            std::memcpy(chunk.name, name, 5);
             chunk.data = const_cast<png_bytep>(record.data());
             chunk.size = record.size();
             chunk.location = PNG_HAVE_IHDR;

@@ -45,6 +45,8 @@ inline constexpr uint64_t kOtherCodecMaxExpansion = 32768;
 
 // In the range TIFF leaves to private use without registration.
 inline constexpr uint32_t kHistoryTag = 65111;
+// The whole-header record, its bytes as they are (its preamble names it).
+inline constexpr uint32_t kWholeHeaderTag = 65112;
 
 // The tag's bytes: "hist", then each record as a 4-byte big-endian length
 // and its bytes.

@@ -255,6 +255,10 @@ Document loadTiff(const std::string& path) {
         auto records = unpackHistory({static_cast<const uint8_t*>(data), count});
         if (records && !records->empty()) document.resources[host::kHistoryResource] = std::move(*records);
     }
+    if (TIFFGetField(t, kWholeHeaderTag, &count, &data) && data != nullptr && count > 0) {
+        auto* bytes = static_cast<const uint8_t*>(data);
+        document.resources[host::kWholeHeaderResource] = {host::ResourceRecord(bytes, bytes + count)};
+    }
     return document;
 }
 

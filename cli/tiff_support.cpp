@@ -25,8 +25,10 @@ void addHistoryTag(TIFF* tiff) {
     static const TIFFFieldInfo kFields[] = {
         {kHistoryTag, TIFF_VARIABLE2, TIFF_VARIABLE2, TIFF_UNDEFINED, FIELD_CUSTOM, 1, 1,
          const_cast<char*>("NebuliteFitsHeader")},
+        {kWholeHeaderTag, TIFF_VARIABLE2, TIFF_VARIABLE2, TIFF_UNDEFINED, FIELD_CUSTOM, 1, 1,
+         const_cast<char*>("NebuliteFitsWholeHeader")},
     };
-    TIFFMergeFieldInfo(tiff, kFields, 1);
+    TIFFMergeFieldInfo(tiff, kFields, 2);
     if (previousExtender != nullptr) previousExtender(tiff);
 }
 

@@ -4,12 +4,12 @@
 #include <cstring>
 #include <optional>
 
+#include "document/kept_header.h"
 #include "export/block_writer.h"
 #include "export/rewrite.h"
 #include "export/synthesize.h"
 #include "export/write_layout.h"
 #include "header/card_buffer.h"
-#include "import/history.h"
 #include "import/row_buffer.h"
 #include "platform/win32.h"
 #include "shell/file_access.h"
@@ -111,7 +111,8 @@ void doWritePrepare(PluginState& state) {
         recordError(state, memFullErr);
         return;
     }
-    if (!rebuildHeaderFromResources(state) || !rewriteHeader(state)) {
+    RebuiltHeader rebuilt = rebuildHeaderFromResources(state);
+    if (rebuilt == RebuiltHeader::noRoom || !rewriteHeader(state, rebuilt == RebuiltHeader::fromHistory)) {
         // A header that lost cards for want of memory is not written at all.
         releaseCardBuffer();
         recordError(state, memFullErr);

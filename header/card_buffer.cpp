@@ -9,13 +9,6 @@ namespace nebulite {
 
 FitsSession session;
 
-void makeIdentificationCard(char* card) {
-    std::memset(card, ' ', kCardBytes);
-    std::memcpy(card, "NEBULITE= 'Photoshop Plugin ", 28);
-    std::memcpy(card + 28, kIdentificationText.data(), kIdentificationText.size());
-    card[28 + kIdentificationText.size()] = '\'';  // column 78
-}
-
 namespace {
 
 char* newSpaces(uint32_t size) {
@@ -91,7 +84,7 @@ bool storeAtCardPos(const char* card) {
 bool appendCard(const char* card) {
     int64_t bound = (int64_t{session.headerBlocks} + 1) * kCardsPerBlock;
     if (session.cardPos >= bound) return true;
-    if (session.endSeen && !session.idCardPresent && session.cardPos > 0 && session.cardPos < 35) {
+    if (session.endSeen && identificationGoesBeforeEnd(session.cardPos, session.idCardPresent)) {
         char id[kCardBytes];
         makeIdentificationCard(id);
         if (!storeAtCardPos(id)) return false;

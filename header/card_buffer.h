@@ -6,16 +6,11 @@
 #include <cstdint>
 #include <string_view>
 
+#include "header/merge_plan.h"
 #include "shell/sizes.h"
 
 namespace nebulite {
 
-// The module's mark in a header it has handled. Its value is a FITS string
-// so that standard readers and validators take the card as it is.
-constexpr std::string_view kIdentificationText = "Nebulite 1.0.0  support@nebulite-fits.org  (FITS)";
-static_assert(kIdentificationText.size() == 49);
-// The card as the reader inserts it in front of END.
-void makeIdentificationCard(char* card);
 // The longer form a synthesised header carries (51 characters of text).
 constexpr std::string_view kSynthesisIdentificationText =
     "Nebulite 1.0.0  support@nebulite-fits.org  (FITS)  ";

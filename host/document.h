@@ -14,7 +14,12 @@ namespace nebulite::host {
 constexpr uint32_t kHostMax16 = 32768;
 constexpr uint32_t kHostMax8 = 255;
 
-constexpr ResType kHistoryResource = 0x68697374;  // 'hist': the FITS header cards
+constexpr ResType kHistoryResource = 0x68697374;  // 'hist': the FITS header cards, one per card
+constexpr ResType kWholeHeaderResource = 0x4E624864;  // 'NbHd': the whole FITS header in one record
+
+// The editor keeps at most this many plug-in resources in a document, all
+// types together; its addProc answers memFullErr past it.
+constexpr size_t kMaxDocumentResources = 1000;
 
 // Planar storage: plane, then row, then column. 8-bit images use `narrow`,
 // 16-bit images `wide` (native byte order, as the module hands them over).
@@ -68,6 +73,12 @@ struct Document {
     // By type; within a type in insertion order (the resource suite's
     // indices are 1-based positions in these lists).
     std::map<ResType, std::vector<ResourceRecord>> resources;
+
+    size_t resourceCount() const {
+        size_t n = 0;
+        for (const auto& [type, records] : resources) n += records.size();
+        return n;
+    }
 
     bool operator==(const Document&) const = default;
 };

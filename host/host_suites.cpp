@@ -220,6 +220,8 @@ OSErr SPAPI Host::Impl::addResource(ResType type, Handle data) {
         self->violation("addProc", "not a handle from the host's handle suite");
         return memFullErr;
     }
+    // The editor's limit: past it nothing more is kept, of any type.
+    if (self->host.document_->resourceCount() >= kMaxDocumentResources) return memFullErr;
     auto* begin = reinterpret_cast<const uint8_t*>(record->data);
     self->host.document_->resources[type].emplace_back(begin, begin + record->size);
     return noErr;

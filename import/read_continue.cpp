@@ -1,7 +1,7 @@
 // ReadContinue: every sample from the file to the host, one row of one plane
 // at a time, then the header into the document.
+#include "document/kept_header.h"
 #include "header/card_buffer.h"
-#include "import/history.h"
 #include "import/pixel_roads.h"
 #include "import/read_header.h"
 #include "import/row_buffer.h"

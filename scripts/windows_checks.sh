@@ -10,7 +10,9 @@
 #      calls, and compares what it does with the Linux build's results byte
 #      for byte: the about text, FilterFile, opens of 8-, 16- and 32-bit
 #      (integer and float) grey and of 8- and 16-bit RGB files, saves of
-#      grey and RGB images (FITS), and the module listing;
+#      grey and RGB images (FITS), the module listing, and a header of 40
+#      blocks kept whole through open and save under the editor's limit of
+#      1,000 document resources;
 #   4. runs wine_host_check.exe: the module found through its PiPL's '8664'
 #      property by the Windows host, and its about box owned by the host's
 #      window.
@@ -283,6 +285,35 @@ if [[ -s convert-rgb16.linux.fits ]]; then
   same "convert rgb16.fits --depth 8 (FITS bytes)" convert-rgb16.linux.fits convert-rgb16.windows.fits
 else
   fail "convert rgb16.fits: the Linux build wrote nothing: $(cat convert.linux.err)"
+fi
+
+# A header of 40 blocks (1,440 cards, past the editor's 1,000 resources) of
+# cards a 'hist' record cuts short: the document keeps it whole, and the
+# save writes every card back byte for byte.
+$python - <<'PY'
+cards = ["SIMPLE  =                    T", "BITPIX  =                   16", "NAXIS   =                    2",
+         "NAXIS1  =                    6", "NAXIS2  =                    4",
+         "BZERO   =              32768.0 / unsigned samples, with a comment that runs on to col 80"]
+while len(cards) < 40 * 36 - 1:
+    i = len(cards)
+    cards.append(["HISTORY %05d " % i + "h" * 70, "DATE%04d= '%s' / cut" % (i, "d" * 60),
+                  "HIERARCH ESO DET CHIP%d NAME = '%s'" % (i, "x" * 40)][i % 3])
+header = "".join(c[:80].ljust(80) for c in cards + ["END"]).encode()
+data = b"".join((v * 1000).to_bytes(2, "big", signed=True) for v in range(-12, 12))
+with open("long40.fits", "wb") as f:
+    f.write(header + data + b"\0" * (-len(data) % 2880))
+PY
+linux convert long40.fits long40.linux.fits 2> long40.linux.err || true
+windows convert long40.fits long40.windows.fits 2> long40.windows.err || true
+if [[ -s long40.linux.fits ]]; then
+  same "convert of a 40-block header (FITS bytes)" long40.linux.fits long40.windows.fits
+  if cmp -s <(head -c $((40 * 2880)) long40.fits) <(head -c $((40 * 2880)) long40.windows.fits); then
+    ok "a 40-block header kept whole under wine: every card back byte for byte"
+  else
+    fail "a 40-block header under wine: the saved header is not the one read"
+  fi
+else
+  fail "convert long40.fits: the Linux build wrote nothing: $(cat long40.linux.err)"
 fi
 
 # The module listing: the PIPL resource read with FindResourceEx against the

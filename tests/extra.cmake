@@ -67,3 +67,16 @@ if(NEBULITE_SYSTEM_PYTHON)
            COMMAND ${NEBULITE_SYSTEM_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/pipl_generator_check.py
                    ${CMAKE_CXX_COMPILER} ${windres_argument})
 endif()
+
+# Documents that carry only 'hist' records, as earlier versions made them,
+# must save to the very bytes those versions wrote (tests/data/golden).
+if(NOT WIN32)
+  file(GLOB golden_documents ${CMAKE_CURRENT_SOURCE_DIR}/data/golden/*.png)
+  foreach(document ${golden_documents})
+    get_filename_component(name ${document} NAME_WE)
+    add_test(NAME golden.hist_only.${name}
+             COMMAND sh -c "out=\"$1\"; \"$2\" save \"$3\" \"$out\" && cmp \"$out\" \"$4\""
+                     golden ${CMAKE_CURRENT_BINARY_DIR}/golden-${name}.fits $<TARGET_FILE:nebulite>
+                     ${document} ${CMAKE_CURRENT_SOURCE_DIR}/data/golden/${name}.expected.fits)
+  endforeach()
+endif()

@@ -156,6 +156,28 @@ inline std::string describe(const Outcome& o) {
     return s;
 }
 
+// A read that answered noErr after losing memory: the image is the one a
+// read with memory to spare gives, and so is the header, or the header is
+// kept whole without its 'hist' records, or, with one message saying so,
+// not kept at all.
+inline void expectImageWithHeaderKeptOrTold(const Document& got, const Document& clean, const Outcome& o) {
+    EXPECT_TRUE(got.image == clean.image) << "a read that lost memory answered noErr with other samples";
+    if (got.resources == clean.resources) {
+        EXPECT_TRUE(o.messages.empty()) << describe(o);
+        return;
+    }
+    if (got.resources.count(nebulite::host::kWholeHeaderResource) != 0) {
+        EXPECT_EQ(got.resources.size(), 1u) << "'hist' records stayed after some failed";
+        EXPECT_EQ(got.resources.at(nebulite::host::kWholeHeaderResource), clean.resources.at(nebulite::host::kWholeHeaderResource));
+        EXPECT_TRUE(o.messages.empty()) << describe(o);
+        return;
+    }
+    EXPECT_TRUE(got.resources.empty()) << "'hist' records without the whole header";
+    ASSERT_EQ(o.messages.size(), 1u) << describe(o);
+    EXPECT_NE(o.messages[0].text.find("header could not be kept"), std::string::npos) << o.messages[0].text;
+}
+
+
 // `handlesBefore`: handles already alive when the sequence began, which it
 // may give back but not add to.
 inline void expectNothingLeftBehind(Host& host, const Outcome& o, size_t handlesBefore = 0) {

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The nebulite CLI against astropy and fitsverify.
 
-    astropy_check.py read|write|fitsverify|roundtrip|extensions|gzip|wide|all NEBULITE [--keep DIR]
+    astropy_check.py read|write|fitsverify|roundtrip|extensions|gzip|wide|whole|all NEBULITE [--keep DIR]
 
 read        files made with astropy, opened with `nebulite open` to PGM/PPM
             (and `nebulite info --json`): every sample must be the one the
@@ -23,6 +23,11 @@ gzip        gzip twins of the read files (one member, several members, zero
             gzip-compressed files astropy ships open with astropy's samples.
 wide        images wider or taller than 32767 open with astropy's samples and
             save from PGM/PPM to files astropy reads as the same samples.
+whole       real primary and extension images, headers of up to 91 blocks:
+            `info` shows cards each taken byte for byte from the file (a
+            primary's in the file's order), and `convert`, open to PNG then
+            save, and open to TIFF then save all write back every card of it
+            the rewrite has no rule for, byte for byte and in order.
 
 Exit status 0 when every check passed, 1 when one failed, 77 when a tool the
 part needs is missing (CTest reports the test as skipped).
@@ -552,19 +557,25 @@ def simple_false_file(path):
 
 
 def kept_cards(png_path):
-    """The header the module kept, from the hiST chunks `nebulite open` puts
-    in a PNG: one 'hist' record each, rebuilt into cards as a save does."""
+    """The header the module kept, from the chunks `nebulite open` puts in a
+    PNG: the whole-header record (nbHD: "NbHd", version, card count, cards)
+    when there is one, else the 'hist' records (hiST), rebuilt into cards as
+    a save does. Also says which it was."""
     with open(png_path, "rb") as f:
         data = f.read()
-    cards, at = [], 8
+    cards, whole, at = [], None, 8
     while at + 8 <= len(data):
         length, kind = struct.unpack(">I4s", data[at:at + 8])
+        body = data[at + 8:at + 8 + length]
         if kind == b"hiST":
-            record = data[at + 8:at + 8 + length][:254]
+            record = body[:254]
             card = (bytes([len(record)]) + record).replace(b"\0", b" ")[:80].ljust(80)
             cards.append(card.decode("latin-1"))
+        elif kind == b"nbHD" and body[:4] == b"NbHd" and struct.unpack(">H", body[4:6])[0] == 1:
+            count = struct.unpack(">I", body[6:10])[0]
+            whole = [body[10 + 80 * i:90 + 80 * i].decode("latin-1") for i in range(count)]
         at += 12 + length
-    return cards
+    return (whole, True) if whole is not None else (cards, False)
 
 
 def part_extensions(cli, work, checks):
@@ -588,15 +599,17 @@ def part_extensions(cli, work, checks):
                           f"{name}: info says HDU {j.get('hdu')}, {j['width']}x{j['height']}")
             checks.expect(j["headerLength"] % 2880 == 0 and j["headerLength"] >= 80 * len(j["cards"]),
                           f"{name}: headerLength {j['headerLength']} for {len(j['cards'])} cards")
-            # info shows the header the module keeps (all but its own mark),
-            # as far as each card survives its record.
+            # info shows exactly the header the module keeps, its own mark
+            # included.
             png = os.path.join(work, f"{name}.png")
             if cli.ok(checks, "open", path, png):
-                kept = [c for c in kept_cards(png) if not c.startswith("NEBULITE")]
+                kept, whole = kept_cards(png)
                 kept = kept[:next((i + 1 for i, c in enumerate(kept) if c.startswith("END     ")), len(kept))]
                 shown = j["cards"]
+                # Whole, every card is the same; from 'hist' records, as far
+                # as each record holds its card.
                 same = len(kept) == len(shown) and all(
-                    k[:ord(k[0]) + 1] == c[:ord(k[0]) + 1] for k, c in zip(kept, shown))
+                    k == c if whole else k[:ord(k[0]) + 1] == c[:ord(k[0]) + 1] for k, c in zip(kept, shown))
                 checks.expect(same, f"{name}: info shows {len(shown)} cards, the document keeps {len(kept)}"
                                     + ("" if len(kept) != len(shown) else ", not the same"))
         converted = os.path.join(work, f"{name}-convert.fits")
@@ -728,8 +741,107 @@ def part_wide(cli, work, checks):
         checks.expect(fitsverify_errors(saved) == 0, f"{name}: fitsverify finds errors in the saved file")
 
 
+# ---- The header kept whole ---------------------------------------------------------
+
+REAL_PRIMARY_FILES = [
+    ("isaac-eso-hierarch", f"{MIDAS}/ISAAC.2006-04-13T06:32:38.944.fits"),
+    ("visir-cube-23-blocks", f"{MIDAS}/VISIR.2004-09-30T03:17:49.095.fits"),
+    ("odd-keywords", f"{MIDAS}/badfitskeys.mt"),
+    ("m51-sample", os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "samples", "m51-64x48.fits")),
+]
+
+# Keywords (by their first letters, as the rewrite knows them) whose cards a
+# save writes anew for the image it saves, and the cards it adds or replaces.
+REWRITTEN_PREFIXES = ("BITPIX", "NAXIS", "BZERO", "BSCALE", "RANGE ", "BACKGRND", "CWHITE", "CBLACK",
+                      "DATAMAX", "DATAMIN", "AVISUMAX", "AVISUMIN")
+REWRITTEN_KEYWORDS = {"CHECKSUM", "DATASUM", "BLANK", "END"}
+
+
+def untouched(cards):
+    """The cards a save has no rule for, in order."""
+    out = []
+    for i, c in enumerate(cards):
+        if c.startswith(REWRITTEN_PREFIXES) or c[:8].rstrip() in REWRITTEN_KEYWORDS:
+            continue
+        if (i == 0 and c.startswith("SIMPLE  ")) or "Removal by Nebulite." in c or not c.strip():
+            continue
+        out.append(c)
+    return out
+
+
+def raw_header_cards(path, hdu_wanted):
+    """The 80-byte cards of HDU `hdu_wanted` before its END, and of the primary."""
+    with open(path, "rb") as f:
+        data = f.read()
+    headers, at = [], 0
+    while at < len(data) and len(headers) <= hdu_wanted:
+        cards = []
+        while at + 80 <= len(data):
+            c = data[at:at + 80].decode("latin-1")
+            at += 80
+            if c.startswith("END     "):
+                break
+            cards.append(c)
+        at += -at % 2880
+        headers.append(cards)
+        value = {c[:8].rstrip(): c[10:30].strip() for c in cards if c[8:10] == "= "}
+        naxis = int(value.get("NAXIS", "0"))
+        n = 1
+        for i in range(1, naxis + 1):
+            n *= int(value.get(f"NAXIS{i}", "0"))
+        n = (n if naxis else 0) + int(value.get("PCOUNT", "0"))
+        n *= int(value.get("GCOUNT", "1")) * abs(int(value["BITPIX"])) // 8
+        at += (n + 2879) // 2880 * 2880
+    return headers[0], headers[hdu_wanted]
+
+
+def written_cards(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    cards = []
+    for at in range(0, len(data), 80):
+        cards.append(data[at:at + 80].decode("latin-1"))
+        if cards[-1].startswith("END     "):
+            break
+    return cards
+
+
+def part_whole(cli, work, checks):
+    files = [(n, p, 0) for n, p in REAL_PRIMARY_FILES] + REAL_EXTENSION_FILES
+    missing = [p for _, p, _ in files if not os.path.exists(p)]
+    checks.expect(not missing, f"real files missing (scripts/setup.sh installs them): {missing}")
+    for name, path, hdu in files:
+        if not os.path.exists(path):
+            continue
+        info = cli.run("info", path, "--json")
+        if not checks.expect(info.returncode == 0, f"{name}: info exited {info.returncode}"):
+            continue
+        kept = json.loads(info.stdout)["cards"]
+        primary, own = raw_header_cards(path, hdu)
+        from_file = set(primary) | set(own)
+        mine = [c for c in kept[:-1] if not c.startswith("NEBULITE")]
+        checks.expect(all(c in from_file for c in mine), f"{name}: info shows a card the file does not hold")
+        if hdu == 0:
+            checks.expect(mine == own, f"{name}: info shows {len(mine)} cards of the file's {len(own)}")
+        want = untouched(kept)
+        png, tif = os.path.join(work, f"{name}.png"), os.path.join(work, f"{name}.tif")
+        roads = {"convert": [("convert", path, os.path.join(work, f"{name}-convert.fits"))],
+                 "png": [("open", path, png), ("save", png, os.path.join(work, f"{name}-png.fits"))],
+                 "tiff": [("open", path, tif), ("save", tif, os.path.join(work, f"{name}-tiff.fits"))]}
+        for road, steps in roads.items():
+            if not all(cli.ok(checks, *step) for step in steps):
+                continue
+            got = untouched(written_cards(steps[-1][-1]))
+            first = next((i for i, (a, b) in enumerate(zip(want, got)) if a != b), min(len(want), len(got)))
+            checks.expect(got == want, f"{name} by {road}: {len(got)} of {len(want)} untouched cards came back; "
+                                       f"first difference at {first}: "
+                                       f"{(want[first] if first < len(want) else '-')!r} / "
+                                       f"{(got[first] if first < len(got) else '-')!r}")
+
+
 PARTS = {"read": part_read, "write": part_write, "fitsverify": part_fitsverify, "roundtrip": part_roundtrip,
-         "extensions": part_extensions, "gzip": part_gzip, "wide": part_wide}
+         "extensions": part_extensions, "gzip": part_gzip, "wide": part_wide,
+         "whole": part_whole}
 
 
 def main(argv):

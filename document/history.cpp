@@ -1,9 +1,8 @@
-#include "import/history.h"
+#include "document/history.h"
 
 #include <cstring>
 
 #include "header/card_buffer.h"
-#include "header/card_text.h"
 #include "shell/host_services.h"
 #include "shell/pascal_string.h"
 #include "shell/session.h"
@@ -17,20 +16,26 @@ namespace nebulite {
 // code), with a 0 at content byte 80; cards from 'O' on come back whole,
 // lower ones lose their tail. It cannot change without losing the headers
 // of existing documents.
-void storeHeaderCards(PluginState& state) {
+size_t historyRecordOf(const char* card, uint8_t (&out)[kMaxHistoryRecordBytes]) {
+    // The work area is the card, its closing 0, and zeros beyond, so a
+    // length byte above 80 never reads past it.
+    PascalString work;
+    std::memset(work.bytes, 0, sizeof work.bytes);
+    std::memcpy(work.bytes, card, kCardBytes);
+    const size_t length = work.length();
+    std::memcpy(out, work.text(), length);
+    return length;
+}
+
+OSErr addHistoryRecords(PluginState& state, const char* text, uint32_t cards) {
     const FormatRecord& record = *state.formatRecord;
-    uint64_t cards = uint64_t{static_cast<uint32_t>(session.headerBlocks)} * kCardsPerBlock;
+    if (!resourceSuiteUsable(record.resourceProcs)) return noErr;
     const int16_t before = resourceCount(record.resourceProcs, kHistoryResourceType);
     OSErr failure = noErr;
     for (uint32_t i = 0; i < cards && failure == noErr; ++i) {
-        const char* card = cardAt(i);
-        if (card == nullptr) break;
-        if (!resourceSuiteUsable(record.resourceProcs)) break;
-        // The work area is the card, its closing 0, and zeros beyond, so a
-        // length byte above 80 never reads past it.
         PascalString work;
         std::memset(work.bytes, 0, sizeof work.bytes);
-        std::memcpy(work.bytes, card, kCardBytes);
+        std::memcpy(work.bytes, text + size_t{i} * kCardBytes, kCardBytes);
         Handle handle = handleFromPString(record.handleProcs, work);
         if (handle == nullptr) {
             failure = memFullErr;
@@ -41,23 +46,38 @@ void storeHeaderCards(PluginState& state) {
         handleUnlock(record.handleProcs, handle);
         handleDispose(record.handleProcs, handle);
     }
-    if (failure == noErr) return;
-    // A header with a card missing comes back with every later card one
-    // place up, which a save would write as a broken header. The records
-    // of this read go again, and the read says why.
+    if (failure == noErr) return noErr;
     for (int16_t n = resourceCount(record.resourceProcs, kHistoryResourceType); n > before; --n)
         resourceDelete(record.resourceProcs, kHistoryResourceType, n);
-    recordError(state, failure);
+    return failure;
 }
 
-bool rebuildHeaderFromResources(PluginState& state) {
+bool historyAgrees(PluginState& state, const char* text, uint32_t cards) {
+    const FormatRecord& record = *state.formatRecord;
+    const int16_t count = resourceCount(record.resourceProcs, kHistoryResourceType);
+    char blank[kCardBytes];
+    std::memset(blank, ' ', kCardBytes);
+    for (int16_t i = 0; i < count; ++i) {
+        auto index = static_cast<uint32_t>(i);
+        uint8_t expected[kMaxHistoryRecordBytes];
+        size_t length = historyRecordOf(index < cards ? text + size_t{index} * kCardBytes : blank, expected);
+        Handle handle = resourceGet(record.resourceProcs, kHistoryResourceType, static_cast<int16_t>(i + 1));
+        if (handle == nullptr) return false;
+        Ptr address = handleLock(record.handleProcs, handle);
+        int32_t size = handleSize(record.handleProcs, handle);
+        bool same = address != nullptr && size >= 0 && static_cast<size_t>(size) == length &&
+                    std::memcmp(address, expected, length) == 0;
+        handleUnlock(record.handleProcs, handle);
+        if (!same) return false;
+    }
+    return true;
+}
+
+bool rebuildFromHistory(PluginState& state) {
     const FormatRecord& record = *state.formatRecord;
     int16_t count = resourceCount(record.resourceProcs, kHistoryResourceType);
     if (count < 0) count = 0;
     std::memset(session.cardBuffer, ' ', kBlockBytes);
-    session.bzero = 0.0;
-    session.bscale = 1.0;
-    session.keyCardsSeen = 0;
     // Every record is one card, so the header is the records in whole blocks.
     // Sizing it from the count up front holds records that lack the size
     // keywords as well as those that have them.
