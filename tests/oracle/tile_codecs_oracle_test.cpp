@@ -75,14 +75,14 @@ struct ImageSpec {
     bool withZeros = false;  // every 13th pixel exactly 0.0 (floats)
 };
 
-void writeImage(const std::string& path, const ImageSpec& spec) {
+void writeImage(const std::string& path, const ImageSpec& wanted) {
     int status = 0;
     fitsfile* f = nullptr;
     fits_create_file(&f, ("!" + path).c_str(), &status);
-    std::vector<long> axes = spec.axes;
-    fits_create_img(f, spec.bitpix, static_cast<int>(axes.size()), axes.data(), &status);
-    if (spec.bzero != 0.0) {
-        double zero = spec.bzero, one = 1.0;
+    std::vector<long> axes = wanted.axes;
+    fits_create_img(f, wanted.bitpix, static_cast<int>(axes.size()), axes.data(), &status);
+    if (wanted.bzero != 0.0) {
+        double zero = wanted.bzero, one = 1.0;
         fits_update_key(f, TDOUBLE, "BZERO", &zero, nullptr, &status);
         fits_update_key(f, TDOUBLE, "BSCALE", &one, nullptr, &status);
     }
@@ -90,20 +90,20 @@ void writeImage(const std::string& path, const ImageSpec& spec) {
     fits_update_key(f, TSTRING, "OBJECT", const_cast<char*>(text), "kept through compression", &status);
     int64_t n = 1;
     for (long a : axes) n *= a;
-    std::mt19937_64 random(static_cast<uint64_t>(n) * 7919u + static_cast<uint64_t>(spec.bitpix + 100));
+    std::mt19937_64 random(static_cast<uint64_t>(n) * 7919u + static_cast<uint64_t>(wanted.bitpix + 100));
     std::vector<double> pixels(static_cast<size_t>(n));
-    const double lo = spec.bitpix == 8 ? 0 : spec.bitpix == 16 ? -32768 : spec.bitpix == 32 ? -2147483648.0 : -1e300;
-    const double hi = spec.bitpix == 8 ? 255 : spec.bitpix == 16 ? 32767 : spec.bitpix == 32 ? 2147483647.0 : 1e300;
+    const double lo = wanted.bitpix == 8 ? 0 : wanted.bitpix == 16 ? -32768 : wanted.bitpix == 32 ? -2147483648.0 : -1e300;
+    const double hi = wanted.bitpix == 8 ? 255 : wanted.bitpix == 16 ? 32767 : wanted.bitpix == 32 ? 2147483647.0 : 1e300;
     for (int64_t i = 0; i < n; ++i) {
-        double v = spec.value(i % axes[0], i / axes[0], random);
-        if (spec.bitpix > 0) v = std::clamp(std::round(v), lo, hi) + spec.bzero;
-        if (spec.withZeros && i % 13 == 5) v = 0.0;
-        if (spec.withNaNs && i % 97 == 3) v = std::numeric_limits<double>::quiet_NaN();
+        double v = wanted.value(i % axes[0], i / axes[0], random);
+        if (wanted.bitpix > 0) v = std::clamp(std::round(v), lo, hi) + wanted.bzero;
+        if (wanted.withZeros && i % 13 == 5) v = 0.0;
+        if (wanted.withNaNs && i % 97 == 3) v = std::numeric_limits<double>::quiet_NaN();
         pixels[static_cast<size_t>(i)] = v;
     }
     // Physical values through BZERO, as a writer of unsigned data does.
     double nan = std::numeric_limits<double>::quiet_NaN();
-    if (spec.bitpix < 0)
+    if (wanted.bitpix < 0)
         fits_write_imgnull(f, TDOUBLE, 1, n, pixels.data(), &nan, &status);
     else
         fits_write_img(f, TDOUBLE, 1, n, pixels.data(), &status);
