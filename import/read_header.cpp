@@ -142,6 +142,12 @@ const char* openCompressedImage(PluginState& state, const HeaderCards& table, in
     const int64_t cards = tiled::restoreImageHeader(table.text, table.count, restored.text, capacity);
     if (cards < 0) return notSupported("with a compressed image whose header cannot be restored");
     restored.count = static_cast<uint32_t>(cards);
+    // An image fpack took from a primary array comes back with SIMPLE; the
+    // merge writes the document's own, as for an extension's XTENSION.
+    if (restored.count > 0 && std::memcmp(restored.text, "SIMPLE  ", 8) == 0) {
+        std::memmove(restored.text, restored.text + kCardBytes, size_t{restored.count - 1} * kCardBytes);
+        --restored.count;
+    }
     tiledSourceDescribe(image, dataStart);
     return nullptr;
 }
