@@ -103,6 +103,14 @@ T* allocate(uint64_t count) {
     return static_cast<T*>(moduleAllocate(nebuliteAllocOther, static_cast<size_t>(count * sizeof(T))));
 }
 
+// zlib's working memory for GZIP tiles comes from the module's allocator,
+// like every other block of the read.
+void* inflateAllocate(void*, unsigned items, unsigned size) {
+    const auto bytes = checkedMul(items, size);
+    return bytes ? moduleAllocate(nebuliteAllocOther, static_cast<size_t>(*bytes)) : nullptr;
+}
+void inflateRelease(void*, void* block) { moduleFree(block); }
+
 OSErr tileError(tiled::TileResult r) {
     return r == tiled::TileResult::noMemory ? memFullErr : readErr;
 }
@@ -172,7 +180,8 @@ void decodeRow(PluginState& state, uint64_t row, std::span<uint8_t> out) {
     const tiled::TileWorkspace work{{source.wide, source.work.codec.wide},
                                     {source.ints, source.work.codec.ints},
                                     {source.reals, source.work.codec.reals},
-                                    {source.bytes, source.work.codec.bytes}};
+                                    {source.bytes, source.work.codec.bytes},
+                                    {inflateAllocate, inflateRelease, nullptr}};
     const tiled::TileResult r = tiled::decodeTile(image, row, arrays, work, out);
     if (r != tiled::TileResult::ok) recordError(state, tileError(r));
 }
