@@ -67,6 +67,15 @@ def smooth(rng, shape, top):
     return np.clip(img, 0.0, top, out=img)
 
 
+def sky(rng, size):
+    """A 16-bit night-sky frame: a background of 1000 with Gaussian noise of
+    20 and 2000 stars of 7 x 7 pixels, values as stored (0..65535)."""
+    img = 1000.0 + rng.normal(0.0, 20.0, (size, size))
+    for y, x, peak in zip(rng.integers(0, size, 2000), rng.integers(0, size, 2000), rng.uniform(1e3, 5e4, 2000)):
+        img[max(0, y - 3):y + 4, max(0, x - 3):x + 4] += peak
+    return np.clip(img, 0, 65535).astype(np.uint16)
+
+
 def make_inputs(work, only):
     rng = np.random.default_rng(1)
     made = {}
@@ -143,6 +152,14 @@ def make_inputs(work, only):
         if not os.path.exists(p):
             write_pgm(p, smooth(rng, (8192, 8192), 255.0).astype(np.uint8), 255)
         made["save8"] = p
+    if want("png16"):
+        # The same frame for nebulite (FITS) and for netpbm's pnmtopng (PGM).
+        p = os.path.join(work, "png16.fits")
+        if not os.path.exists(p):
+            frame = sky(rng, 4096)
+            write_pgm(os.path.join(work, "png16.pgm"), frame, 65535)
+            write_fits(p, (frame.astype(np.int32) - 32768).astype(np.int16), 16, [("BZERO", "32768"), ("BSCALE", "1")])
+        made["png16"] = p
     return made
 
 
@@ -234,12 +251,23 @@ def main():
     shapes = {"open16": "8192x8192 16-bit grey (BZERO 32768)", "open8": "8192x8192 8-bit grey",
               "openrgb8": "4096x4096 8-bit RGB", "openf32": "8192x4096 float32, no range cards",
               "opengz16": "8192x8192 16-bit grey, gzip",
-              "openfz16": "8192x8192 16-bit grey, fpack RICE_1", "openfzf32": "8192x4096 float32, fpack q=4", "openf64": "8192x4096 float64, no range cards",
-              "save16": "8192x8192 16-bit grey", "save8": "8192x8192 8-bit grey"}
+              "openfz16": "8192x8192 16-bit grey, fpack RICE_1", "openfzf32": "8192x4096 float32, fpack q=4",
+              "openf64": "8192x4096 float64, no range cards",
+              "save16": "8192x8192 16-bit grey", "save8": "8192x8192 8-bit grey", "png16": ""}
     rows = []
     failures = 0
+    png_rows = []
     for name, src in inputs.items():
         w = args.work
+        if name == "png16":
+            # Writing a 16-bit PNG: nebulite (reading the FITS file first)
+            # against pnmtopng (reading the PGM), both through libpng.
+            out_n, out_p = os.path.join(w, "png16-nebulite.png"), os.path.join(w, "png16-pnmtopng.png")
+            neb = best_of([args.nebulite, "open", src, out_n], args.runs)
+            peer = best_of(["sh", "-c", f"pnmtopng {os.path.join(w, 'png16.pgm')} > {out_p}"], args.runs)
+            png_rows.append((neb, peer, os.path.getsize(out_n), os.path.getsize(out_p)))
+            print(f"{name}: done", flush=True)
+            continue
         if name.startswith("open"):
             ext = "ppm" if "rgb" in name else "pgm"
             out_n, out_p = os.path.join(w, f"{name}-nebulite.{ext}"), os.path.join(w, f"{name}-peer.{ext}")
@@ -270,13 +298,20 @@ def main():
             f"{'neb cpu s':>9} {'peer cpu s':>10} | "
             f"{'neb RSS MiB':>11} {'peer RSS MiB':>12} {'neb/host':>8} {'peer/host':>9} | "
             f"{'neb minflt':>10} {'peer minflt':>11} | check")
-    print(head)
-    print("-" * len(head))
+    if rows:
+        print(head)
+        print("-" * len(head))
     for name, shape, host, neb, peer, check in rows:
         print(f"{name:<9} {shape:<36} {host / MIB:>8.0f} | {neb[0]:>10.3f} {peer[0]:>7.3f} {neb[0] / peer[0]:>6.2f} | "
               f"{neb[3]:>9.3f} {peer[3]:>10.3f} | "
               f"{neb[1] / MIB:>11.0f} {peer[1] / MIB:>12.0f} {neb[1] / host:>8.2f} {peer[1] / host:>9.2f} | "
               f"{neb[2]:>10} {peer[2]:>11} | {check}")
+    for neb, peer, size_n, size_p in png_rows:
+        print()
+        print("png16: a 4096x4096 16-bit sky frame (noise and stars) written as PNG, best of "
+              f"{args.runs}: nebulite open FITS -> PNG against netpbm's pnmtopng PGM -> PNG")
+        print(f"  nebulite {neb[0]:.3f} s, {size_n / MIB:.1f} MiB | pnmtopng {peer[0]:.3f} s, {size_p / MIB:.1f} MiB | "
+              f"time ratio {neb[0] / peer[0]:.2f}, size ratio {size_n / size_p:.3f}")
     return 1 if failures else 0
 
 

@@ -18,7 +18,28 @@ inline constexpr char kHistoryChunk[5] = "hiST";
 
 // Grey or RGB, 8 or 16 bits, plus the 'hist' records.
 std::vector<uint8_t> encodePng(const Document& document);
-// Any PNG: palettes become RGB, low bit depths 8 bits, alpha is dropped.
+// Any PNG: palettes become RGB, low bit depths 8 bits, alpha is dropped,
+// interlaced images are read pass by pass.
 Document decodePng(std::span<const uint8_t> bytes);
+
+// ---- What a file can hold ----------------------------------------------------------
+
+// Deflate's largest expansion: a 258-byte match coded in two bits. A PNG's
+// rows can never inflate to more than this many times its image data, so
+// a header that claims more is refused before anything is allocated.
+inline constexpr uint64_t kDeflateMaxExpansion = 1032;
+
+// No chunk lies outside the file, so libpng may allocate no chunk larger
+// than the file, or than this for a small file.
+inline constexpr size_t kPngChunkFloor = size_t{1} << 20;
+
+// The bytes of image data (the IDAT chunks) of a PNG, once every chunk up
+// to IEND is found to lie inside the file; an ImageError naming the first
+// that does not. (The signature is the caller's.)
+uint64_t pngImageDataBytes(std::span<const uint8_t> bytes);
+
+// An ImageError unless `imageDataBytes` of deflate data can inflate to a
+// `width` x `height` image of `bitsPerPixel` (as stored).
+void requirePngCanHold(uint64_t imageDataBytes, uint32_t width, uint32_t height, int bitsPerPixel);
 
 }  // namespace nebulite::cli

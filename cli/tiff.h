@@ -26,6 +26,21 @@ void saveTiff(const Document& document, const std::string& path);
 // file holds.
 Document loadTiff(const std::string& path);
 
+// ---- What a file can hold ---------------------------------------------------------
+
+// The most bytes one byte of compressed data decodes to, by compression.
+// PackBits: a two-byte run stands for at most 128 bytes.
+inline constexpr uint64_t kPackBitsMaxExpansion = 64;
+// LZW: every code is at least 9 bits and stands for at most the table's
+// 4096 bytes (4096 x 8 / 9 < 4096).
+inline constexpr uint64_t kLzwMaxExpansion = 4096;
+// Deflate: a 258-byte match coded in two bits.
+inline constexpr uint64_t kDeflateTiffMaxExpansion = 1032;
+// Any other codec (JPEG, zstd, LZMA, WebP...): zstd's largest, a 128 KiB
+// block from four bytes; real images compress far less than that in all
+// of them.
+inline constexpr uint64_t kOtherCodecMaxExpansion = 32768;
+
 // ---- The header tag ----------------------------------------------------------------
 
 // In the range TIFF leaves to private use without registration.

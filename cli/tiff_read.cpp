@@ -198,19 +198,38 @@ void readChunks(TIFF* t, const TiffLayout& layout, Image& image, Messages& messa
     }
 }
 
-// An uncompressed file must hold every sample: a short one is refused before
-// the image is allocated, so that a header claiming 32767 x 32767 costs no
-// gigabytes to refuse. (Compressed data can only be judged by decoding it.)
-void refuseShortUncompressed(TIFF* t, const TiffLayout& layout, const std::string& path) {
+// The most bytes one byte of a compression's data can decode to. A file
+// that claims more samples than its bytes could decode to is refused
+// before the image is allocated, so that a few kilobytes claiming a
+// 30000 x 30000 image cost no gigabytes to refuse.
+uint64_t largestExpansion(uint16_t compression) {
+    switch (compression) {
+        case COMPRESSION_NONE: return 1;
+        case COMPRESSION_PACKBITS: return kPackBitsMaxExpansion;
+        case COMPRESSION_LZW: return kLzwMaxExpansion;
+        case COMPRESSION_ADOBE_DEFLATE:
+        case COMPRESSION_DEFLATE: return kDeflateTiffMaxExpansion;
+        default: return kOtherCodecMaxExpansion;
+    }
+}
+
+void refuseImpossibleSize(TIFF* t, const TiffLayout& layout, const std::string& path) {
     uint16_t compression = COMPRESSION_NONE;
     TIFFGetFieldDefaulted(t, TIFFTAG_COMPRESSION, &compression);
-    if (compression != COMPRESSION_NONE) return;
     uint64_t needed = uint64_t{layout.width} * layout.height * layout.samplesPerPixel * (layout.bits / 8u);
     std::error_code error;
     uintmax_t size = std::filesystem::file_size(path, error);
-    if (!error && size < needed)
+    if (error) return;
+    // An uncompressed file must hold every sample (a short one is refused
+    // with end of file, as a short FITS file is).
+    if (compression == COMPRESSION_NONE && size < needed)
         throw ImageError(eofErr, "TIFF data: the file has " + std::to_string(size) + " bytes for " +
                                      std::to_string(needed) + " bytes of samples");
+    if (needed / largestExpansion(compression) > size)
+        throw ImageError(formatCannotRead, "TIFF: " + std::to_string(size) + " bytes cannot hold the " +
+                                               std::to_string(layout.width) + "x" + std::to_string(layout.height) +
+                                               " image the header claims (" + std::to_string(needed) +
+                                               " bytes of samples)");
 }
 
 }  // namespace
@@ -223,7 +242,7 @@ Document loadTiff(const std::string& path) {
     if (!tiff) throw ImageError(formatCannotRead, withLibtiffMessage("cannot open as TIFF", messages));
     TIFF* t = tiff.get();
     TiffLayout layout = describe(t);
-    refuseShortUncompressed(t, layout, path);
+    refuseImpossibleSize(t, layout, path);
 
     Document document;
     document.image = blankImage(layout.height, layout.width, layout.planes, layout.bits);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <optional>
 
+#include "export/block_writer.h"
 #include "export/rewrite.h"
 #include "export/synthesize.h"
 #include "export/write_layout.h"
@@ -88,23 +89,6 @@ uint16_t storedSample16(uint16_t h, double bzero) {
     return static_cast<uint16_t>(v > 65535 ? 65535 : v);
 }
 
-void convertAndWriteRow(PluginState& state, int32_t byteCount, Ptr buffer) {
-    if (state.result != noErr) return;
-    if (session.hostSampleBytes == 2) {
-        auto* bytes = reinterpret_cast<unsigned char*>(buffer);
-        const double bzero = session.bzero;
-        for (int32_t i = 0; i + 1 < byteCount; i += 2) {
-            uint16_t h;
-            std::memcpy(&h, bytes + i, 2);
-            uint16_t v = storedSample16(h, bzero);
-            bytes[i] = static_cast<unsigned char>(v >> 8);
-            bytes[i + 1] = static_cast<unsigned char>(v & 0xFF);
-        }
-    }
-    int32_t moved = byteCount;
-    recordError(state, fileWrite(state.formatRecord->dataFork, &moved, buffer));
-}
-
 void doEstimateStart(PluginState& state) {
     FormatRecord& record = *state.formatRecord;
     if (state.headerLength == 0) state.headerLength = kBlockBytes;
@@ -154,6 +138,10 @@ void doWriteStart(PluginState& state) {
         session.headerBlocks = 1;
     }
     const int16_t planes = session.planesWritten;
+    // The samples go to the file through the block writer, whose buffer is
+    // had before anything is written.
+    BlockWriter writer;
+    if (!writer.open(state)) return;
     // Never more than the header text holds.
     uint32_t headerBytes = state.headerLength;
     if (headerBytes > session.cardBufferSize) headerBytes = session.cardBufferSize;
@@ -172,8 +160,16 @@ void doWriteStart(PluginState& state) {
         record.loPlane = record.hiPlane = p;
         for (int32_t r = 0; state.result == noErr && r < size.rows; ++r) {
             setRowRect(record, r, size.columns);
+            // Straight into the block writer's buffer where the row fits.
+            const auto rowBytes = static_cast<uint32_t>(state.bufferRowBytes);
+            uint8_t* slot = writer.slotFor(rowBytes);
+            record.data = slot != nullptr ? static_cast<void*>(slot) : static_cast<void*>(state.bufferPtr);
             state.result = record.advanceState();
-            convertAndWriteRow(state, state.bufferRowBytes, state.bufferPtr);
+            if (slot != nullptr)
+                writer.take(state, rowBytes, session.hostSampleBytes, session.bzero);
+            else
+                writer.addSamples(state, reinterpret_cast<const uint8_t*>(state.bufferPtr), rowBytes,
+                                  session.hostSampleBytes, session.bzero);
             session.bytesWritten += static_cast<uint64_t>(state.bufferRowBytes);
             ++done;
             if (record.progressProc != nullptr) record.progressProc(done, total);
@@ -182,13 +178,9 @@ void doWriteStart(PluginState& state) {
     record.data = nullptr;
     releaseRowBuffers(state);
 
-    if (state.result != noErr) return;
-    static const char zeros[kBlockBytes] = {};
-    int32_t fill = static_cast<int32_t>((kBlockBytes - session.bytesWritten % kBlockBytes) % kBlockBytes);
-    if (fill > 0) {
-        int32_t moved = fill;
-        recordError(state, fileWrite(record.dataFork, &moved, zeros));
-    }
+    if (state.result == noErr)
+        writer.addZeros(state, static_cast<uint32_t>((kBlockBytes - session.bytesWritten % kBlockBytes) % kBlockBytes));
+    writer.flush(state);
 }
 
 }  // namespace nebulite

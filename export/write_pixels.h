@@ -7,11 +7,8 @@
 
 namespace nebulite {
 
-// Converts one row of host samples in place into the file's big-endian
-// samples (16-bit: 2 x h - bzero, limited to the stored range) and writes it.
-void convertAndWriteRow(PluginState& state, int32_t byteCount, Ptr buffer);
-
-// The stored 16-bit value for host sample h.
+// The stored 16-bit value for host sample h: 2 x h - bzero, limited to the
+// stored range (block_writer.cpp writes it big-endian).
 uint16_t storedSample16(uint16_t h, double bzero);
 
 }  // namespace nebulite

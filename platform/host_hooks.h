@@ -18,7 +18,7 @@ extern "C" {
 enum NebuliteAllocKind : int {
     nebuliteAllocGlobal = 0,      // GlobalAlloc (module handles, the plug-in state)
     nebuliteAllocCardBuffer = 1,  // the header text
-    nebuliteAllocRowBlock = 2,    // the temporary block of one file row
+    nebuliteAllocRowBlock = 2,    // a file row being read, the blocks being written
     nebuliteAllocSampleStore = 3, // the converted samples of a wide image
     nebuliteAllocOther = 4,
 };

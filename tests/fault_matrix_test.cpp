@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "export/block_writer.h"
 #include "fault_matrix_support.h"
 
 using namespace fault_matrix;
@@ -608,6 +609,15 @@ TEST(FaultMatrix, AdvanceStateFailsAtEveryRowOfEveryPlaneOnWrite) {
 
 // ---- A disk that fills ----------------------------------------------------------------------------
 
+// The rows a save asks for before a disk with room for `capacity` bytes
+// fails a write: none when the header does not fit; else those gathered up
+// to the end of the block writer's buffer that goes past the room.
+int64_t rowsAskedBeforeFailedWrite(size_t capacity, size_t header, size_t row, size_t rows) {
+    if (capacity < header) return 0;
+    size_t failingBufferEnd = ((capacity - header) / nebulite::kGatherBytes + 1) * nebulite::kGatherBytes;
+    return static_cast<int64_t>(std::min(rows, (failingBufferEnd + row - 1) / row));
+}
+
 TEST(FaultMatrix, DiskFillsAtEveryWrite) {
     for (const SaveCase& sc : saveCases()) {
         const CleanSave clean = cleanSave(sc.make());
@@ -646,12 +656,81 @@ TEST(FaultMatrix, DiskFillsAtEveryWrite) {
                 // written once the disk was full.
                 EXPECT_EQ(out.contents().size(), capacity);
                 EXPECT_TRUE(std::equal(out.contents().begin(), out.contents().end(), clean.bytes.begin()));
-                size_t rowsThatFit = capacity <= header ? 0 : (capacity - header) / row;
-                EXPECT_LE(o.counters.advanceStateCalls, static_cast<int64_t>(rowsThatFit) + 1);
+                // Rows go to the file a gathering buffer at a time, written
+                // the moment it is full: the rows asked for are those up to
+                // the end of the buffer whose write failed, none after it,
+                // and none when the header's write failed.
+                EXPECT_EQ(o.counters.advanceStateCalls,
+                          rowsAskedBeforeFailedWrite(capacity, header, row, static_cast<size_t>(kRows * planes)));
             }
             EXPECT_TRUE(o.messages.empty());
             expectNothingLeftBehind(host, o);
             expectNextOperationsWork(host);
+        }
+    }
+}
+
+// Images whose samples take several of the block writer's buffers (rows
+// that end on a buffer's end and rows that straddle one): the disk fills
+// at and around every buffer's write, and the host stops the save at the
+// rows around them; the file holds exactly what fitted, or the header and
+// the rows handed over.
+TEST(FaultMatrix, LargeSavesFailAtEveryBufferWrite) {
+    using nebulite::kGatherBytes;
+    struct Large {
+        const char* name;
+        int rows, columns, depth;
+    };
+    // 1440 = kGatherBytes / 128: rows end on every buffer's end.
+    const Large cases[] = {{"8-bit, rows ending on buffer ends", 300, 1440, 8},
+                           {"16-bit, rows straddling buffer ends", 250, 1001, 16}};
+    for (const Large& c : cases) {
+        const int16_t mode = c.depth == 16 ? plugInModeGray16 : plugInModeGrayScale;
+        auto make = [&] { return patternDocument(c.rows, c.columns, 1, c.depth, mode); };
+        const CleanSave clean = cleanSave(make());
+        const size_t size = clean.bytes.size();
+        const size_t row = static_cast<size_t>(c.columns * c.depth / 8);
+        const auto rows = static_cast<size_t>(c.rows);
+        const size_t header = size - (rows * row + 2879) / 2880 * 2880;
+        ASSERT_GT(rows * row, 2 * size_t{kGatherBytes}) << c.name;
+        std::vector<size_t> capacities = {header - 1, header, header + 1, size - 1, size};
+        for (size_t end = header + kGatherBytes; end < size; end += kGatherBytes)
+            for (size_t at : {end - row - 1, end - 1, end, end + 1}) capacities.push_back(at);
+        for (size_t capacity : capacities) {
+            SCOPED_TRACE(std::string(c.name) + ", room for " + std::to_string(capacity) + " of " +
+                         std::to_string(size) + " bytes");
+            Host host(&ENTRYPOINT);
+            Document d = make();
+            File out = File::memory();
+            out.capacity(capacity);
+            Outcome o = host.save(d, out);
+            if (capacity >= size) {
+                EXPECT_TRUE(o.ok()) << describe(o);
+                EXPECT_TRUE(out.contents() == clean.bytes);
+                continue;
+            }
+            EXPECT_EQ(o.result, writErr) << describe(o);
+            EXPECT_EQ(out.contents().size(), capacity);
+            EXPECT_TRUE(std::equal(out.contents().begin(), out.contents().end(), clean.bytes.begin()));
+            EXPECT_EQ(o.counters.advanceStateCalls, rowsAskedBeforeFailedWrite(capacity, header, row, rows));
+            expectNothingLeftBehind(host, o);
+        }
+        // The host stops the save at the rows on either side of each buffer's end.
+        std::vector<int> stops = {0, c.rows - 1};
+        for (size_t end = kGatherBytes; end < rows * row; end += kGatherBytes)
+            for (size_t k : {end / row - 1, end / row, end / row + 1}) stops.push_back(static_cast<int>(k));
+        for (int k : stops) {
+            SCOPED_TRACE(std::string(c.name) + ", stopped at row " + std::to_string(k));
+            Host host(&ENTRYPOINT);
+            host.faults().advanceState = Trigger::nth(k);
+            host.faults().advanceStateCode = userCanceledErr;
+            Document d = make();
+            File out = File::memory();
+            Outcome o = host.save(d, out);
+            EXPECT_EQ(o.result, userCanceledErr) << describe(o);
+            ASSERT_EQ(out.contents().size(), header + static_cast<size_t>(k) * row);
+            EXPECT_TRUE(std::equal(out.contents().begin(), out.contents().end(), clean.bytes.begin()));
+            expectNothingLeftBehind(host, o);
         }
     }
 }
