@@ -47,6 +47,7 @@ PixelRoad roadForThisFile(PluginState& state) {
     // one, so it says nothing, and the roads that find a cut file by reading
     // it apply.
     if (inputIsGzip() && extent == DataExtent::cutShort) extent = DataExtent::unknown;
+    session.tiledDataWhole = extent == DataExtent::whole;
     return choosePixelRoad(session.fileSampleBytes, extent, headerRangeUsable);
 }
 
@@ -77,7 +78,7 @@ void doReadContinue(PluginState& state) {
     // ReadStart left the stream there; this only moves when the host asks
     // for the rows a second time.
     inputSeek(state, session.dataStart);
-    if (road != PixelRoad::none && road != PixelRoad::cutShort) tiledSourceBegin(state);
+    if (road != PixelRoad::none && road != PixelRoad::cutShort) tiledSourceBegin(state, session.tiledDataWhole);
     moveRows(state, road, total);
     record.data = nullptr;
     releaseRowBuffers(state);

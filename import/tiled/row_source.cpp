@@ -246,9 +246,15 @@ bool tiledSourceActive() { return source.active; }
 
 int64_t tiledSourceDataBytes() { return static_cast<int64_t>(source.image.dataBytes); }
 
-void tiledSourceBegin(PluginState& state) {
+void tiledSourceBegin(PluginState& state, bool dataKnownWhole) {
     tiledSourceRelease();
     if (state.result != noErr || !source.active) return;
+    if (!dataKnownWhole && source.image.dataBytes > 0) {
+        inputSeek(state, source.tableStart + static_cast<int64_t>(source.image.dataBytes) - 1);
+        uint8_t last = 0;
+        inputReadExact(state, &last, 1);
+        if (state.result != noErr) return;
+    }
     const auto work = workFor(source.image);
     // Refused at ReadStart; a second look costs nothing.
     if (!work) {

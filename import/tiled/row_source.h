@@ -31,8 +31,10 @@ bool tiledSourceActive();
 int64_t tiledSourceDataBytes();
 
 // Reads the table's rows and gets the band's memory. readErr, eofErr or
-// memFullErr in `result` when it cannot.
-void tiledSourceBegin(PluginState& state);
+// memFullErr in `result` when it cannot. Unless the file's length already
+// showed the table's data unit whole, its last byte is read first: the
+// workspace follows from the tiling, which only a heap that is there backs.
+void tiledSourceBegin(PluginState& state, bool dataKnownWhole);
 // Back to the first row of the first plane.
 void tiledSourceRestart();
 // The next `count` bytes of the uncompressed data unit into `out`.
