@@ -119,6 +119,20 @@ def make_inputs(work, only):
                 shutil.copyfileobj(f, g, 1 << 20)
             os.replace(p + ".part", p)
         made["opengz16"] = p
+    if want("openfz16") or want("openfzf32"):
+        # Tile-compressed as archives hand them out: fpack's defaults (RICE_1,
+        # one tile a row; floats quantized with q = 4 and SUBTRACTIVE_DITHER_1).
+        for name, plain_name in (("openfz16", "open16.fits"), ("openfzf32", "openf32.fits")):
+            p = os.path.join(work, name + ".fits.fz")
+            if not want(name):
+                continue
+            if not os.path.exists(p):
+                plain = os.path.join(work, plain_name)
+                if not os.path.exists(plain):
+                    make_inputs(work, {plain_name.split(".")[0]})
+                subprocess.run(["fpack", "-O", p + ".part", plain], check=True)
+                os.replace(p + ".part", p)
+            made[name] = p
     if want("openf64"):
         p = os.path.join(work, "openf64.fits")
         if not os.path.exists(p):
@@ -231,11 +245,14 @@ def main():
     print(f"inputs ready in {time.perf_counter() - t0:.1f} s in {args.work}", flush=True)
 
     host_sizes = {"open16": 8192 * 8192 * 2, "open8": 8192 * 8192, "openrgb8": 4096 * 4096 * 3,
-                  "openf32": 8192 * 4096 * 2, "opengz16": 8192 * 8192 * 2, "openf64": 8192 * 4096 * 2,
+                  "openf32": 8192 * 4096 * 2, "opengz16": 8192 * 8192 * 2,
+                  "openfz16": 8192 * 8192 * 2, "openfzf32": 8192 * 4096 * 2, "openf64": 8192 * 4096 * 2,
                   "save16": 8192 * 8192 * 2, "save8": 8192 * 8192}
     shapes = {"open16": "8192x8192 16-bit grey (BZERO 32768)", "open8": "8192x8192 8-bit grey",
               "openrgb8": "4096x4096 8-bit RGB", "openf32": "8192x4096 float32, no range cards",
-              "opengz16": "8192x8192 16-bit grey, gzip", "openf64": "8192x4096 float64, no range cards",
+              "opengz16": "8192x8192 16-bit grey, gzip",
+              "openfz16": "8192x8192 16-bit grey, fpack RICE_1", "openfzf32": "8192x4096 float32, fpack q=4",
+              "openf64": "8192x4096 float64, no range cards",
               "save16": "8192x8192 16-bit grey", "save8": "8192x8192 8-bit grey", "png16": ""}
     rows = []
     failures = 0

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The open/save benchmark: nebulite (CLI + module) against a cfitsio peer.
 #
-#   bash bench/run.sh [--runs N] [--only open16,open8,openrgb8,openf32,opengz16,openf64,save16,save8,png16]
+#   bash bench/run.sh [--runs N] [--only open16,open8,openrgb8,openf32,opengz16,openfz16,openfzf32,openf64,save16,save8,png16]
 #
 # Builds a Release tree in $NEBULITE_BENCH_BUILD (default /tmp/nebulite-bench-build)
 # from this checkout, makes the inputs in $NEBULITE_BENCH_WORK (default a
@@ -33,7 +33,7 @@ status=0
 # both sides every run; peak is what each job adds to the process).
 echo
 echo "In-process (module + reference host, no image files), best of 3:"
-for input in open16.fits open8.fits openrgb8.fits openf32.fits opengz16.fits.gz openf64.fits; do
+for input in open16.fits open8.fits openrgb8.fits openf32.fits opengz16.fits.gz openfz16.fits.fz openfzf32.fits.fz openf64.fits; do
   if [ -f "$work/$input" ]; then
     "$build/nebulite_inprocess" open "$work/$input" 3 || status=1
   fi

@@ -146,6 +146,9 @@ int runInfo(Context& context, const Args& args) {
         json += ", \"headerLength\": " + std::to_string(headerLength);
         if (image) json += ", \"hdu\": " + std::to_string(image->hdu) + ", \"extname\": " + jsonString(image->extname);
         if (image) json += ", \"compression\": " + jsonString(image->compression);
+        if (image && !image->tiling.empty())
+            json += ", \"tiling\": " + jsonString(image->tiling) +
+                    ", \"quantization\": " + jsonString(image->quantization);
         json += ", \"cards\": [";
         for (size_t i = 0; i < cards.size(); ++i) {
             if (i > 0) json += ", ";
@@ -167,7 +170,12 @@ int runInfo(Context& context, const Args& args) {
     std::printf("mode:         %s (%d)\n", std::string(host::modeName(g.imageMode)).c_str(), g.imageMode);
     std::printf("headerLength: %u\n", headerLength);
     if (image) std::printf("hdu:          %s\n", hdu.c_str());
-    if (image && image->compression != "none") std::printf("compression:  %s\n", image->compression.c_str());
+    if (image && !image->tiling.empty())
+        std::printf("compression:  %s, tiles %s, %s\n", image->compression.c_str(), image->tiling.c_str(),
+                    image->quantization == "none" ? "lossless"
+                                                  : ("quantized (" + image->quantization + ")").c_str());
+    else if (image && image->compression != "none")
+        std::printf("compression:  %s\n", image->compression.c_str());
     std::printf("header:\n");
     for (const std::string& card : cards) std::printf("%s\n", printableCard(card).c_str());
     return 0;

@@ -10,6 +10,8 @@
 #include "header/card_text.h"
 #include "header/merge_plan.h"
 #include "host/host.h"
+#include "import/tiled/restore_header.h"
+#include "import/tiled/tiled_header.h"
 
 namespace nebulite::cli {
 
@@ -100,6 +102,49 @@ std::optional<FileHeader> readFileHeader(gzFile in, uint64_t offset) {
     return h;
 }
 
+bool compressedImage(const std::vector<std::string>& cards) {
+    if (stringValueOf(cards, "XTENSION") != "BINTABLE") return false;
+    for (const std::string& c : cards)
+        if (keywordOf(c) == "ZIMAGE") return c.find_first_not_of(' ', 10) != c.npos && c[c.find_first_not_of(' ', 10)] == 'T';
+    return false;
+}
+
+const char* quantizationName(tiled::Quantization q) {
+    switch (q) {
+        case tiled::Quantization::lossless: return "none";
+        case tiled::Quantization::noDither: return "NO_DITHER";
+        case tiled::Quantization::subtractive1: return "SUBTRACTIVE_DITHER_1";
+        case tiled::Quantization::subtractive2: return "SUBTRACTIVE_DITHER_2";
+    }
+    return "none";
+}
+
+// A compressed image's table header replaced by the image's own, as the
+// module restores it; the compression described in `image`.
+bool restoreCompressed(std::vector<std::string>& cards, ImageHeader& image) {
+    std::string text;
+    for (const std::string& c : cards) text += c;
+    const auto count = static_cast<uint32_t>(cards.size());
+    tiled::TiledImage tiledImage;
+    if (tiled::parseTiledHeader(text.data(), count, tiledImage) != tiled::TiledHeaderError::none) return false;
+    image.compression = stringValueOf(cards, "ZCMPTYPE");
+    for (uint32_t a = 0; a < tiledImage.naxis; ++a) {
+        if (a > 0) image.tiling += 'x';
+        image.tiling += std::to_string(tiledImage.tile[a]);
+    }
+    image.quantization = quantizationName(tiledImage.quantization);
+    std::string restored((size_t{count} + 4) * kCardBytes, ' ');
+    const int64_t n = tiled::restoreImageHeader(text.data(), count, restored.data(), count + 4);
+    if (n < 0) return false;
+    cards.clear();
+    // The document's header starts with its own SIMPLE, as for an extension.
+    for (int64_t i = 0; i < n; ++i) {
+        std::string card = restored.substr(static_cast<size_t>(i) * kCardBytes, kCardBytes);
+        if (keywordOf(card) != "SIMPLE") cards.push_back(card);
+    }
+    return true;
+}
+
 }  // namespace
 
 namespace {
@@ -165,6 +210,10 @@ std::optional<ImageHeader> imageHeader(const std::string& path) {
         ext = readFileHeader(in, at);
         if (!ext || ext->cards.empty() || keywordOf(ext->cards[0]) != "XTENSION") return std::nullopt;
         if (stringValueOf(ext->cards, "XTENSION") == "IMAGE" && intValueOf(ext->cards, "NAXIS", 0) >= 2) break;
+        if (compressedImage(ext->cards)) {
+            if (!restoreCompressed(ext->cards, image)) return std::nullopt;
+            break;
+        }
     }
     if (!ext) return std::nullopt;
     image.extname = stringValueOf(ext->cards, "EXTNAME");

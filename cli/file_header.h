@@ -17,7 +17,10 @@ namespace nebulite::cli {
 struct ImageHeader {
     int hdu = 0;
     std::string extname;
-    std::string compression = "none";  // how the file stores its FITS bytes: none, gzip
+    std::string compression = "none";  // how the file stores its FITS bytes: none, gzip, or the tile
+                                       // algorithm (ZCMPTYPE) of a tile-compressed image
+    std::string tiling;                // a tile-compressed image's tiles, e.g. "8192x1"
+    std::string quantization;          // and how its floats were quantized ("none" when lossless)
     std::vector<std::string> cards;  // 80 columns each, up to and including END
 };
 

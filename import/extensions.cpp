@@ -122,7 +122,9 @@ HeaderRead readHeader(PluginState& state, HduKeywords& hdu, HeaderCards& keep, u
             continue;
         }
         noteCard(card, hdu);
-        if (hdu.kind == HduKind::image && !keepCard(keep, card)) {
+        // A table's cards are kept too: it may turn out to hold a
+        // compressed image (ZIMAGE can come anywhere in its header).
+        if (hdu.kind != HduKind::other && !keepCard(keep, card)) {
             recordError(state, memFullErr);
             return HeaderRead::failed;
         }
@@ -205,7 +207,11 @@ ExtensionSearch findImageExtension(PluginState& state, int64_t start, HeaderCard
             dataStart = headerEnd;
             return ExtensionSearch::found;
         }
-        if (hdu.kind == HduKind::table && hdu.compressed) return ExtensionSearch::compressed;
+        if (hdu.kind == HduKind::table && hdu.compressed) {
+            if (headerEnd > maxOffset) return cutShort();
+            dataStart = headerEnd;
+            return ExtensionSearch::compressed;
+        }
         if (!hdu.bitpixSeen || !hdu.naxisSeen) return ExtensionSearch::unknownSize;
         auto bytes = dataUnitBytes(hdu.bitpix, hdu.naxis, hdu.axes, hdu.pcount, hdu.gcount);
         if (!bytes) return ExtensionSearch::unknownSize;

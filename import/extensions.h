@@ -26,9 +26,10 @@ enum class ExtensionSearch {
     failed,       // the result code says why: a failed read, the file ends early, no memory
 };
 
-// Reads the headers from file offset `start` on. On `found`, `image` holds
-// that extension's cards before its END, `dataStart` is the offset of its
-// first data byte and the file is left there. Only `failed` sets the result
+// Reads the headers from file offset `start` on. On `found` (and on
+// `compressed`, for the table), `image` holds that extension's cards before
+// its END, `dataStart` is the offset of its first data byte and the file is
+// left there. Only `failed` sets the result
 // code.
 ExtensionSearch findImageExtension(PluginState& state, int64_t start, HeaderCards& image,
                                    int64_t& dataStart);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "import/read_pixels.h"
+#include "import/tiled/row_source.h"
 #include "shell/geometry.h"
 #include "shell/input_stream.h"
 #include "shell/session.h"
@@ -54,8 +55,13 @@ bool headerRange(double& lo, double& hi) {
 
 namespace {
 
+// The one place rows come from: the data unit in the input stream, or the
+// tiles of a compressed image decoded into the same bytes.
 void readRowBytes(PluginState& state, unsigned char* out, int64_t count) {
-    inputReadExact(state, out, count);
+    if (tiledSourceActive())
+        tiledSourceRead(state, out, count);
+    else
+        inputReadExact(state, out, count);
 }
 
 // Every row of every plane the host was told of, in file order: `fill` puts
@@ -184,11 +190,18 @@ void moveTwoPassWide(PluginState& state, int32_t total) {
         hi = range.hi;
     }
     // A gzip stream starts inflating again from the beginning.
-    inputSeek(state, session.dataStart);
+    restartRows(state);
     moveStreamedWide(state, total, lo, hi);
 }
 
 }  // namespace
+
+void restartRows(PluginState& state) {
+    if (tiledSourceActive())
+        tiledSourceRestart();
+    else
+        inputSeek(state, session.dataStart);
+}
 
 void moveRows(PluginState& state, PixelRoad road, int32_t total) {
     if (state.result != noErr) return;

@@ -38,6 +38,10 @@ ImportWork workFor(PixelRoad road);
 // The range the header gives wide samples, and whether it is usable.
 bool headerRange(double& lo, double& hi);
 
+// Back to the first row of the data: the data start, or the first band of
+// a tiled image's tiles.
+void restartRows(PluginState& state);
+
 // Reads, converts and hands over every row on `road`, with the buffers of
 // workFor(road) in place. `total` is the progress total.
 void moveRows(PluginState& state, PixelRoad road, int32_t total);

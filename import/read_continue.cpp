@@ -5,6 +5,7 @@
 #include "import/pixel_roads.h"
 #include "import/read_header.h"
 #include "import/row_buffer.h"
+#include "import/tiled/row_source.h"
 #include "shell/geometry.h"
 #include "shell/handlers.h"
 #include "shell/host_services.h"
@@ -38,12 +39,15 @@ PixelRoad roadForThisFile(PluginState& state) {
     double lo = 0.0;
     double hi = 0.0;
     bool headerRangeUsable = headerRange(lo, hi);
-    DataExtent extent = dataExtent(session.fileLength, session.dataStart, session.dataBytes);
+    // A tiled image's rows come from its table, whose data unit must be there.
+    const int64_t dataBytes = tiledSourceActive() ? tiledSourceDataBytes() : session.dataBytes;
+    DataExtent extent = dataExtent(session.fileLength, session.dataStart, dataBytes);
     // A gzip trailer gives the length of its own member only, modulo 4 GiB:
     // too short a length there may be a file of several members or a huge
     // one, so it says nothing, and the roads that find a cut file by reading
     // it apply.
     if (inputIsGzip() && extent == DataExtent::cutShort) extent = DataExtent::unknown;
+    session.tiledDataWhole = extent == DataExtent::whole;
     return choosePixelRoad(session.fileSampleBytes, extent, headerRangeUsable);
 }
 
@@ -74,6 +78,7 @@ void doReadContinue(PluginState& state) {
     // ReadStart left the stream there; this only moves when the host asks
     // for the rows a second time.
     inputSeek(state, session.dataStart);
+    if (road != PixelRoad::none && road != PixelRoad::cutShort) tiledSourceBegin(state, session.tiledDataWhole);
     moveRows(state, road, total);
     record.data = nullptr;
     releaseRowBuffers(state);

@@ -9,11 +9,16 @@
 #include "import/extensions.h"
 #include "import/keywords.h"
 #include "import/merged_header.h"
+#include "import/tiled/restore_header.h"
+#include "import/tiled/row_source.h"
+#include "import/tiled/tile_decode.h"
+#include "import/tiled/tiled_header.h"
 #include "platform/win32.h"
 #include "shell/input_stream.h"
 #include "shell/geometry.h"
 #include "shell/handlers.h"
 #include "shell/host_services.h"
+#include "shell/module_memory.h"
 #include "shell/session.h"
 #include "shell/sizes.h"
 
@@ -106,6 +111,47 @@ const char* headerTooLong() {
     return refusalText;
 }
 
+// A compressed image's table header: the image's own header restored from it
+// into `restored` and its tiles described to the row source. A refusal text
+// when it cannot be read, else nullptr (with memFullErr in `result` when
+// there was no memory for the restored header).
+const char* openCompressedImage(PluginState& state, const HeaderCards& table, int64_t dataStart,
+                                HeaderCards& restored) {
+    tiled::TiledImage image;
+    const tiled::TiledHeaderError fault = tiled::parseTiledHeader(table.text, table.count, image);
+    if (fault == tiled::TiledHeaderError::unknownAlgorithm)
+        return notSupported("with compressed images of an unknown ZCMPTYPE");
+    if (fault != tiled::TiledHeaderError::none) {
+        std::snprintf(refusalText, sizeof refusalText,
+                      "Fits Files with a compressed image whose table is unusable (%s) are not supported",
+                      tiled::tiledHeaderErrorName(fault));
+        return refusalText;
+    }
+    // Smoothing is a display aid of lossy HCOMPRESS, not the image's pixels.
+    if (image.hcompressSmooth) return notSupported("with smoothed HCOMPRESS images");
+    if (!tiled::plausibleTiling(image))
+        return notSupported("with tiles larger than their compressed data can hold");
+    if (!tileWorkFits(image)) return notSupported("with tiles of more than 512 MB");
+    const uint32_t capacity = table.count + 4;
+    restored.text = static_cast<char*>(moduleAllocate(nebuliteAllocCardBuffer, size_t{capacity} * kCardBytes));
+    if (restored.text == nullptr) {
+        recordError(state, memFullErr);
+        return nullptr;
+    }
+    restored.capacity = capacity;
+    const int64_t cards = tiled::restoreImageHeader(table.text, table.count, restored.text, capacity);
+    if (cards < 0) return notSupported("with a compressed image whose header cannot be restored");
+    restored.count = static_cast<uint32_t>(cards);
+    // An image fpack took from a primary array comes back with SIMPLE; the
+    // merge writes the document's own, as for an extension's XTENSION.
+    if (restored.count > 0 && std::memcmp(restored.text, "SIMPLE  ", 8) == 0) {
+        std::memmove(restored.text, restored.text + kCardBytes, size_t{restored.count - 1} * kCardBytes);
+        --restored.count;
+    }
+    tiledSourceDescribe(image, dataStart);
+    return nullptr;
+}
+
 }  // namespace
 
 void lookUpFileLength(PluginState& state) {
@@ -153,14 +199,28 @@ void readHeader(PluginState& state);
 bool openImageExtension(PluginState& state, uint32_t primaryCards, int64_t& dataStart) {
     HeaderCards image;
     ExtensionSearch found = findImageExtension(state, session.filePos, image, dataStart);
+    const char* refusal = nullptr;
+    if (found == ExtensionSearch::compressed) {
+        // The document gets the image as it was before compression.
+        HeaderCards restored;
+        refusal = openCompressedImage(state, image, dataStart, restored);
+        releaseHeaderCards(image);
+        image = restored;
+        if (refusal != nullptr) releaseHeaderCards(image);
+        if (state.result != noErr) {
+            releaseHeaderCards(image);
+            releaseReadMemory();
+            return false;
+        }
+        if (refusal == nullptr) found = ExtensionSearch::found;
+    }
     // The cards of an image extension that was passed over may be held.
     if (found != ExtensionSearch::found) releaseHeaderCards(image);
-    const char* refusal = nullptr;
     switch (found) {
         case ExtensionSearch::found: break;
         case ExtensionSearch::none: return true;
         case ExtensionSearch::failed: releaseReadMemory(); return false;
-        case ExtensionSearch::compressed: refusal = notSupported("with compressed images"); break;
+        case ExtensionSearch::compressed: break;
         case ExtensionSearch::unknownSize: refusal = notSupported("with an extension of unknown size"); break;
         case ExtensionSearch::tooLong: refusal = headerTooLong(); break;
     }
@@ -209,6 +269,7 @@ void readHeader(PluginState& state) {
     session.cardPos = 0;
     session.filePos = 0;
     session.keyCardsSeen = 0;
+    tiledSourceForget();
     if (state.result != noErr) return;
     if (!recordCancel(state, !hostServicesPresent(state))) return;
     inputOpen(state);

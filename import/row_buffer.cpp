@@ -2,6 +2,7 @@
 
 #include <cstddef>
 
+#include "import/tiled/row_source.h"
 #include "shell/geometry.h"
 #include "shell/host_services.h"
 #include "shell/module_memory.h"
@@ -45,6 +46,7 @@ bool allocateImportWork(PluginState& state, ImportWork work) {
 }  // namespace
 
 void releaseImportWork() {
+    tiledSourceRelease();
     moduleFree(session.sampleStore);
     session.sampleStore = nullptr;
     moduleFree(session.rowBlock);

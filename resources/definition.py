@@ -36,8 +36,9 @@ FILE_CREATOR = "8BIM"
 FILE_TYPE_LIST_CREATOR = "    "
 EXTENSIONS = ["FTS", "FIT", "FITS", "FI*"]
 # Extensions the host offers the module only through FilterFile, which
-# claims the file when it holds FITS: gzip files (.fits.gz ends in .gz).
-FILTERED_EXTENSIONS = ["GZ"]
+# claims the file when it holds FITS: gzip files (.fits.gz ends in .gz) and
+# tile-compressed ones (.fits.fz, a FITS file that begins with SIMPLE).
+FILTERED_EXTENSIONS = ["GZ", "FZ"]
 
 # The host's image modes, in the order the `mode` flag bits and the `mxch`
 # entries follow. 16-bit grayscale and 48-bit RGB are not offered: the module

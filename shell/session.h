@@ -34,6 +34,7 @@ struct FitsSession {
     int64_t dataBytes = 0;         // bytes of the samples the host will receive from the file
     int64_t fileLength = 0;
     int64_t dataStart = 0;     // file offset of the first byte of the image's data unit
+    bool tiledDataWhole = false;   // a tiled image's table is known whole from the file's length
 
     // What the size keywords said, for the checks before the host is told.
     bool bitpixSeen = false;

@@ -80,7 +80,7 @@ TEST(PiplInModule, HeaderAndEveryPropertyByteForByte) {
         // Each code in reading order, then as a little-endian integer.
         {"RdEx", text("FTS FIT FITSFI*  STF TIFSTIF *IF")},
         {"WrEx", text("FTS FIT FITSFI*  STF TIFSTIF *IF")},
-        {"fftE", text("GZ    ZG")},
+        {"fftE", text("GZ  FZ    ZG  ZF")},
         {"fmtf", bytesOf({0x78})},
         {"mxsz", bytesOf({0xFF, 0x7F, 0xFF, 0x7F})},
         {"ms32", bytesOf({0xE0, 0x93, 0x04, 0x00, 0xE0, 0x93, 0x04, 0x00})},  // 300000, 300000
@@ -142,7 +142,7 @@ TEST(PiplInModule, DecodesToWhatTheModuleOffers) {
     const std::vector<std::string> extensions = {"STF", "TIF", "STIF", "*IF", "FTS", "FIT", "FITS", "FI*"};
     EXPECT_EQ(info.readExtensions, extensions);
     EXPECT_EQ(info.writeExtensions, extensions);
-    EXPECT_EQ(info.filteredExtensions, (std::vector<std::string>{"ZG", "GZ"}));
+    EXPECT_EQ(info.filteredExtensions, (std::vector<std::string>{"ZG", "ZF", "GZ", "FZ"}));
     EXPECT_EQ(info.formatFlagBits, 0x78);
     EXPECT_EQ(info.formatFlags, (std::vector<std::string>{"saves image resources", "can read",
                                                           "can write", "can write if read"}));

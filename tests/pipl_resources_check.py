@@ -45,7 +45,7 @@ EXPECTED_PIPL = [
     (b"Ttff", b"F1B8" + b"    ", "file type list: '8B1F', creator blank"),
     (b"xEdR", b"FTS FIT FITSFI* " + b" STF TIFSTIF *IF", "read extensions, in reading order, then as integers"),
     (b"xErW", b"FTS FIT FITSFI* " + b" STF TIFSTIF *IF", "write extensions, both ways"),
-    (b"Etff", b"GZ  " + b"  ZG", "extensions offered through FilterFile, both ways"),
+    (b"Etff", b"GZ  FZ  " + b"  ZG  ZF", "extensions offered through FilterFile, both ways"),
     (b"ftmf", b"\x78", "format flags"),
     (b"zsxm", struct.pack("<hh", 32767, 32767), "largest image: rows, columns"),
     (b"23sm", struct.pack("<ii", 300000, 300000), "largest image with 32-bit geometry: rows, columns"),

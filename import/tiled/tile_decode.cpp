@@ -122,7 +122,7 @@ TileResult decodeCompressed(const TiledImage& image, std::span<const uint8_t> in
         case Algorithm::gzip1:
         case Algorithm::gzip2: {
             const std::span<uint8_t> inflated = work.bytes.first(n * 8);
-            const codecs::Inflated z = codecs::inflateTile(in, inflated);
+            const codecs::Inflated z = codecs::inflateTile(in, inflated, work.inflate);
             if (z.result != CodecResult::ok) return fromCodec(z.result);
             gzipElement = codecs::elementBytesOf(z.bytes, n);
             if (gzipElement == 0) return TileResult::corrupt;
@@ -267,7 +267,7 @@ TileResult decodeTile(const TiledImage& image, uint64_t row, const TileArrays& a
         if (!codecs::plausibleTileRatio(Algorithm::gzip1, arrays.gzipped.size(), uint64_t{n} * bytes))
             return TileResult::ratio;
         const std::span<uint8_t> inflated = work.bytes.first(n * 8);
-        const codecs::Inflated z = codecs::inflateTile(arrays.gzipped, inflated);
+        const codecs::Inflated z = codecs::inflateTile(arrays.gzipped, inflated, work.inflate);
         if (z.result != CodecResult::ok) return fromCodec(z.result);
         const size_t element = codecs::elementBytesOf(z.bytes, n);
         if (element == 0) return TileResult::corrupt;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <span>
 
+#include "codecs/gzip_tile.h"
 #include "import/tiled/tiled_header.h"
 
 namespace nebulite::tiled {
@@ -37,6 +38,9 @@ struct TileWorkspace {
     std::span<int32_t> ints;
     std::span<double> reals;
     std::span<uint8_t> bytes;
+    // Where zlib gets its working memory for GZIP tiles (its own malloc
+    // when left empty; the module passes its allocator).
+    codecs::InflateMemory inflate{};
 };
 
 enum class TileResult : uint8_t {

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The nebulite CLI against astropy and fitsverify.
 
-    astropy_check.py read|write|fitsverify|roundtrip|extensions|gzip|wide|whole|all NEBULITE [--keep DIR]
+    astropy_check.py read|write|fitsverify|roundtrip|extensions|gzip|wide|whole|tiled|all NEBULITE [--keep DIR]
 
 read        files made with astropy, opened with `nebulite open` to PGM/PPM
             (and `nebulite info --json`): every sample must be the one the
@@ -28,6 +28,11 @@ whole       real primary and extension images, headers of up to 91 blocks:
             primary's in the file's order), and `convert`, open to PNG then
             save, and open to TIFF then save all write back every card of it
             the rewrite has no rule for, byte for byte and in order.
+tiled       the read images fpack'd under every algorithm and quantization
+            that applies (and astropy's own compressed files) open to the
+            very samples funpack's output opens to; info names the
+            compression; convert writes a file fitsverify accepts that keeps
+            the image header's keywords.
 
 Exit status 0 when every check passed, 1 when one failed, 77 when a tool the
 part needs is missing (CTest reports the test as skipped).
@@ -161,8 +166,12 @@ def expected_host(path, hdu=0):
     """The host image the import rules give for HDU `hdu` of the file:
     (depth, samples as (planes, rows, columns) uint32)."""
     with fits.open(path, do_not_scale_image_data=True, disable_image_compression=True) as hdus:
-        header = hdus[hdu].header
-        raw = hdus[hdu].data
+        return expected_from(hdus[hdu].header, hdus[hdu].data)
+
+
+def expected_from(header, raw):
+    """expected_host for an image's header and stored (unscaled) samples."""
+    if True:
         bitpix = header["BITPIX"]
         if raw.ndim == 3:
             raw = raw[:3] if raw.shape[0] >= 3 else raw[:1]
@@ -839,9 +848,114 @@ def part_whole(cli, work, checks):
                                        f"{(got[first] if first < len(got) else '-')!r}")
 
 
+def fpack_options(data):
+    """fpack's algorithms and quantizations that apply to an image of this
+    type (fpack takes no 64-bit integers, PLIO no negative values)."""
+    kind, bits = data.dtype.kind, data.dtype.itemsize * 8
+    opts = [[], ["-g"], ["-g2"], ["-h"]]
+    if kind == "f":
+        return opts + [["-qz", "4"], ["-q0", "4"], ["-g", "-q", "0"]] + ([["-d"]] if bits == 32 else [])
+    # funpack 4.2 cannot read back its own lossy HCOMPRESS of 8-bit images.
+    opts += [["-t", "7,5"]] + ([["-h", "-s", "4"]] if bits > 8 else [])
+    if bits in (16, 32):
+        opts.append(["-d"])
+    if data.min() >= 0 and bits <= 16 or (kind == "u" and bits == 16):
+        opts.append(["-p"])
+    return opts
+
+
+def tiled_inputs(rng):
+    """read_inputs' images, and what only tiles reach: a float image of more
+    than 10000 tiles (the dither sequence wraps), zeros under
+    SUBTRACTIVE_DITHER_2, 2-D tiles of floats large enough to quantize."""
+    cases = [(n, h) for n, h in read_inputs(rng) if "long-header" not in n and "naxis3-30" not in n]
+    many = rng.uniform(-50.0, 50.0, (10005, 3)).astype(np.float32)
+    many[::3] = 0.0
+    cases.append(("f32-10005-rows", primary(many)))
+    cases.append(("f32-64x48", primary(rng.normal(100.0, 5.0, (48, 64)).astype(np.float32))))
+    cases.append(("i16-rgb-64x48", primary(rng.integers(0, 4000, (3, 48, 64), dtype=np.int16))))
+    return cases
+
+
+ASTROPY_COMPRESSED = "/usr/lib/python3/dist-packages/astropy/io/fits/tests/data"
+
+
+def check_tiled(cli, work, checks, name, fz, reference):
+    """`fz` opens to the PNM bytes `reference` (funpack's output of it) opens
+    to; info names its compression; convert writes a file fitsverify accepts
+    with the keywords of the image's own header."""
+    out, ref_out = os.path.join(work, name + ".fz.pnm"), os.path.join(work, name + ".ref.pnm")
+    if not (cli.ok(checks, "open", fz, out) and cli.ok(checks, "open", reference, ref_out)):
+        return
+    checks.expect(open(out, "rb").read() == open(ref_out, "rb").read(),
+                  f"{name}: the compressed file opens to other samples than funpack's output")
+    info = cli.run("info", fz, "--json")
+    if checks.expect(info.returncode == 0, f"{name}: info exited {info.returncode}"):
+        j = json.loads(info.stdout)
+        with fits.open(fz, disable_image_compression=True) as h:
+            table = next(x for x in h if x.header.get("ZIMAGE"))
+            algorithm = table.header["ZCMPTYPE"]
+        checks.expect(j.get("compression") == algorithm and "tiling" in j and "quantization" in j,
+                      f"{name}: info says {j.get('compression')!r}, {j.get('tiling')!r}, not {algorithm}")
+    converted = os.path.join(work, name + ".converted.fits")
+    if cli.ok(checks, "convert", fz, converted):
+        checks.expect(fitsverify_errors(converted) == 0, f"{name}: fitsverify finds errors in the converted file")
+        with fits.open(converted) as c, fits.open(reference) as r:
+            ref = next(x for x in r if x.header.get("NAXIS", 0) >= 2)
+            missing = carried_keywords(ref.header) - carried_keywords(c[0].header) - {"EXTNAME"}
+            checks.expect(not missing, f"{name}: convert drops keywords of the image's header: {sorted(missing)}")
+            leaked = {k for k in c[0].header if k in ("ZIMAGE", "ZCMPTYPE", "ZBITPIX", "TFIELDS", "TTYPE1", "ZTILE1")}
+            checks.expect(not leaked, f"{name}: the converted header keeps compression keywords {sorted(leaked)}")
+
+
+def part_tiled(cli, work, checks):
+    if shutil.which("fpack") is None or shutil.which("funpack") is None:
+        print("fpack/funpack not found: skipped")
+        return SKIP
+    rng = np.random.default_rng(16)
+    for name, hdus in tiled_inputs(rng):
+        path = os.path.join(work, f"{name}.fits")
+        write_input(path, hdus)
+        for opts in fpack_options(hdus[0].data):
+            tag = name + "".join(o.replace("-", "_").replace(",", "x") for o in opts)
+            fz = os.path.join(work, tag + ".fits.fz")
+            # fpack refuses some type and algorithm pairs (tiny HCOMPRESS
+            # tiles, 64-bit integers): nothing to open then.
+            if subprocess.run(["fpack", *opts, "-O", fz, path], capture_output=True).returncode != 0:
+                continue
+            unpacked = os.path.join(work, tag + ".funpacked.fits")
+            if not checks.expect(subprocess.run(["funpack", "-O", unpacked, fz], capture_output=True).returncode == 0,
+                                 f"{tag}: funpack failed"):
+                continue
+            check_tiled(cli, work, checks, tag, fz, unpacked)
+    # The compressed files astropy ships in its test data (funpack refuses
+    # them for what follows the image): astropy's decompression is the oracle.
+    for base in ("comp.fits", "compressed_image.fits", "compressed_float_bzero.fits"):
+        path = os.path.join(ASTROPY_COMPRESSED, base)
+        if not checks.expect(os.path.exists(path), f"{path} is missing (python3-astropy)"):
+            continue
+        with fits.open(path, do_not_scale_image_data=True) as h:
+            image = next(x for x in h if isinstance(x, fits.CompImageHDU))
+            header, raw = image.header, image.data
+            if raw.ndim < 2:
+                # One axis: refused, as an uncompressed image of one axis is.
+                r = cli.run("open", path, os.path.join(work, base + ".pgm"))
+                checks.expect(r.returncode != 0 and "NAXIS = 1" in r.stderr, f"{base}: a 1-D image is not refused")
+                continue
+            depth, want = expected_from(header, raw)
+        out = os.path.join(work, base + (".ppm" if want.shape[0] == 3 else ".pgm"))
+        if cli.ok(checks, "open", path, out):
+            got, _ = read_pnm(out)
+            checks.expect(got.shape == want.shape and np.array_equal(got, want),
+                          f"{base}: samples differ from astropy's decompression")
+        converted = os.path.join(work, base + ".converted.fits")
+        if cli.ok(checks, "convert", path, converted):
+            checks.expect(fitsverify_errors(converted) == 0, f"{base}: fitsverify finds errors in the converted file")
+
+
 PARTS = {"read": part_read, "write": part_write, "fitsverify": part_fitsverify, "roundtrip": part_roundtrip,
          "extensions": part_extensions, "gzip": part_gzip, "wide": part_wide,
-         "whole": part_whole}
+         "whole": part_whole, "tiled": part_tiled}
 
 
 def main(argv):

@@ -269,7 +269,8 @@ def build():
     case("mef_compressed.fits", empty_primary() + extension(8, [8, 1], [value("ZIMAGE", "T"),
                                                                         value("ZBITPIX", 16)],
                                                             bytes(12), kind="BINTABLE", pcount=4) + image8,
-         "userCanceledErr", message=refused("with compressed images"))
+         # A compressed image's table without ZCMPTYPE, ZNAXIS or columns.
+         "userCanceledErr", message=refused("with a compressed image whose table is unusable (missing keyword)"))
     case("mef_compressed_false.fits", empty_primary() + extension(8, [8, 1], [value("ZIMAGE", "F")], bytes(8),
                                                                   kind="BINTABLE") + image8, geometry="3x2x1@8")
     case("mef_cut_in_extension_header.fits", (empty_primary() + image8)[:2880 + 80 * 4 + 13], "eofErr")
