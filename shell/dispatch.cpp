@@ -61,7 +61,13 @@ void doAbout(PluginState& state) {
     showAbout(state.formatRecord, moduleInstance, kStringAbout);
 }
 
-void doReadFinish(PluginState&) { releaseReadMemory(); }
+void doReadFinish(PluginState& state) {
+    releaseReadMemory();
+    // A host that could not make the document never calls ReadContinue,
+    // which gives the empty image-resource handle of ReadStart back; it is
+    // the module's, so it goes here rather than stay behind.
+    disposeImageResources(state);
+}
 
 void doOptionsPrepare(PluginState& state) { state.formatRecord->maxData = 0; }
 
