@@ -1,5 +1,6 @@
 #include "export/block_writer.h"
 
+#include <bit>
 #include <cstring>
 
 #include "export/write_pixels.h"
@@ -31,19 +32,20 @@ void BlockWriter::flush(PluginState& state) {
 
 namespace {
 
-// Host samples into the file's: 16 bits through storedSample16, big-endian;
-// 8 bits as they are. `in` may be `out` (converted in place).
-void convertSamples(const uint8_t* in, uint8_t* out, uint32_t count, int16_t sampleBytes, double bzero) {
-    if (sampleBytes == 2) {
-        for (uint32_t i = 0; i + 1 < count; i += 2) {
-            uint16_t h;
-            std::memcpy(&h, in + i, 2);
-            uint16_t v = storedSample16(h, bzero);
-            out[i] = static_cast<uint8_t>(v >> 8);
-            out[i + 1] = static_cast<uint8_t>(v & 0xFF);
-        }
-    } else if (in != out) {
-        std::memcpy(out, in, count);
+// Host samples, already in the buffer, into the file's: 16 bits through
+// storedSample16, big-endian; 8 bits as they are. One pointer, read and
+// written at the same place, so that the loop vectorises without a check
+// for overlap.
+void convertInPlace(uint8_t* samples, uint32_t count, int16_t sampleBytes, double bzero) {
+    if (sampleBytes != 2) return;
+    const uint16_t flip = storedFlip16(bzero);
+    const uint32_t n = count / 2;
+    for (uint32_t k = 0; k < n; ++k) {
+        uint16_t h;
+        std::memcpy(&h, samples + 2 * k, 2);
+        auto v = static_cast<uint16_t>(doubledSample16(h) ^ flip);
+        if constexpr (std::endian::native == std::endian::little) v = static_cast<uint16_t>(v >> 8 | v << 8);
+        std::memcpy(samples + 2 * k, &v, 2);
     }
 }
 
@@ -56,7 +58,7 @@ uint8_t* BlockWriter::slotFor(uint32_t count) const {
 
 void BlockWriter::take(PluginState& state, uint32_t count, int16_t sampleBytes, double bzero) {
     if (state.result != noErr || count > kGatherBytes - filled_) return;
-    convertSamples(buffer_ + filled_, buffer_ + filled_, count, sampleBytes, bzero);
+    convertInPlace(buffer_ + filled_, count, sampleBytes, bzero);
     filled_ += count;
     if (filled_ == kGatherBytes) flush(state);
 }
@@ -68,7 +70,8 @@ void BlockWriter::addSamples(PluginState& state, const uint8_t* host, uint32_t c
         // never straddles two buffers.
         uint32_t n = kGatherBytes - filled_;
         if (n > count) n = count;
-        convertSamples(host, buffer_ + filled_, n, sampleBytes, bzero);
+        std::memcpy(buffer_ + filled_, host, n);
+        convertInPlace(buffer_ + filled_, n, sampleBytes, bzero);
         filled_ += n;
         host += n;
         count -= n;

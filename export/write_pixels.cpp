@@ -79,16 +79,6 @@ bool imageCanBeSaved(PluginState& state) {
     return true;
 }
 
-uint16_t storedSample16(uint16_t h, double bzero) {
-    int32_t v = 2 * int32_t{h};
-    if (bzero != 0.0) {
-        v -= 32768;
-        if (v > 32767) v = 32767;
-        return static_cast<uint16_t>(static_cast<int16_t>(v));
-    }
-    return static_cast<uint16_t>(v > 65535 ? 65535 : v);
-}
-
 void doEstimateStart(PluginState& state) {
     FormatRecord& record = *state.formatRecord;
     if (state.headerLength == 0) state.headerLength = kBlockBytes;

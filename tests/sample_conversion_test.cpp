@@ -1,6 +1,7 @@
 // Sample conversions on both sides: file values to host values and back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
@@ -86,6 +87,14 @@ TEST(Export16, StoredValues) {
     EXPECT_EQ(storedSample16(65535, 32768.0), 0x7FFF);  // out-of-range host samples clamp
     EXPECT_EQ(storedSample16(100, 0.0), 200);
     EXPECT_EQ(storedSample16(32768, 0.0), 0xFFFF);
+    // Every host value against the arithmetic: 2h - BZERO, limited to what
+    // the stored type holds (signed with BZERO 32768, unsigned without).
+    for (uint32_t h = 0; h < 65536; ++h) {
+        const int64_t signedValue = std::min<int64_t>(2 * int64_t{h} - 32768, 32767);
+        const int64_t unsignedValue = std::min<int64_t>(2 * int64_t{h}, 65535);
+        ASSERT_EQ(storedSample16(static_cast<uint16_t>(h), 32768.0), static_cast<uint16_t>(signedValue)) << h;
+        ASSERT_EQ(storedSample16(static_cast<uint16_t>(h), 0.0), static_cast<uint16_t>(unsignedValue)) << h;
+    }
 }
 
 TEST(Export16, ReadBackIsWithinOneOfWhatWasRead) {
