@@ -165,14 +165,22 @@ def make_inputs(work, only):
 
 # ---- Running -------------------------------------------------------------------------
 
-def run_once(argv):
+def run_once(argv, output=None):
     """(wall seconds, peak RSS bytes, minor faults) of one child process.
+
+    `output`, when given, is removed before the clock starts: both programs
+    then write a new file. (Replacing a file costs nebulite more on ext4:
+    the rename that makes its replace atomic has the file system write the
+    new file's blocks out first, which cfitsio's delete-then-create does
+    not wait for.)
 
     Peak RSS comes from /usr/bin/time: Linux carries a process's RSS high
     mark across fork and exec, so a child forked straight from this python
     would report python's size if that were the larger."""
     fd, report = tempfile.mkstemp(prefix="bench-time-")
     os.close(fd)
+    if output is not None and os.path.exists(output):
+        os.unlink(output)
     try:
         start = time.perf_counter()
         r = subprocess.run(["/usr/bin/time", "-o", report, "-f", "%M %R %U %S", *argv],
@@ -187,8 +195,8 @@ def run_once(argv):
     return wall, int(rss_kib) * 1024, int(minflt), float(user) + float(system)
 
 
-def best_of(argv, runs):
-    results = [run_once(argv) for _ in range(runs)]
+def best_of(argv, runs, output=None):
+    results = [run_once(argv, output) for _ in range(runs)]
     wall = min(r[0] for r in results)
     rss = max(r[1] for r in results)
     faults = min(r[2] for r in results)
@@ -263,22 +271,22 @@ def main():
             # Writing a 16-bit PNG: nebulite (reading the FITS file first)
             # against pnmtopng (reading the PGM), both through libpng.
             out_n, out_p = os.path.join(w, "png16-nebulite.png"), os.path.join(w, "png16-pnmtopng.png")
-            neb = best_of([args.nebulite, "open", src, out_n], args.runs)
-            peer = best_of(["sh", "-c", f"pnmtopng {os.path.join(w, 'png16.pgm')} > {out_p}"], args.runs)
+            neb = best_of([args.nebulite, "open", src, out_n], args.runs, out_n)
+            peer = best_of(["sh", "-c", f"pnmtopng {os.path.join(w, 'png16.pgm')} > {out_p}"], args.runs, out_p)
             png_rows.append((neb, peer, os.path.getsize(out_n), os.path.getsize(out_p)))
             print(f"{name}: done", flush=True)
             continue
         if name.startswith("open"):
             ext = "ppm" if "rgb" in name else "pgm"
             out_n, out_p = os.path.join(w, f"{name}-nebulite.{ext}"), os.path.join(w, f"{name}-peer.{ext}")
-            neb = best_of([args.nebulite, "open", src, out_n], args.runs)
-            peer = best_of([args.peer, "open", src, out_p], args.runs)
+            neb = best_of([args.nebulite, "open", src, out_n], args.runs, out_n)
+            peer = best_of([args.peer, "open", src, out_p], args.runs, out_p)
             same = same_file(out_n, out_p)
             check = "identical output" if same else "OUTPUTS DIFFER"
         else:
             out_n, out_p = os.path.join(w, f"{name}-nebulite.fits"), os.path.join(w, f"{name}-peer.fits")
-            neb = best_of([args.nebulite, "save", src, out_n], args.runs)
-            peer = best_of([args.peer, "save", src, out_p], args.runs)
+            neb = best_of([args.nebulite, "save", src, out_n], args.runs, out_n)
+            peer = best_of([args.peer, "save", src, out_p], args.runs, out_p)
             same = data_unit(out_n) == data_unit(out_p)
             check = "identical data unit" if same else "DATA UNITS DIFFER"
         failures += 0 if same else 1
@@ -288,7 +296,8 @@ def main():
     print()
     print(f"Best of {args.runs} wall times; peak RSS is the largest of the runs. Every run is a new")
     print("process, so every buffer either program uses is fresh memory (first touch page-faults;")
-    print("minflt counts them); inputs are warm in the page cache; outputs go to " + args.work + ".")
+    print("minflt counts them); inputs are warm in the page cache; outputs go to " + args.work + ",")
+    print("each removed before its run, so that both programs write a new file.")
     print("Peak RSS by /usr/bin/time (%M); cpu is user+system (10 ms resolution), the best run's;")
     print("host MiB is the image as the host holds it (8-bit: 1 byte a sample, 16-bit and float: 2);")
     print("neb/host and peer/host are peak RSS over it, the whole process included.")
