@@ -9,7 +9,10 @@
 #include <cstddef>
 #include <cstring>
 #include <functional>
+#include <fstream>
+#include <iterator>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -746,6 +749,38 @@ TEST_F(HostSequences, DiskFilesAreRealDescriptors) {
     EXPECT_EQ(outcome.result, readErr);
     EXPECT_TRUE(outcome.calls.empty());
     EXPECT_NE(outcome.hostFailure.find("/nonexistent/nebulite.fits"), std::string::npos);
+}
+
+TEST_F(HostSequences, AFileOpenedForWritingHoldsOnlyWhatIsWritten) {
+    // Whatever the path held before (nothing, an empty file, a longer file),
+    // the file ends holding just the bytes written through the descriptor.
+    const std::vector<uint8_t> written = fitsStart();
+    struct Case {
+        const char* name;
+        std::optional<size_t> before;  // bytes already there; none: no file
+    } cases[] = {{"no file", std::nullopt}, {"an empty file", 0}, {"a longer file", 3 * written.size()}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        char name[] = "/tmp/nebulite-host-test-XXXXXX";
+        int fd = mkstemp(name);
+        ASSERT_GE(fd, 0);
+        const std::vector<uint8_t> old(c.before.value_or(0), 'x');
+        ASSERT_EQ(::write(fd, old.data(), old.size()), static_cast<ssize_t>(old.size()));
+        ::close(fd);
+        if (!c.before) ::unlink(name);
+        Host host(&fakeEntry);
+        File file = File::disk(name);
+        host.begin();
+        ASSERT_TRUE(host.attach(file, true));
+        const auto out = static_cast<int>(host.record().dataFork);
+        ASSERT_EQ(::write(out, written.data(), written.size()), static_cast<ssize_t>(written.size()));
+        host.detach();
+        host.end();
+        std::ifstream back(name, std::ios::binary);
+        std::vector<uint8_t> contents((std::istreambuf_iterator<char>(back)), std::istreambuf_iterator<char>());
+        EXPECT_TRUE(contents == written);
+        ::unlink(name);
+    }
 }
 
 // ---- Writes -----------------------------------------------------------------------------
