@@ -75,8 +75,25 @@ void requireWritable(const Image& image) {
         throw ImageError(formatBadParameters, "depth " + std::to_string(image.depth));
 }
 
+namespace {
+
+// A file to write from its start, emptied only when it holds something
+// (host::openToWrite says why).
+std::FILE* openToWrite(const std::string& path) {
+    if (std::FILE* existing = std::fopen(path.c_str(), "r+b")) {
+        if (std::fseek(existing, 0, SEEK_END) == 0 && std::ftell(existing) == 0) {
+            std::rewind(existing);
+            return existing;
+        }
+        std::fclose(existing);
+    }
+    return std::fopen(path.c_str(), "wb");
+}
+
+}  // namespace
+
 FilePtr openFile(const std::string& path, const char* mode, OSErr code, const char* verb) {
-    FilePtr file(std::fopen(path.c_str(), mode));
+    FilePtr file(std::strcmp(mode, "wb") == 0 ? openToWrite(path) : std::fopen(path.c_str(), mode));
     if (!file) throw ImageError(code, std::string("cannot ") + verb + " " + path + ": " + std::strerror(errno));
     return file;
 }

@@ -68,7 +68,8 @@ struct FileCloser {
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // The file opened with fopen's `mode`, or an ImageError with `code`:
-// "cannot <verb> <path>: <reason>".
+// "cannot <verb> <path>: <reason>". "wb" leaves an empty file untruncated
+// (host::openToWrite says why).
 FilePtr openFile(const std::string& path, const char* mode, OSErr code, const char* verb);
 
 }  // namespace nebulite::cli

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "cli/tiff.h"
+#include "host/host.h"
 
 namespace nebulite::cli {
 
@@ -57,7 +58,7 @@ int dropWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 TiffPtr openTiff(const std::string& path, const char* mode, Messages& messages) {
     registerTags();
     bool writing = mode[0] == 'w';
-    int fd = writing ? ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0666) : ::open(path.c_str(), O_RDONLY);
+    int fd = writing ? host::openToWrite(path) : ::open(path.c_str(), O_RDONLY);
     if (fd < 0)
         throw ImageError(writing ? writErr : readErr,
                          std::string("cannot ") + (writing ? "create " : "open ") + path + ": " + std::strerror(errno));

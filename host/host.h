@@ -34,6 +34,16 @@ constexpr intptr_t kFakeWindow = 0x4E45424C;  // "NEBL"
 
 // ---- Files ---------------------------------------------------------------
 
+#if !defined(_WIN32)
+// A descriptor to write `path` from its start, the file made if missing and
+// emptied only when it holds something; -1, errno set, when it cannot be
+// had. Saves go into a new, empty file that is then renamed over the
+// destination, and truncating that file anyway marks it on ext4 as a file
+// rewritten in place, whose every new block is written out when it is
+// closed (80 ms for a 128 MiB image here, more on a slow disk).
+int openToWrite(const std::string& path);
+#endif
+
 // What the module reads from or writes to through `dataFork`.
 //
 // A disk file is a real descriptor: the module reads it with POSIX calls

@@ -34,19 +34,7 @@ intptr_t openDiskFile(const std::string& path, bool forWriting, std::string* err
 #if defined(_WIN32)
     return win32::openDataFork(path, forWriting, error);
 #else
-    int flags = forWriting ? (O_RDWR | O_CREAT | O_CLOEXEC) : (O_RDONLY | O_CLOEXEC);
-    int fd = ::open(path.c_str(), flags, 0666);
-    // A file to write is emptied only when it holds something. The CLI
-    // saves into a new, empty file; truncating that anyway would have ext4
-    // write all the new blocks out when it is closed, as it does for a file
-    // rewritten in place.
-    struct stat status {};
-    if (fd >= 0 && forWriting && (::fstat(fd, &status) != 0 || (status.st_size != 0 && ::ftruncate(fd, 0) != 0))) {
-        int failure = errno;
-        ::close(fd);
-        fd = -1;
-        errno = failure;
-    }
+    int fd = forWriting ? openToWrite(path) : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0 && error != nullptr) *error = "cannot open " + path + ": " + std::strerror(errno);
     return fd;
 #endif
@@ -61,6 +49,20 @@ void closeDiskFile(intptr_t fd) {
 }
 
 }  // namespace
+
+#if !defined(_WIN32)
+int openToWrite(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    struct stat status {};
+    if (fd >= 0 && (::fstat(fd, &status) != 0 || (status.st_size != 0 && ::ftruncate(fd, 0) != 0))) {
+        int failure = errno;
+        ::close(fd);
+        fd = -1;
+        errno = failure;
+    }
+    return fd;
+}
+#endif
 
 File* attachedMemoryFile(intptr_t handle) {
     // Disk files never pay more than this check.

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -316,5 +317,29 @@ TEST_F(PnmFiles, ShortFilesAndSamplesAboveMaxvalAreRefused) {
     } catch (const ImageError& e) {
         EXPECT_EQ(e.code(), formatCannotRead) << e.what();
         EXPECT_NE(std::string(e.what()).find("101"), std::string::npos) << e.what();
+    }
+}
+
+TEST(ImageFiles, ASaveOverALongerFileLeavesJustTheNewImage) {
+    // Writers open their file without truncating it when it is empty; one
+    // that holds more than the new image must still end as the new image.
+    Document document;
+    document.image = blankImage(5, 7, 1, 16);
+    for (int r = 0; r < 5; ++r)
+        for (int c = 0; c < 7; ++c) document.image.setSample(0, r, c, static_cast<uint32_t>(r * 1000 + c * 37));
+    const std::string base = "/tmp/nebulite-overwrite-" + std::to_string(::getpid());
+    for (const char* ext : {".pgm", ".png", ".tif"}) {
+        SCOPED_TRACE(ext);
+        const std::string fresh = base + "-fresh" + ext, over = base + ext;
+        saveImage(document, fresh);
+        {
+            std::ofstream junk(over, std::ios::binary);
+            junk << std::string(1 << 20, 'x');
+        }
+        saveImage(document, over);
+        EXPECT_EQ(std::filesystem::file_size(over), std::filesystem::file_size(fresh));
+        EXPECT_TRUE(loadImage(over).image == document.image);
+        std::remove(fresh.c_str());
+        std::remove(over.c_str());
     }
 }
