@@ -8,6 +8,7 @@
 #include <zlib.h>
 
 #include "header/card_text.h"
+#include "header/identification.h"
 #include "header/merge_plan.h"
 #include "host/host.h"
 #include "import/tiled/restore_header.h"

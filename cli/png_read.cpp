@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "cli/png.h"
+#include "codecs/big_endian.h"
 #include "cli/png_glue.h"
 #include "cli/sample_scaling.h"
 
@@ -106,7 +107,7 @@ void storeRow(const uint8_t* in, int r, Image& image) {
     for (int c = 0; c < image.columns; ++c) {
         for (int p = 0; p < image.planes; ++p) {
             if (image.depth == 16) {
-                image.setSample(p, r, c, full16ToHost(uint32_t{in[0]} << 8 | in[1]));
+                image.setSample(p, r, c, full16ToHost(codecs::loadBE16(in)));
                 in += 2;
             } else {
                 image.setSample(p, r, c, *in++);
@@ -139,9 +140,6 @@ bool readPngRows(PngReader* reader, const PngShape* shape, RowBuffers* buffers, 
     return true;
 }
 
-uint32_t readBigEndian32(const uint8_t* p) {
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
 
 }  // namespace
 
@@ -150,7 +148,7 @@ uint64_t pngImageDataBytes(std::span<const uint8_t> bytes) {
     size_t pos = 8;
     while (bytes.size() - pos >= 8) {
         const uint8_t* at = bytes.data() + pos;
-        uint64_t length = readBigEndian32(at);
+        uint64_t length = codecs::loadBE32(at);
         std::string name;
         for (int i = 4; i < 8; ++i)
             name += std::isalpha(at[i]) != 0 ? static_cast<char>(at[i]) : '?';
@@ -158,7 +156,7 @@ uint64_t pngImageDataBytes(std::span<const uint8_t> bytes) {
             throw ImageError(formatCannotRead, "PNG: the " + name + " chunk claims " + std::to_string(length) +
                                                    " bytes, more than the file holds");
         if (name == "IHDR" && length >= 8) {
-            uint32_t width = readBigEndian32(at + 8), height = readBigEndian32(at + 12);
+            uint32_t width = codecs::loadBE32(at + 8), height = codecs::loadBE32(at + 12);
             if (width > kMaxSide || height > kMaxSide)
                 throw ImageError(formatCannotRead, "PNG: the image is " + std::to_string(width) + "x" +
                                                        std::to_string(height) + ", larger than " + std::to_string(kMaxSide) + " on a side");

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "cli/pnm.h"
+#include "codecs/big_endian.h"
 #include "cli/sample_scaling.h"
 
 namespace nebulite::cli {
@@ -46,7 +47,7 @@ struct PnmReader {
     }
 };
 
-inline uint32_t bigEndian16(const uint8_t* p) { return uint32_t{p[0]} << 8 | p[1]; }
+inline uint32_t bigEndian16(const uint8_t* p) { return codecs::loadBE16(p); }
 
 // Samples of `Bytes` bytes, `Planes` to a pixel, into the planar store.
 // Each row is checked against maxval first (a max over the row, which the

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "cli/pnm.h"
+#include "codecs/big_endian.h"
 #include "cli/sample_scaling.h"
 
 namespace nebulite::cli {
@@ -49,7 +50,7 @@ void encodePnmRow(const Image& image, int row, uint8_t* out) {
     const uint16_t* in = image.wide.data() + first;
     auto big = [](uint16_t v) {
         v = std::min<uint16_t>(v, static_cast<uint16_t>(kHostMax16));
-        return static_cast<uint16_t>(v << 8 | v >> 8);
+        return codecs::bigEndianOf(v);
     };
     if (image.planes == 1) {
         for (size_t c = 0; c < columns; ++c) {

@@ -34,7 +34,7 @@ set(NEBULITE_RESOURCE_INPUTS
 add_custom_command(
   OUTPUT ${NEBULITE_RESOURCE_OUTPUTS}
   COMMAND ${NEBULITE_PYTHON} ${PROJECT_SOURCE_DIR}/resources/generate.py ${NEBULITE_RESOURCE_DIR}
-          ${NEBULITE_POINTER_BITS}
+          ${NEBULITE_POINTER_BITS} ${PROJECT_VERSION}
   # The generator leaves unchanged files alone; touch them anyway so that the
   # build sees its outputs as newer than the definition.
   COMMAND ${CMAKE_COMMAND} -E touch_nocreate ${NEBULITE_RESOURCE_OUTPUTS}

@@ -6,7 +6,7 @@
 #include "shell/host_services.h"
 #include "shell/pascal_string.h"
 #include "shell/session.h"
-#include "shell/sizes.h"
+#include "header/fits_units.h"
 
 namespace nebulite {
 

@@ -9,7 +9,7 @@
 #include "platform/win32.h"
 #include "shell/host_services.h"
 #include "shell/session.h"
-#include "shell/sizes.h"
+#include "header/fits_units.h"
 
 namespace nebulite {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "shell/sizes.h"
+#include "header/fits_units.h"
 
 namespace nebulite {
 

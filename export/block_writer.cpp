@@ -1,8 +1,8 @@
 #include "export/block_writer.h"
 
-#include <bit>
 #include <cstring>
 
+#include "codecs/big_endian.h"
 #include "export/write_pixels.h"
 #include "shell/file_access.h"
 #include "shell/module_memory.h"
@@ -44,7 +44,7 @@ void convertInPlace(uint8_t* samples, uint32_t count, int16_t sampleBytes, doubl
         uint16_t h;
         std::memcpy(&h, samples + 2 * k, 2);
         auto v = static_cast<uint16_t>(doubledSample16(h) ^ flip);
-        if constexpr (std::endian::native == std::endian::little) v = static_cast<uint16_t>(v >> 8 | v << 8);
+        v = codecs::bigEndianOf(v);
         std::memcpy(samples + 2 * k, &v, 2);
     }
 }

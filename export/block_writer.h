@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "shell/plugin_state.h"
-#include "shell/sizes.h"
+#include "header/fits_units.h"
 
 namespace nebulite {
 

@@ -8,7 +8,7 @@
 #include "header/card_text.h"
 #include "shell/geometry.h"
 #include "shell/session.h"
-#include "shell/sizes.h"
+#include "header/fits_units.h"
 
 namespace nebulite {
 

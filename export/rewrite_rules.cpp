@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "header/card_text.h"
-#include "shell/sizes.h"
+#include "header/fits_units.h"
 
 namespace nebulite {
 

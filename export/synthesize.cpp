@@ -5,6 +5,7 @@
 #include "export/write_layout.h"
 #include "header/card_buffer.h"
 #include "header/card_text.h"
+#include "header/identification.h"
 #include "shell/geometry.h"
 #include "shell/session.h"
 
@@ -46,10 +47,7 @@ void synthesizeHeader(PluginState& state) {
     putValueCard(next(), "BZERO   ", wide ? "32768.0" : "0.0");
     session.bzero = wide ? 32768.0 : 0.0;
     putValueCard(next(), "BSCALE  ", "1.0");
-    char* id = next();
-    std::memcpy(id, "NEBULITE= 'Photoshop Plugin ", 28);
-    std::memcpy(id + 28, kSynthesisIdentificationText.data(), kSynthesisIdentificationText.size());
-    id[79] = '\'';
+    makeIdentificationCard(next(), IdentificationForm::synthesized);
     std::memcpy(next(), "END", 3);
 }
 

@@ -17,7 +17,7 @@
 #include "shell/handlers.h"
 #include "shell/host_services.h"
 #include "shell/session.h"
-#include "shell/sizes.h"
+#include "header/fits_units.h"
 
 namespace nebulite {
 

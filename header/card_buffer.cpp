@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "shell/module_memory.h"
+#include "header/identification.h"
 #include "shell/session.h"
 
 namespace nebulite {

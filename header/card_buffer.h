@@ -7,14 +7,9 @@
 #include <string_view>
 
 #include "header/merge_plan.h"
-#include "shell/sizes.h"
+#include "header/fits_units.h"
 
 namespace nebulite {
-
-// The longer form a synthesised header carries (51 characters of text).
-constexpr std::string_view kSynthesisIdentificationText =
-    "Nebulite 1.0.0  support@nebulite-fits.org  (FITS)  ";
-static_assert(kSynthesisIdentificationText.size() == 51);
 
 // A new buffer of one block of spaces. False when it cannot be had; the old
 // buffer (if any) is released either way.

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "shell/sizes.h"
+#include "header/fits_units.h"
 
 namespace nebulite {
 

@@ -75,15 +75,6 @@ bool keptFromPrimary(const char* card) {
                              "BSCALE", "BLANK", "END"});
 }
 
-void makeIdentificationCard(char* card) {
-    std::memset(card, ' ', kCardBytes);
-    std::memcpy(card, "NEBULITE= 'Photoshop Plugin ", 28);
-    std::memcpy(card + 28, kIdentificationText.data(), kIdentificationText.size());
-    card[28 + kIdentificationText.size()] = '\'';  // column 78
-}
-
-bool isIdentificationCard(const char* card) { return keywordIs(keywordOf(card), "NEBULITE"); }
-
 bool walkMergedHeader(CardRun primary, CardRun extension, uint64_t* keys, CardSink sink) {
     if (primary.count == 0) return true;
     for (uint32_t i = 0; i < extension.count; ++i) keys[i] = keywordKey(extension.card(i));

@@ -7,7 +7,7 @@
 #include "platform/win32.h"
 #include "shell/input_stream.h"
 #include "shell/module_memory.h"
-#include "shell/sizes.h"
+#include "header/fits_units.h"
 
 namespace nebulite {
 

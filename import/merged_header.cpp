@@ -6,8 +6,9 @@
 #include "header/card_text.h"
 #include "header/merge_plan.h"
 #include "shell/module_memory.h"
+#include "header/identification.h"
 #include "shell/session.h"
-#include "shell/sizes.h"
+#include "header/fits_units.h"
 
 namespace nebulite {
 

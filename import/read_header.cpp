@@ -20,7 +20,7 @@
 #include "shell/host_services.h"
 #include "shell/module_memory.h"
 #include "shell/session.h"
-#include "shell/sizes.h"
+#include "header/fits_units.h"
 
 namespace nebulite {
 

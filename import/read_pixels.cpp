@@ -4,7 +4,11 @@
 #include <cmath>
 #include <cstring>
 
+#include "codecs/big_endian.h"
+
 namespace nebulite {
+
+using codecs::loadBigEndian;
 
 void build16BitTable(double bscale, double bzero, Table16& table) {
     for (uint32_t raw = 0; raw < 65536; ++raw) {
@@ -22,22 +26,6 @@ void build16BitTable(double bscale, double bzero, Table16& table) {
 namespace {
 
 void store16(unsigned char* at, uint16_t value) { std::memcpy(at, &value, sizeof value); }
-
-// A big-endian 4- or 8-byte sample's bits: one load and one byte swap,
-// which the row loops run for every sample.
-template <typename Bits>
-Bits loadBigEndian(const unsigned char* p) {
-    static_assert(sizeof(Bits) == 4 || sizeof(Bits) == 8);
-    Bits v;
-    std::memcpy(&v, p, sizeof v);
-    if constexpr (std::endian::native == std::endian::little) {
-        if constexpr (sizeof(Bits) == 4)
-            v = __builtin_bswap32(v);
-        else
-            v = __builtin_bswap64(v);
-    }
-    return v;
-}
 
 }  // namespace
 

@@ -21,8 +21,10 @@ CODE_PAGE = 1252
 
 VENDOR = "8BIM"
 NAME = "Nebulite"
-VERSION_MAJOR = 1
-VERSION_MINOR = 0
+# The version comes from the build (the project's version): generate.py sets
+# VERSION_MAJOR and VERSION_MINOR and fills @VERSION@ in the texts.
+VERSION_MAJOR = None
+VERSION_MINOR = None
 ENTRY_POINT = "ENTRYPOINT"
 # The property that names the entry point, by the target's pointer width: the
 # host looks only for the one of its own architecture. Windows x86 code has
@@ -121,7 +123,7 @@ STRINGS = [
     (16000,
      "Nebulite\n"
      "\n"
-     "Version 1.0.0\n"
+     "Version @VERSION@\n"
      "Copyright \u00a9 2026 the Nebulite developers.\n"
      "All rights reserved.\n"
      "\n"

@@ -264,9 +264,13 @@ def write_if_changed(path, data):
 
 
 def main(argv):
-    if len(argv) != 3 or argv[2] not in ("32", "64"):
-        sys.stderr.write("usage: generate.py OUTPUT_DIR 32|64\n")
+    if len(argv) != 4 or argv[2] not in ("32", "64"):
+        sys.stderr.write("usage: generate.py OUTPUT_DIR 32|64 VERSION\n")
         return 2
+    # The about box names the build's version, as the header's mark does.
+    version = argv[3]
+    d.STRINGS = [(ident, value.replace("@VERSION@", version)) for ident, value in d.STRINGS]
+    d.VERSION_MAJOR, d.VERSION_MINOR = (int(part) for part in version.split(".")[:2])
     out_dir = os.path.abspath(argv[1])
     os.makedirs(out_dir, exist_ok=True)
     pipl_bytes = pipl(int(argv[2]))

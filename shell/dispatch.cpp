@@ -7,7 +7,7 @@
 #include "shell/input_stream.h"
 #include "shell/handlers.h"
 #include "shell/host_services.h"
-#include "shell/sizes.h"
+#include "header/fits_units.h"
 
 namespace nebulite {
 

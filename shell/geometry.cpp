@@ -1,6 +1,6 @@
 #include "shell/geometry.h"
 
-#include "shell/sizes.h"
+#include "header/fits_units.h"
 
 namespace nebulite {
 

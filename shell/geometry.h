@@ -16,6 +16,9 @@ namespace nebulite {
 // editor's own largest document.
 constexpr int64_t kMaxNarrowDimension = 32767;
 constexpr int64_t kMaxWideDimension = 300000;
+// The largest file written for a host that takes files past 2 GB: what the
+// PiPL's 'fslm' says, 4096 GB.
+constexpr uint64_t kMaxLargeFileBytes = uint64_t{4096} << 30;
 
 // Takes the 32-bit fields when the host offers them (every selector but
 // About, whose record is another one).

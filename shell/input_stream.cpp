@@ -9,7 +9,7 @@
 #include "platform/win32.h"
 #include "shell/file_access.h"
 #include "shell/module_memory.h"
-#include "shell/sizes.h"
+#include "header/fits_units.h"
 
 namespace nebulite {
 

@@ -10,7 +10,7 @@
 #include "import/tiled/tile_table.h"
 #include "shell/input_stream.h"
 #include "shell/module_memory.h"
-#include "shell/sizes.h"
+#include "header/fits_units.h"
 
 namespace nebulite {
 

@@ -1,6 +1,6 @@
 #include "import/tiled/table_columns.h"
 
-#include "shell/sizes.h"
+#include "header/fits_units.h"
 
 namespace nebulite::tiled {
 

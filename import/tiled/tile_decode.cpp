@@ -13,7 +13,7 @@
 #include "codecs/raw_tile.h"
 #include "codecs/rice.h"
 #include "import/tiled/tile_table.h"
-#include "shell/sizes.h"
+#include "header/fits_units.h"
 
 namespace nebulite::tiled {
 
@@ -21,6 +21,8 @@ namespace {
 
 using codecs::Algorithm;
 using codecs::CodecResult;
+using codecs::loadBE;
+using codecs::storeBE;
 
 TileResult fromCodec(CodecResult r) {
     switch (r) {
@@ -33,23 +35,9 @@ TileResult fromCodec(CodecResult r) {
     return TileResult::corrupt;
 }
 
-// Writes v as a big-endian integer of `bytes` bytes.
-inline void storeBE(uint8_t* p, uint64_t v, uint32_t bytes) {
-    for (uint32_t b = bytes; b-- > 0;) {
-        p[b] = static_cast<uint8_t>(v);
-        v >>= 8;
-    }
-}
-
-inline uint64_t loadBE(const uint8_t* p, size_t bytes) {
-    uint64_t v = 0;
-    for (size_t b = 0; b < bytes; ++b) v = v << 8 | p[b];
-    return v;
-}
-
 // A big-endian integer element: signed, except 8-bit samples (unsigned).
 inline int64_t integerElement(const uint8_t* p, size_t bytes) {
-    const uint64_t bits = loadBE(p, bytes);
+    const uint64_t bits = loadBE(p, static_cast<uint32_t>(bytes));
     const int shift = bytes == 1 ? 0 : 64 - 8 * static_cast<int>(bytes);
     return shift == 0 ? static_cast<int64_t>(bits) : static_cast<int64_t>(bits << shift) >> shift;
 }
@@ -155,7 +143,7 @@ TileResult storeRaw(const TiledImage& image, const uint8_t* in, size_t element, 
                     std::span<uint8_t> out) {
     const uint32_t bytes = sampleBytes(image);
     for (size_t i = 0; i < n; ++i) {
-        const uint64_t bits = loadBE(in + i * element, element);
+        const uint64_t bits = loadBE(in + i * element, static_cast<uint32_t>(element));
         double real = 0.0;
         int64_t integer = 0;
         if (floatElements) {

@@ -3,7 +3,7 @@
 #include <bit>
 
 #include "codecs/big_endian.h"
-#include "shell/sizes.h"
+#include "header/fits_units.h"
 
 namespace nebulite::tiled {
 

@@ -1,7 +1,7 @@
 #include "import/tiled/tiled_cards.h"
 
 #include "header/card_text.h"
-#include "shell/sizes.h"
+#include "header/fits_units.h"
 
 namespace nebulite::tiled {
 

@@ -6,7 +6,7 @@
 #include "header/card_text.h"
 #include "import/tiled/table_columns.h"
 #include "import/tiled/tiled_cards.h"
-#include "shell/sizes.h"
+#include "header/fits_units.h"
 
 namespace nebulite::tiled {
 

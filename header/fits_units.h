@@ -1,8 +1,10 @@
-// FITS layout constants, the host's limits, and checked size arithmetic.
+// FITS layout constants and the block arithmetic built on them, with the
+// checked size arithmetic every count derived from a file goes through.
 //
 // Every byte count the module derives from a file or from the host goes
 // through these helpers in 64-bit arithmetic and is compared with a named
 // limit before it is used for an allocation, a loop bound or an estimate.
+// The 2880-byte block rules live here and in the rest of header/ only.
 #pragma once
 
 #include <cstdint>
@@ -16,12 +18,11 @@ constexpr uint32_t kBlockBytes = kCardBytes * kCardsPerBlock;  // 2880
 
 // The host's byte counts (estimate, positions, sizes) are 32-bit signed.
 constexpr uint64_t kMaxByteCount = INT32_MAX;
-// The largest file written for a host that takes files past 2 GB: what the
-// PiPL's 'fslm' says, 4096 GB.
-constexpr uint64_t kMaxLargeFileBytes = uint64_t{4096} << 30;
 // A primary header longer than this is taken as a damaged file rather than
 // read into memory card by card: 16384 blocks is 47 MB of header text.
 constexpr uint32_t kMaxHeaderBlocks = 16384;
+constexpr uint64_t kMaxHeaderCards = uint64_t{kMaxHeaderBlocks} * kCardsPerBlock;
+constexpr uint64_t kMaxHeaderBytes = uint64_t{kMaxHeaderBlocks} * kBlockBytes;
 
 // a x b, or nothing when the product exceeds `limit`.
 constexpr std::optional<uint64_t> checkedMul(uint64_t a, uint64_t b,
@@ -42,9 +43,21 @@ constexpr std::optional<uint64_t> checkedAdd(uint64_t a, uint64_t b,
 constexpr uint64_t roundUpToBlock(uint64_t n) {
     return (n + kBlockBytes - 1) / kBlockBytes * kBlockBytes;
 }
+// The zero bytes (or blank cards' bytes) that take `n` bytes to a whole block.
+constexpr uint64_t blockFill(uint64_t n) { return roundUpToBlock(n) - n; }
+// True when `n` bytes end exactly on a block boundary.
+constexpr bool atBlockBoundary(uint64_t n) { return n % kBlockBytes == 0; }
+// Blocks that `n` bytes take.
+constexpr uint64_t blocksFor(uint64_t n) { return roundUpToBlock(n) / kBlockBytes; }
+// The bytes of `cards` cards, and of those cards in whole blocks.
+constexpr uint64_t cardBytes(uint64_t cards) { return cards * kCardBytes; }
+constexpr uint64_t blockedCardBytes(uint64_t cards) { return roundUpToBlock(cards * kCardBytes); }
+// True when card `index` (from 0) is the last of its block.
+constexpr bool lastCardOfBlock(uint64_t index) { return (index + 1) % kCardsPerBlock == 0; }
 
 static_assert(kBlockBytes == 2880);
 static_assert(roundUpToBlock(0) == 0 && roundUpToBlock(1) == 2880 && roundUpToBlock(2880) == 2880);
+static_assert(blockFill(2881) == 2879 && blockFill(5760) == 0 && blocksFor(2881) == 2);
 static_assert(!checkedMul(65536, 32768).has_value());
 static_assert(checkedMul(32767, 32767).value() == 1073676289);
 static_assert(!checkedAdd(kMaxByteCount, 1).has_value());
