@@ -5,7 +5,6 @@
 #include "header/card_buffer.h"
 #include "shell/host_services.h"
 #include "shell/pascal_string.h"
-#include "shell/session.h"
 #include "header/fits_units.h"
 
 namespace nebulite {
@@ -73,21 +72,20 @@ bool historyAgrees(PluginState& state, const char* text, uint32_t cards) {
     return true;
 }
 
-bool rebuildFromHistory(PluginState& state) {
+bool rebuildFromHistory(PluginState& state, CardBuffer& header) {
     const FormatRecord& record = *state.formatRecord;
     int16_t count = resourceCount(record.resourceProcs, kHistoryResourceType);
     if (count < 0) count = 0;
-    std::memset(session.cardBuffer, ' ', kBlockBytes);
+    std::memset(header.text(), ' ', kBlockBytes);
     // Every record is one card, so the header is the records in whole blocks.
     // Sizing it from the count up front holds records that lack the size
     // keywords as well as those that have them.
-    uint64_t length = roundUpToBlock(uint64_t{static_cast<uint16_t>(count)} * kCardBytes);
+    uint64_t length = blockedCardBytes(uint64_t{static_cast<uint16_t>(count)});
     if (length < kBlockBytes) length = kBlockBytes;
-    bool roomy = length == session.cardBufferSize ||
-                 resizeCardBuffer(0, static_cast<uint32_t>(length));
+    bool roomy = length == header.size() || header.resize(0, static_cast<uint32_t>(length));
     if (!roomy) {
-        state.headerLength = session.cardBufferSize;
-        session.headerBlocks = static_cast<int32_t>(session.cardBufferSize / kBlockBytes);
+        state.headerLength = header.size();
+        header.headerBlocks = static_cast<int32_t>(blocksFor(header.size()));
         return false;
     }
     state.headerLength = static_cast<uint32_t>(length);
@@ -99,9 +97,9 @@ bool rebuildFromHistory(PluginState& state) {
         pstringFromHandle(record.handleProcs, handle, work);
         for (size_t k = 0; k < kCardBytes; ++k)
             if (work.bytes[k] == 0) work.bytes[k] = ' ';
-        std::memcpy(cardAt(static_cast<uint32_t>(i)), work.bytes, kCardBytes);
+        std::memcpy(header.cardAt(static_cast<uint32_t>(i)), work.bytes, kCardBytes);
     }
-    session.headerBlocks = static_cast<int32_t>(state.headerLength / kBlockBytes);
+    header.headerBlocks = static_cast<int32_t>(blocksFor(state.headerLength));
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "header/card_buffer.h"
 #include "shell/plugin_state.h"
 
 namespace nebulite {
@@ -30,6 +31,6 @@ bool historyAgrees(PluginState& state, const char* text, uint32_t cards);
 
 // The document's 'hist' records become the header text again. False when
 // the header text cannot be given the room its records need.
-bool rebuildFromHistory(PluginState& state);
+bool rebuildFromHistory(PluginState& state, CardBuffer& header);
 
 }  // namespace nebulite

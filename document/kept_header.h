@@ -2,6 +2,7 @@
 // rebuilt into the header text when the document is saved.
 #pragma once
 
+#include "header/card_buffer.h"
 #include "shell/plugin_state.h"
 
 namespace nebulite {
@@ -10,7 +11,7 @@ namespace nebulite {
 // one record, then the 'hist' records older versions read. The read never
 // fails here; a header the document has no room for is left out, and the
 // user is told when not even the whole-header record could be kept.
-void storeHeaderCards(PluginState& state);
+void storeHeaderCards(PluginState& state, const CardBuffer& header);
 
 enum class RebuiltHeader {
     fromHistory,  // from the 'hist' records (or none): cards may be cut short
@@ -22,6 +23,6 @@ enum class RebuiltHeader {
 // taken when the document has one this version reads and its 'hist'
 // records are the ones that header gives (another program may have
 // changed those, and they then win); the 'hist' records otherwise.
-RebuiltHeader rebuildHeaderFromResources(PluginState& state);
+RebuiltHeader rebuildHeaderFromResources(PluginState& state, CardBuffer& header);
 
 }  // namespace nebulite

@@ -7,7 +7,6 @@
 #include "header/card_buffer.h"
 #include "header/card_text.h"
 #include "shell/geometry.h"
-#include "shell/session.h"
 #include "header/fits_units.h"
 
 namespace nebulite {
@@ -23,14 +22,14 @@ bool isBlankCard(const char* card) {
 // Puts `card` at `slot`, moving the cards from `slot` to `lastUsed` one slot
 // on; whatever followed `lastUsed` is blank padding. The header grows by a
 // block when the cards no longer fit its last one.
-bool insertCardAt(PluginState& state, uint32_t slot, int64_t lastUsed, const char* card) {
+bool insertCardAt(PluginState& state, CardBuffer& header, uint32_t slot, int64_t lastUsed, const char* card) {
     if (lastUsed + 1 >= static_cast<int64_t>(state.headerLength / kCardBytes)) {
         uint32_t grown = state.headerLength + kBlockBytes;
-        if (!resizeCardBuffer(state.headerLength, grown)) return false;
+        if (!header.resize(state.headerLength, grown)) return false;
         state.headerLength = grown;
-        session.headerBlocks = static_cast<int32_t>(grown / kBlockBytes);
+        header.headerBlocks = static_cast<int32_t>(blocksFor(grown));
     }
-    char* base = session.cardBuffer;
+    char* base = header.text();
     if (lastUsed >= static_cast<int64_t>(slot)) {
         size_t from = size_t{slot} * kCardBytes;
         size_t to = static_cast<size_t>(lastUsed + 1) * kCardBytes;
@@ -48,7 +47,8 @@ void makeValueCard(char* card, const char* keyword, std::string_view value) {
 
 }  // namespace
 
-bool rewriteHeader(PluginState& state, bool mendCutStrings) {
+bool rewriteHeader(PluginState& state, WriteOperation& write, bool mendCutStrings) {
+    CardBuffer& header = write.header;
     const FormatRecord& record = *state.formatRecord;
     const ImageSize size = imageSizeOf(record);
     SavedImage image;
@@ -57,20 +57,18 @@ bool rewriteHeader(PluginState& state, bool mendCutStrings) {
     image.columns = size.columns;
     image.planes = planesToWrite(record.imageMode, record.planes);
     image.mendCutStrings = mendCutStrings;
-    session.bzero = 0.0;
-    session.isColor = image.planes > 1;
-    session.planesWritten = image.planes;
+    write.bzero = 0.0;
+    write.isColor = image.planes > 1;
+    write.planesWritten = image.planes;
     bool endSeen = false;
     bool bzeroCardSeen = false;
     bool naxis3Seen = false;
     int64_t endSlot = -1;
     int64_t naxis2Slot = -1;
 
-    uint64_t limit = uint64_t{static_cast<uint32_t>(session.headerBlocks)} * kBlockBytes;
-    if (limit > session.cardBufferSize) limit = session.cardBufferSize;
-    const auto slots = static_cast<uint32_t>(limit / kCardBytes);
+    const auto slots = static_cast<uint32_t>(header.keptBytes() / kCardBytes);
     for (uint32_t slot = 0; slot < slots; ++slot) {
-        char* card = cardAt(slot);
+        char* card = header.cardAt(slot);
         // Nothing follows END in a header: whatever records a document holds
         // beyond it would otherwise be read as more header, or as samples.
         if (endSeen) {
@@ -78,7 +76,7 @@ bool rewriteHeader(PluginState& state, bool mendCutStrings) {
             continue;
         }
         CardRole role = rewriteCard(card, image, slot);
-        if (role.offsetSamples) session.bzero = 32768.0;
+        if (role.offsetSamples) write.bzero = 32768.0;
         bzeroCardSeen = bzeroCardSeen || role.bzero;
         naxis3Seen = naxis3Seen || role.naxis3;
         if (role.naxis2) naxis2Slot = slot;
@@ -89,28 +87,28 @@ bool rewriteHeader(PluginState& state, bool mendCutStrings) {
     }
 
     // Nothing more to do for a document without a kept header.
-    if (session.cardBuffer[0] != 'S') return true;
+    if (header.text()[0] != 'S') return true;
     char card[kCardBytes];
     // A header must end; one that lost its END gets it after the last card.
     if (endSlot < 0) {
         int64_t last = static_cast<int64_t>(slots) - 1;
-        while (last >= 0 && isBlankCard(cardAt(static_cast<uint32_t>(last)))) --last;
+        while (last >= 0 && isBlankCard(header.cardAt(static_cast<uint32_t>(last)))) --last;
         setCardText(card, "END");
-        if (!insertCardAt(state, static_cast<uint32_t>(last + 1), last, card)) return false;
+        if (!insertCardAt(state, header, static_cast<uint32_t>(last + 1), last, card)) return false;
         endSlot = last + 1;
     }
     // The header ends with END's block.
-    auto endsAt = static_cast<uint32_t>(roundUpToBlock(static_cast<uint64_t>(endSlot + 1) * kCardBytes));
+    auto endsAt = static_cast<uint32_t>(blockedCardBytes(static_cast<uint64_t>(endSlot + 1)));
     if (endsAt < state.headerLength) {
         state.headerLength = endsAt;
-        session.headerBlocks = static_cast<int32_t>(endsAt / kBlockBytes);
+        header.headerBlocks = static_cast<int32_t>(blocksFor(endsAt));
     }
     // A colour image needs its third axis even when the kept header had none:
     // it goes right after NAXIS2.
-    if (session.isColor && !naxis3Seen && naxis2Slot >= 0 && endSlot > naxis2Slot) {
+    if (write.isColor && !naxis3Seen && naxis2Slot >= 0 && endSlot > naxis2Slot) {
         char planesText[24];
         makeValueCard(card, "NAXIS3", decimalText(image.planes, planesText));
-        if (!insertCardAt(state, static_cast<uint32_t>(naxis2Slot + 1), endSlot, card)) return false;
+        if (!insertCardAt(state, header, static_cast<uint32_t>(naxis2Slot + 1), endSlot, card)) return false;
         ++endSlot;
     }
     // FITS defines 16-bit samples as signed. Without a BZERO card they would
@@ -118,8 +116,8 @@ bool rewriteHeader(PluginState& state, bool mendCutStrings) {
     // the samples are written with that offset.
     if (image.depth == 16 && !bzeroCardSeen) {
         makeValueCard(card, "BZERO", "32768.0");
-        if (!insertCardAt(state, static_cast<uint32_t>(endSlot), endSlot, card)) return false;
-        session.bzero = 32768.0;
+        if (!insertCardAt(state, header, static_cast<uint32_t>(endSlot), endSlot, card)) return false;
+        write.bzero = 32768.0;
     }
     return true;
 }

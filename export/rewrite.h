@@ -1,6 +1,7 @@
 // Bringing a kept header up to date for the image being saved.
 #pragma once
 
+#include "export/write_operation.h"
 #include "shell/plugin_state.h"
 
 namespace nebulite {
@@ -10,6 +11,6 @@ namespace nebulite {
 // the header the END, NAXIS3 and BZERO cards it lacks. `mendCutStrings`
 // when the header came from records that cut cards short. False when the
 // header text needed to grow for a card and could not.
-bool rewriteHeader(PluginState& state, bool mendCutStrings);
+bool rewriteHeader(PluginState& state, WriteOperation& write, bool mendCutStrings);
 
 }  // namespace nebulite

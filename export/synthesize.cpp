@@ -7,7 +7,6 @@
 #include "header/card_text.h"
 #include "header/identification.h"
 #include "shell/geometry.h"
-#include "shell/session.h"
 
 namespace nebulite {
 
@@ -27,25 +26,26 @@ void putIntegerCard(char* card, const char* keyword, int64_t value) {
 
 }  // namespace
 
-void synthesizeHeader(PluginState& state) {
+void synthesizeHeader(PluginState& state, WriteOperation& write) {
     const FormatRecord& record = *state.formatRecord;
     int16_t planes = planesToWrite(record.imageMode, record.planes);
-    session.isColor = planes > 1;
-    session.planesWritten = planes;
+    write.isColor = planes > 1;
+    write.planesWritten = planes;
     // Whatever non-header cards were there, the block starts clean.
-    std::memset(session.cardBuffer, ' ', kBlockBytes);
+    char* text = write.header.text();
+    std::memset(text, ' ', kBlockBytes);
     uint32_t slot = 0;
-    auto next = [&slot]() { return session.cardBuffer + kCardBytes * slot++; };
+    auto next = [&]() { return text + kCardBytes * slot++; };
     putValueCard(next(), "SIMPLE  ", "T");
     putIntegerCard(next(), "BITPIX  ", record.depth);
-    putIntegerCard(next(), "NAXIS   ", session.isColor ? 3 : 2);
+    putIntegerCard(next(), "NAXIS   ", write.isColor ? 3 : 2);
     const ImageSize size = imageSizeOf(record);
     putIntegerCard(next(), "NAXIS1  ", size.columns);
     putIntegerCard(next(), "NAXIS2  ", size.rows);
-    if (session.isColor) putIntegerCard(next(), "NAXIS3  ", planes);
+    if (write.isColor) putIntegerCard(next(), "NAXIS3  ", planes);
     bool wide = record.depth == 16;
     putValueCard(next(), "BZERO   ", wide ? "32768.0" : "0.0");
-    session.bzero = wide ? 32768.0 : 0.0;
+    write.bzero = wide ? 32768.0 : 0.0;
     putValueCard(next(), "BSCALE  ", "1.0");
     makeIdentificationCard(next(), IdentificationForm::synthesized);
     std::memcpy(next(), "END", 3);

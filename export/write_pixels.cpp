@@ -9,14 +9,14 @@
 #include "export/rewrite.h"
 #include "export/synthesize.h"
 #include "export/write_layout.h"
+#include "export/write_operation.h"
 #include "header/card_buffer.h"
-#include "import/row_buffer.h"
 #include "platform/win32.h"
 #include "shell/file_access.h"
 #include "shell/geometry.h"
 #include "shell/handlers.h"
 #include "shell/host_services.h"
-#include "shell/session.h"
+#include "shell/row_transfer.h"
 #include "header/fits_units.h"
 
 namespace nebulite {
@@ -95,16 +95,17 @@ void doEstimateStart(PluginState& state) {
 
 void doWritePrepare(PluginState& state) {
     FormatRecord& record = *state.formatRecord;
-    session.bytesWritten = 0;
     record.maxData = 0;
-    if (!allocateCardBuffer()) {
+    WriteOperation* write = beginOperation<WriteOperation>(state);
+    if (write == nullptr) return;
+    if (!write->header.allocate()) {
         recordError(state, memFullErr);
         return;
     }
-    RebuiltHeader rebuilt = rebuildHeaderFromResources(state);
-    if (rebuilt == RebuiltHeader::noRoom || !rewriteHeader(state, rebuilt == RebuiltHeader::fromHistory)) {
+    RebuiltHeader rebuilt = rebuildHeaderFromResources(state, write->header);
+    if (rebuilt == RebuiltHeader::noRoom || !rewriteHeader(state, *write, rebuilt == RebuiltHeader::fromHistory)) {
         // A header that lost cards for want of memory is not written at all.
-        releaseCardBuffer();
+        write->header.release();
         recordError(state, memFullErr);
     }
 }
@@ -113,7 +114,8 @@ void doWriteStart(PluginState& state) {
     FormatRecord& record = *state.formatRecord;
     if (state.result != noErr) return;
     if (!recordCancel(state, !hostServicesPresent(state))) return;
-    if (session.cardBuffer == nullptr) {
+    WriteOperation* write = operationAs<WriteOperation>(state);
+    if (write == nullptr || !write->header.held()) {
         // WritePrepare could not make the header; nothing is written.
         recordError(state, memFullErr);
         return;
@@ -121,56 +123,52 @@ void doWriteStart(PluginState& state) {
     if (!imageCanBeSaved(state)) return;
     fileSeek(record.dataFork, FILE_BEGIN, 0);
     const ImageSize size = imageSizeOf(record);
-    session.hostDepth = record.depth;
-    session.hostSampleBytes = static_cast<int16_t>(record.depth / 8);
-    if (session.cardBuffer[0] != 'S') {
-        synthesizeHeader(state);
+    const auto sampleBytes = static_cast<int16_t>(record.depth / 8);
+    CardBuffer& header = write->header;
+    if (header.text()[0] != 'S') {
+        synthesizeHeader(state, *write);
         state.headerLength = kBlockBytes;
-        session.headerBlocks = 1;
+        header.headerBlocks = 1;
     }
-    const int16_t planes = session.planesWritten;
+    const int16_t planes = write->planesWritten;
     // The samples go to the file through the block writer, whose buffer is
     // had before anything is written.
     BlockWriter writer;
     if (!writer.open(state)) return;
     // Never more than the header text holds.
     uint32_t headerBytes = state.headerLength;
-    if (headerBytes > session.cardBufferSize) headerBytes = session.cardBufferSize;
-    writeExact(state, static_cast<int32_t>(headerBytes), session.cardBuffer);
-    session.bytesWritten = headerBytes;
+    if (headerBytes > header.size()) headerBytes = header.size();
+    writeExact(state, static_cast<int32_t>(headerBytes), header.text());
+    write->bytesWritten = headerBytes;
     if (state.result != noErr) return;
 
-    int32_t done = 0;
-    const int32_t total = size.rows * planes;
-    acquireRowBuffer(state, session.hostSampleBytes);
-    record.colBytes = session.hostSampleBytes;
-    record.rowBytes = state.bufferRowBytes;
+    RowBuffer buffer(record);
+    if (buffer.size(state, sampleBytes)) buffer.acquire(state);
+    record.colBytes = sampleBytes;
+    record.rowBytes = buffer.rowBytes();
     record.planeBytes = 0;
-    record.data = state.bufferPtr;
-    for (int16_t p = 0; state.result == noErr && p < planes; ++p) {
-        record.loPlane = record.hiPlane = p;
-        for (int32_t r = 0; state.result == noErr && r < size.rows; ++r) {
-            setRowRect(record, r, size.columns);
+    record.data = buffer.data();
+    const auto rowBytes = static_cast<uint32_t>(buffer.rowBytes());
+    uint8_t* slot = nullptr;
+    walkRows(
+        state, planes, size.rows * planes,
+        [&](int16_t, int32_t) {
             // Straight into the block writer's buffer where the row fits.
-            const auto rowBytes = static_cast<uint32_t>(state.bufferRowBytes);
-            uint8_t* slot = writer.slotFor(rowBytes);
-            record.data = slot != nullptr ? static_cast<void*>(slot) : static_cast<void*>(state.bufferPtr);
-            state.result = record.advanceState();
+            slot = writer.slotFor(rowBytes);
+            record.data = slot != nullptr ? static_cast<void*>(slot) : static_cast<void*>(buffer.data());
+        },
+        [&](int16_t, int32_t) {
             if (slot != nullptr)
-                writer.take(state, rowBytes, session.hostSampleBytes, session.bzero);
+                writer.take(state, rowBytes, sampleBytes, write->bzero);
             else
-                writer.addSamples(state, reinterpret_cast<const uint8_t*>(state.bufferPtr), rowBytes,
-                                  session.hostSampleBytes, session.bzero);
-            session.bytesWritten += static_cast<uint64_t>(state.bufferRowBytes);
-            ++done;
-            if (record.progressProc != nullptr) record.progressProc(done, total);
-        }
-    }
+                writer.addSamples(state, reinterpret_cast<const uint8_t*>(buffer.data()), rowBytes, sampleBytes,
+                                  write->bzero);
+            write->bytesWritten += rowBytes;
+        });
     record.data = nullptr;
-    releaseRowBuffers(state);
+    buffer.release();
 
-    if (state.result == noErr)
-        writer.addZeros(state, static_cast<uint32_t>((kBlockBytes - session.bytesWritten % kBlockBytes) % kBlockBytes));
+    if (state.result == noErr) writer.addZeros(state, static_cast<uint32_t>(blockFill(write->bytesWritten)));
     writer.flush(state);
 }
 

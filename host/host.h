@@ -70,6 +70,8 @@ public:
     const std::string& path() const { return path_; }
     const std::vector<uint8_t>& contents() const { return bytes_; }
     int64_t readCalls() const { return readCalls_; }
+    // Where the module's reads and writes of a memory file stand.
+    size_t position() const { return position_; }
     int64_t writeCalls() const { return writeCalls_; }
 
     File(File&& other) noexcept;
@@ -158,7 +160,7 @@ struct Trigger {
     }
 };
 
-constexpr int kAllocKinds = nebuliteAllocOther + 1;
+constexpr int kAllocKinds = nebuliteAllocOperation + 1;
 
 struct Faults {
     Trigger bufferAllocate;                 // allocateProc answers memFullErr

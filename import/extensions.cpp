@@ -97,14 +97,15 @@ enum class HeaderRead { header, endOfFile, notExtension, tooLong, failed };
 // Reads one header card by card from the file's position, to the end of the
 // block holding END. Its cards before END go into `keep` when it is an image
 // extension. `cardsRead` counts every card, the blank ones after END included.
-HeaderRead readHeader(PluginState& state, HduKeywords& hdu, HeaderCards& keep, uint32_t& cardsRead) {
+HeaderRead readHeader(PluginState& state, InputStream& input, HduKeywords& hdu, HeaderCards& keep,
+                      uint32_t& cardsRead) {
     bool endSeen = false;
     cardsRead = 0;
     keep.count = 0;
     char card[kCardBytes];
     while (!(endSeen && cardsRead % kCardsPerBlock == 0)) {
         if (cardsRead >= kMaxHeaderBlocks * kCardsPerBlock) return HeaderRead::tooLong;
-        int64_t moved = inputRead(state, card, kCardBytes);
+        int64_t moved = input.read(state, card, kCardBytes);
         if (state.result != noErr) return HeaderRead::failed;
         if (cardsRead == 0 && moved == 0) return HeaderRead::endOfFile;
         if (moved < int64_t{kCardBytes}) {
@@ -134,12 +135,12 @@ HeaderRead readHeader(PluginState& state, HduKeywords& hdu, HeaderCards& keep, u
 
 // The data unit that ends at `end` is all in the file: its last byte reads.
 // A last block cut short is tolerated, as for the primary.
-bool dataUnitWhole(PluginState& state, int64_t start, int64_t end) {
+bool dataUnitWhole(PluginState& state, InputStream& input, int64_t start, int64_t end) {
     if (end <= start) return true;
     // A file that cannot seek there cannot show the byte: refused, not guessed.
-    inputSeek(state, end - 1);
+    input.seek(state, end - 1);
     char last = 0;
-    int64_t moved = inputRead(state, &last, 1);
+    int64_t moved = input.read(state, &last, 1);
     return state.result == noErr && moved == 1;
 }
 
@@ -170,7 +171,7 @@ std::optional<uint64_t> dataUnitBytes(int64_t bitpix, int64_t naxis, const int64
     return checkedMul(*groups, static_cast<uint64_t>(bitpix < 0 ? -bitpix : bitpix) / 8, kLimit);
 }
 
-ExtensionSearch findImageExtension(PluginState& state, int64_t start, HeaderCards& image,
+ExtensionSearch findImageExtension(PluginState& state, InputStream& input, int64_t start, HeaderCards& image,
                                    int64_t& dataStart) {
     // The data unit before the header being looked for; the primary has none.
     int64_t previousData = start;
@@ -179,7 +180,7 @@ ExtensionSearch findImageExtension(PluginState& state, int64_t start, HeaderCard
     // Every pass moves on by at least one block, and positions stop at the
     // stream's offset limit, so the walk ends. A data unit that would end
     // past that limit is one no file holds: the file is cut short.
-    const int64_t maxOffset = inputMaxOffset();
+    const int64_t maxOffset = INT64_MAX;
     auto cutShort = [&state] {
         recordError(state, eofErr);
         return ExtensionSearch::failed;
@@ -187,14 +188,14 @@ ExtensionSearch findImageExtension(PluginState& state, int64_t start, HeaderCard
     for (;;) {
         HduKeywords hdu;
         uint32_t cards = 0;
-        switch (readHeader(state, hdu, image, cards)) {
+        switch (readHeader(state, input, hdu, image, cards)) {
             case HeaderRead::failed: return ExtensionSearch::failed;
             case HeaderRead::tooLong: return ExtensionSearch::tooLong;
             case HeaderRead::notExtension: return ExtensionSearch::none;
             case HeaderRead::endOfFile:
                 // The file ends where a header would start: the end of the
                 // HDUs, unless the data unit before it was cut short.
-                if (!dataUnitWhole(state, previousData, previousEnd)) {
+                if (!dataUnitWhole(state, input, previousData, previousEnd)) {
                     recordError(state, eofErr);  // unless the read itself failed
                     return ExtensionSearch::failed;
                 }
@@ -224,7 +225,7 @@ ExtensionSearch findImageExtension(PluginState& state, int64_t start, HeaderCard
         position = static_cast<int64_t>(*next);
         // Past the data unit; a file that cannot get there stops the read
         // rather than have bytes of the data taken for the next header.
-        inputSeek(state, position);
+        input.seek(state, position);
         if (state.result != noErr) return ExtensionSearch::failed;
     }
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "shell/input_stream.h"
 #include "shell/plugin_state.h"
 
 namespace nebulite {
@@ -31,7 +32,7 @@ enum class ExtensionSearch {
 // its END, `dataStart` is the offset of its first data byte and the file is
 // left there. Only `failed` sets the result
 // code.
-ExtensionSearch findImageExtension(PluginState& state, int64_t start, HeaderCards& image,
+ExtensionSearch findImageExtension(PluginState& state, InputStream& input, int64_t start, HeaderCards& image,
                                    int64_t& dataStart);
 
 // Bytes in the data unit a header describes:

@@ -7,7 +7,6 @@
 #include "header/merge_plan.h"
 #include "shell/module_memory.h"
 #include "header/identification.h"
-#include "shell/session.h"
 #include "header/fits_units.h"
 
 namespace nebulite {
@@ -26,16 +25,18 @@ struct Counter {
     }
 };
 
-// Hands cards to appendCard as the reader does, counting blocks as they fill,
-// so that the identification card and the bound follow the reading rules.
+// Hands cards to the header as the reader does, counting blocks as they
+// fill, so that the identification card and the bound follow the reading
+// rules.
 struct Emitter {
+    CardBuffer& header;
     uint64_t emitted = 0;
     bool ok = true;
     void emit(const char* card) {
         if (!ok) return;
-        ok = appendCard(card);
+        ok = header.append(card);
+        if (lastCardOfBlock(emitted)) ++header.headerBlocks;
         ++emitted;
-        if (emitted % kCardsPerBlock == 0) ++session.headerBlocks;
     }
     static bool take(void* context, const char* card) {
         auto* self = static_cast<Emitter*>(context);
@@ -46,11 +47,10 @@ struct Emitter {
 
 }  // namespace
 
-MergeResult mergeExtensionHeader(PluginState& state, uint32_t primaryCards, const HeaderCards& extension) {
-    // The primary's text leaves the buffer it is in, which the merged header takes.
-    char* primaryText = session.cardBuffer;
-    session.cardBuffer = nullptr;
-    session.cardBufferSize = 0;
+MergeResult mergeExtensionHeader(PluginState& state, ReadOperation& read, uint32_t primaryCards,
+                                 const HeaderCards& extension) {
+    // The primary's text leaves the header it is in, which the merged header takes.
+    char* primaryText = read.header.take();
     const CardRun primary{primaryText, primaryCards};
     const CardRun own{extension.text, extension.count};
     auto* keys = static_cast<uint64_t*>(
@@ -65,29 +65,27 @@ MergeResult mergeExtensionHeader(PluginState& state, uint32_t primaryCards, cons
     Counter counter;
     walkMergedHeader(primary, own, keys, {&counter, &Counter::take});
     // One for END, one more for the identification card a short header gets.
-    if (roundUpToBlock((counter.cards + 2) * kCardBytes) > uint64_t{kMaxHeaderBlocks} * kBlockBytes)
-        return release(MergeResult::tooLong);
-    if (!allocateCardBuffer()) return release(MergeResult::noMemory);
-    session.cardPos = 0;
-    session.headerBlocks = 0;
-    session.endSeen = false;
-    session.idCardPresent = counter.identified;
+    if (blockedCardBytes(counter.cards + 2) > kMaxHeaderBytes) return release(MergeResult::tooLong);
+    CardBuffer& header = read.header;
+    if (!header.allocate()) return release(MergeResult::noMemory);
+    header.startReading();
+    header.idCardPresent = counter.identified;
 
-    Emitter out;
+    Emitter out{header};
     walkMergedHeader(primary, own, keys, {&out, &Emitter::take});
     release(MergeResult::merged);  // the sources are no longer needed
     char line[kCardBytes];
     setCardText(line, "END");
-    session.endSeen = true;
+    header.endSeen = true;
     out.emit(line);
     setCardText(line, "");
-    while (out.ok && out.emitted % kCardsPerBlock != 0) out.emit(line);
+    while (out.ok && !atBlockBoundary(cardBytes(out.emitted))) out.emit(line);
 
-    const uint32_t length = static_cast<uint32_t>(session.headerBlocks) * kBlockBytes;
-    if (out.ok && session.cardBufferSize != length) out.ok = resizeCardBuffer(length, length);
+    const uint32_t length = header.blockBytes();
+    if (out.ok && header.size() != length) out.ok = header.resize(length, length);
     if (!out.ok) return MergeResult::noMemory;
     state.headerLength = length;
-    session.cardsRead = static_cast<int32_t>(out.emitted);
+    read.cardsRead = static_cast<int32_t>(out.emitted);
     return MergeResult::merged;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "import/extensions.h"
+#include "import/read_operation.h"
 #include "shell/plugin_state.h"
 
 namespace nebulite {
@@ -17,6 +18,7 @@ enum class MergeResult { merged, tooLong, noMemory };
 // cards to the end of the block, with the identification card in front of
 // END as a read puts it there. Sets headerLength and the block count to
 // that header.
-MergeResult mergeExtensionHeader(PluginState& state, uint32_t primaryCards, const HeaderCards& extension);
+MergeResult mergeExtensionHeader(PluginState& state, ReadOperation& read, uint32_t primaryCards,
+                                 const HeaderCards& extension);
 
 }  // namespace nebulite

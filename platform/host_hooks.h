@@ -21,6 +21,7 @@ enum NebuliteAllocKind : int {
     nebuliteAllocRowBlock = 2,    // a file row being read, the blocks being written
     nebuliteAllocSampleStore = 3, // the converted samples of a wide image
     nebuliteAllocOther = 4,
+    nebuliteAllocOperation = 5,   // the state of one read or one write
 };
 
 struct NebuliteHostHooks {

@@ -1,13 +1,13 @@
 #include <cstring>
 
-#include "header/card_buffer.h"
 #include "header/card_text.h"
+#include "header/fits_units.h"
 #include "shell/alerts.h"
 #include "shell/geometry.h"
-#include "shell/input_stream.h"
 #include "shell/handlers.h"
 #include "shell/host_services.h"
-#include "header/fits_units.h"
+#include "shell/input_stream.h"
+#include "shell/operation.h"
 
 namespace nebulite {
 
@@ -40,6 +40,14 @@ constexpr Handler kHandlers[] = {
 };
 static_assert(std::size(kHandlers) == formatSelectorFilterFile + 1);
 
+// The steps of a read or a write, after whose failure the host goes no
+// further with that operation: its state goes at once rather than wait for
+// a Finish the host may not send.
+constexpr bool stepOfOperation(int16_t selector) {
+    return (selector >= formatSelectorReadPrepare && selector <= formatSelectorReadFinish) ||
+           (selector >= formatSelectorWritePrepare && selector <= formatSelectorWriteFinish);
+}
+
 }  // namespace
 
 void dispatchSelector(int16_t selector, PluginState& state) {
@@ -55,6 +63,7 @@ void dispatchSelector(int16_t selector, PluginState& state) {
     }
     if (selector != formatSelectorAbout) agreeOnCoordinates(*state.formatRecord);
     kHandlers[selector](state);
+    if (state.result != noErr && stepOfOperation(selector)) endOperation(state);
 }
 
 void doAbout(PluginState& state) {
@@ -62,7 +71,7 @@ void doAbout(PluginState& state) {
 }
 
 void doReadFinish(PluginState& state) {
-    releaseReadMemory();
+    if (state.operation != nullptr && state.operation->kind() == Operation::Kind::read) endOperation(state);
     // A host that could not make the document never calls ReadContinue,
     // which gives the empty image-resource handle of ReadStart back; it is
     // the module's, so it goes here rather than stay behind.
@@ -75,15 +84,19 @@ void doOptionsStart(PluginState& state) {
     if (recordCancel(state, !hostServicesPresent(state))) state.formatRecord->data = nullptr;
 }
 
-void doWriteFinish(PluginState&) { releaseCardBuffer(); }
+void doWriteFinish(PluginState& state) {
+    if (state.operation != nullptr && state.operation->kind() == Operation::Kind::write) endOperation(state);
+}
 
 void doFilterFile(PluginState& state) {
     if (state.result != noErr) return;
     // A gzip file is claimed when what it inflates to starts as FITS does.
-    inputOpen(state);
+    // The check is an operation of its own, one call long: it leaves any
+    // read or write in flight in this cell alone.
+    InputStream input;
+    input.open(state);
     char card[kCardBytes];
-    inputReadExact(state, card, kCardBytes);
-    inputClose();
+    input.readExact(state, card, kCardBytes);
     if (state.result != noErr) return;
     if (!isSimpleCard(card)) state.result = formatCannotRead;
 }

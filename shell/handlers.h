@@ -18,8 +18,6 @@ void doFilterFile(PluginState& state);
 void doReadPrepare(PluginState& state);
 void doReadStart(PluginState& state);
 void doReadContinue(PluginState& state);
-// Releases what a read holds (header text, sample store, row block).
-void releaseReadMemory();
 // Disposes of the empty image-resource handle a read gives the host.
 void disposeImageResources(PluginState& state);
 

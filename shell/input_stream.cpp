@@ -15,36 +15,37 @@ namespace nebulite {
 
 namespace {
 
-enum class InputKind : uint8_t {
-    closed,     // not opened, or closed since
-    undecided,  // opened, nothing read yet: the first bytes tell plain from gzip
-    plain,
-    gzip,
-};
-
 // Compressed bytes are read from the host's file in pieces of this size: the
 // largest count its 16-bit read takes, rounded down to an even number.
 constexpr uint32_t kRawPiece = 65534;
 // Inflated bytes that a forward skip throws away go through this much at a time.
 constexpr uint32_t kSkipPiece = 16384;
 
-struct GzipState {
+}  // namespace
+
+struct InputStream::Inflater {
     z_stream z{};
     bool inflating = false;  // inflateInit2 succeeded and inflateEnd is due
     bool rawEnded = false;   // the host's file has no more bytes
     bool ended = false;      // the last member (and any zero padding) is behind
+    unsigned char raw[kRawPiece];
+    unsigned char skip[kSkipPiece];
+
+    Inflater() = default;
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
+    ~Inflater() { end(); }
+
+    void end() {
+        if (inflating) inflateEnd(&z);
+        z = z_stream{};
+        inflating = rawEnded = ended = false;
+    }
 };
 
-struct InputStream {
-    InputKind kind = InputKind::closed;
-    int64_t position = 0;
-    GzipState gz;
-};
+namespace {
 
-InputStream input;
-// Static, not on the stack and not from the heap: the stream's only buffers.
-unsigned char rawBuffer[kRawPiece];
-unsigned char skipBuffer[kSkipPiece];
+using Inflater = InputStream::Inflater;
 
 intptr_t hostFile(const PluginState& state) { return state.formatRecord->dataFork; }
 
@@ -57,38 +58,33 @@ voidpf inflateAllocate(voidpf, uInt items, uInt size) {
 }
 void inflateRelease(voidpf, voidpf block) { moduleFree(block); }
 
-void endInflate() {
-    if (input.gz.inflating) inflateEnd(&input.gz.z);
-    input.gz = GzipState{};
-}
-
-// Starts inflating with `have` compressed bytes already in rawBuffer.
-bool beginInflate(PluginState& state, uInt have) {
-    endInflate();
-    z_stream& z = input.gz.z;
+// Starts inflating with `have` compressed bytes already in gz.raw.
+bool beginInflate(PluginState& state, Inflater& gz, uInt have) {
+    gz.end();
+    z_stream& z = gz.z;
     z.zalloc = inflateAllocate;
     z.zfree = inflateRelease;
     z.opaque = nullptr;
-    z.next_in = rawBuffer;
+    z.next_in = gz.raw;
     z.avail_in = have;
     // 16 + 15: a gzip wrapper (its header and trailer checked by zlib, the
     // CRC among them) around deflate data with the largest window.
     int status = inflateInit2(&z, 16 + MAX_WBITS);
     if (status != Z_OK) return recordError(state, status == Z_MEM_ERROR ? memFullErr : readErr);
-    input.gz.inflating = true;
+    gz.inflating = true;
     return true;
 }
 
 // More compressed bytes, after any still unused (which move to the front).
-bool refill(PluginState& state) {
-    z_stream& z = input.gz.z;
-    if (z.avail_in > 0 && z.next_in != rawBuffer) std::memmove(rawBuffer, z.next_in, z.avail_in);
-    z.next_in = rawBuffer;
+bool refill(PluginState& state, Inflater& gz) {
+    z_stream& z = gz.z;
+    if (z.avail_in > 0 && z.next_in != gz.raw) std::memmove(gz.raw, z.next_in, z.avail_in);
+    z.next_in = gz.raw;
     auto room = static_cast<int32_t>(kRawPiece - z.avail_in);
-    if (room == 0 || input.gz.rawEnded) return true;
+    if (room == 0 || gz.rawEnded) return true;
     int32_t moved = room;
-    if (!recordError(state, fileRead(hostFile(state), &moved, rawBuffer + z.avail_in))) return false;
-    if (moved == 0) input.gz.rawEnded = true;
+    if (!recordError(state, fileRead(hostFile(state), &moved, gz.raw + z.avail_in))) return false;
+    if (moved == 0) gz.rawEnded = true;
     z.avail_in += static_cast<uInt>(moved);
     return true;
 }
@@ -96,31 +92,31 @@ bool refill(PluginState& state) {
 // After a member's trailer: another member, zeros to the end of the file
 // (some tools pad to a record size), or anything else, which gzip itself
 // also ignores with a warning. False only when a read failed.
-bool afterMember(PluginState& state) {
-    z_stream& z = input.gz.z;
+bool afterMember(PluginState& state, Inflater& gz) {
+    z_stream& z = gz.z;
     for (;;) {
         while (z.avail_in > 0 && *z.next_in == 0) {
             ++z.next_in;
             --z.avail_in;
         }
-        if (z.avail_in < 2 && !input.gz.rawEnded) {
-            if (!refill(state)) return false;
+        if (z.avail_in < 2 && !gz.rawEnded) {
+            if (!refill(state, gz)) return false;
             continue;
         }
         if (z.avail_in >= 2 && isGzipMagic(z.next_in, z.avail_in)) {
             if (inflateReset(&z) != Z_OK) return recordError(state, readErr);
             return true;
         }
-        input.gz.ended = true;
+        gz.ended = true;
         return true;
     }
 }
 
-int64_t inflateInto(PluginState& state, unsigned char* out, int64_t count) {
-    z_stream& z = input.gz.z;
+int64_t inflateInto(PluginState& state, Inflater& gz, unsigned char* out, int64_t count) {
+    z_stream& z = gz.z;
     int64_t produced = 0;
-    while (state.result == noErr && produced < count && !input.gz.ended) {
-        if (z.avail_in == 0 && !input.gz.rawEnded && !refill(state)) break;
+    while (state.result == noErr && produced < count && !gz.ended) {
+        if (z.avail_in == 0 && !gz.rawEnded && !refill(state, gz)) break;
         int64_t want = count - produced;
         z.next_out = out + produced;
         z.avail_out = static_cast<uInt>(want > UINT_MAX ? UINT_MAX : want);
@@ -129,12 +125,12 @@ int64_t inflateInto(PluginState& state, unsigned char* out, int64_t count) {
         int status = inflate(&z, Z_NO_FLUSH);
         produced += outBefore - z.avail_out;
         switch (status) {
-            case Z_STREAM_END: afterMember(state); break;
+            case Z_STREAM_END: afterMember(state, gz); break;
             case Z_OK:
             case Z_BUF_ERROR:
                 // No progress with nothing more to read: the data stops
                 // inside a member.
-                if (z.avail_in == inBefore && z.avail_out == outBefore && input.gz.rawEnded)
+                if (z.avail_in == inBefore && z.avail_out == outBefore && gz.rawEnded)
                     recordError(state, eofErr);
                 break;
             case Z_MEM_ERROR: recordError(state, memFullErr); break;
@@ -144,8 +140,10 @@ int64_t inflateInto(PluginState& state, unsigned char* out, int64_t count) {
     return produced;
 }
 
+}  // namespace
+
 // Reads through the host's file calls exactly as a direct reader would.
-int64_t readPlain(PluginState& state, unsigned char* out, int64_t count) {
+int64_t InputStream::readPlain(PluginState& state, unsigned char* out, int64_t count) {
     int64_t done = 0;
     while (state.result == noErr && done < count) {
         int64_t left = count - done;
@@ -160,27 +158,35 @@ int64_t readPlain(PluginState& state, unsigned char* out, int64_t count) {
 
 // The first read decides: the bytes it brings are either the first FITS
 // bytes or the start of the gzip data.
-int64_t readFirst(PluginState& state, unsigned char* out, int64_t count) {
+int64_t InputStream::readFirst(PluginState& state, unsigned char* out, int64_t count) {
     int32_t piece = count > int64_t{kRawPiece} ? int32_t{kRawPiece} : static_cast<int32_t>(count);
     int32_t moved = piece;
     if (!recordError(state, fileRead(hostFile(state), &moved, out))) return 0;
     if (!isGzipMagic(out, moved)) {
-        input.kind = InputKind::plain;
+        kind_ = Kind::plain;
         if (moved < piece) return moved;
         return moved + readPlain(state, out + moved, count - moved);
     }
-    input.kind = InputKind::gzip;
-    std::memcpy(rawBuffer, out, static_cast<size_t>(moved));
-    if (!beginInflate(state, static_cast<uInt>(moved))) return 0;
-    if (moved < piece) input.gz.rawEnded = true;
-    return inflateInto(state, out, count);
+    // Only a gzip file needs the inflater and its buffers.
+    gz_ = moduleNew<Inflater>(nebuliteAllocOther);
+    if (gz_ == nullptr) {
+        recordError(state, memFullErr);
+        return 0;
+    }
+    kind_ = Kind::gzip;
+    std::memcpy(gz_->raw, out, static_cast<size_t>(moved));
+    if (!beginInflate(state, *gz_, static_cast<uInt>(moved))) return 0;
+    if (moved < piece) gz_->rawEnded = true;
+    return inflateInto(state, *gz_, out, count);
 }
 
-bool restartGzip(PluginState& state) {
+bool InputStream::restartGzip(PluginState& state) {
     if (!recordError(state, fileSeekTo(hostFile(state), 0))) return false;
-    input.position = 0;
-    return beginInflate(state, 0);
+    position_ = 0;
+    return beginInflate(state, *gz_, 0);
 }
+
+namespace {
 
 // The file's path from the host's FSSpec: its characters start 9 bytes into
 // the record and end at a NUL. False when the host gave none.
@@ -235,40 +241,41 @@ bool isGzipMagic(const unsigned char* bytes, int64_t count) {
     return count >= 2 && bytes[0] == 0x1F && bytes[1] == 0x8B;
 }
 
-void inputOpen(PluginState& state) {
-    inputClose();
+void InputStream::open(PluginState& state) {
+    close();
     if (state.result != noErr) return;
     if (!recordError(state, fileSeek(hostFile(state), FILE_BEGIN, 0))) return;
-    input.kind = InputKind::undecided;
-    input.position = 0;
+    kind_ = Kind::undecided;
+    position_ = 0;
 }
 
-void inputClose() {
-    endInflate();
-    input.kind = InputKind::closed;
-    input.position = 0;
+void InputStream::close() {
+    moduleDelete(gz_);
+    gz_ = nullptr;
+    kind_ = Kind::closed;
+    position_ = 0;
 }
 
-int64_t inputRead(PluginState& state, void* out, int64_t count) {
+int64_t InputStream::read(PluginState& state, void* out, int64_t count) {
     if (state.result != noErr || count <= 0) return 0;
     auto* bytes = static_cast<unsigned char*>(out);
     int64_t moved = 0;
-    switch (input.kind) {
-        case InputKind::closed: recordError(state, readErr); return 0;
-        case InputKind::undecided: moved = readFirst(state, bytes, count); break;
-        case InputKind::plain: moved = readPlain(state, bytes, count); break;
-        case InputKind::gzip: moved = inflateInto(state, bytes, count); break;
+    switch (kind_) {
+        case Kind::closed: recordError(state, readErr); return 0;
+        case Kind::undecided: moved = readFirst(state, bytes, count); break;
+        case Kind::plain: moved = readPlain(state, bytes, count); break;
+        case Kind::gzip: moved = inflateInto(state, *gz_, bytes, count); break;
     }
-    input.position += moved;
+    position_ += moved;
     return moved;
 }
 
-void inputReadExact(PluginState& state, void* out, int64_t count) {
-    int64_t moved = inputRead(state, out, count);
+void InputStream::readExact(PluginState& state, void* out, int64_t count) {
+    int64_t moved = read(state, out, count);
     if (state.result == noErr && moved < count) state.result = eofErr;
 }
 
-void inputSeek(PluginState& state, int64_t offset) {
+void InputStream::seek(PluginState& state, int64_t offset) {
     if (state.result != noErr) return;
     if (offset < 0) {
         recordError(state, readErr);
@@ -276,50 +283,44 @@ void inputSeek(PluginState& state, int64_t offset) {
     }
     // Already there: no file call, so a plain file sees exactly the calls
     // its readers made before there was a stream.
-    if (offset == input.position && input.kind != InputKind::closed) return;
-    switch (input.kind) {
-        case InputKind::closed: recordError(state, readErr); return;
-        case InputKind::undecided:
+    if (offset == position_ && kind_ != Kind::closed) return;
+    switch (kind_) {
+        case Kind::closed: recordError(state, readErr); return;
+        case Kind::undecided:
             // A seek before any read: the stream cannot have been gzip
             // data read from the start, so the file is taken as it is.
-            input.kind = InputKind::plain;
+            kind_ = Kind::plain;
             [[fallthrough]];
-        case InputKind::plain:
-            if (recordError(state, fileSeekTo(hostFile(state), offset))) input.position = offset;
+        case Kind::plain:
+            if (recordError(state, fileSeekTo(hostFile(state), offset))) position_ = offset;
             return;
-        case InputKind::gzip:
-            if (offset < input.position && !restartGzip(state)) return;
-            while (state.result == noErr && input.position < offset) {
-                int64_t left = offset - input.position;
-                int64_t moved = inflateInto(state, skipBuffer, left > kSkipPiece ? kSkipPiece : left);
-                input.position += moved;
+        case Kind::gzip:
+            if (offset < position_ && !restartGzip(state)) return;
+            while (state.result == noErr && position_ < offset) {
+                int64_t left = offset - position_;
+                int64_t moved = inflateInto(state, *gz_, gz_->skip, left > kSkipPiece ? kSkipPiece : left);
+                position_ += moved;
                 if (moved == 0) break;  // the stream ended before the offset
             }
             return;
     }
 }
 
-void inputVerifyToEnd(PluginState& state) {
-    if (state.result != noErr || input.kind != InputKind::gzip) return;
-    while (state.result == noErr && !input.gz.ended) {
-        int64_t moved = inflateInto(state, skipBuffer, kSkipPiece);
-        input.position += moved;
-        if (moved == 0 && !input.gz.ended) break;  // inflateInto said why in `result`
+void InputStream::verifyToEnd(PluginState& state) {
+    if (state.result != noErr || kind_ != Kind::gzip) return;
+    while (state.result == noErr && !gz_->ended) {
+        int64_t moved = inflateInto(state, *gz_, gz_->skip, kSkipPiece);
+        position_ += moved;
+        if (moved == 0 && !gz_->ended) break;  // inflateInto said why in `result`
     }
 }
 
-int64_t inputPosition() { return input.position; }
-
-bool inputIsGzip() { return input.kind == InputKind::gzip; }
-
-int64_t inputMaxOffset() { return INT64_MAX; }
-
-int64_t inputLength(PluginState& state) {
+int64_t InputStream::length(PluginState& state) const {
     char path[256];
     if (!hostFilePath(state, path)) return -1;
     std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr) return -1;
-    int64_t length = input.kind == InputKind::gzip ? gzipTrailerLength(file) : rawFileLength(file);
+    int64_t length = kind_ == Kind::gzip ? gzipTrailerLength(file) : rawFileLength(file);
     std::fclose(file);
     return length;
 }

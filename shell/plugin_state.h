@@ -8,13 +8,16 @@
 
 namespace nebulite {
 
+class Operation;
+
 struct PluginState {
     FormatRecord* formatRecord;  // this call's parameter block (AboutRecord for About)
     OSErr result;                // this call's result; the first error wins
-    BufferID bufferId;           // host buffer carrying one row, 0 when none
-    Ptr bufferPtr;               // its locked address
-    int32_t bufferRowBytes;      // bytes in one row of one plane there
     uint32_t headerLength;       // header bytes of the last file read or written
+    // The read or write in flight for this cell (shell/operation.h): made at
+    // the operation's first selector, released at its end. Null between
+    // operations.
+    Operation* operation;
 };
 
 // True when `code` is noErr. Otherwise keeps `code` unless an earlier error

@@ -9,7 +9,7 @@
 
 #include "export/write_layout.h"
 #include "export/write_pixels.h"
-#include "import/read_pixels.h"
+#include "import/sample_conversion.h"
 
 using namespace nebulite;
 

@@ -188,8 +188,7 @@ TEST(PluginState, FirstCallMakesZeroedStateThatPersists) {
     ASSERT_NE(host.cell(), 0);
     const auto* state = reinterpret_cast<const nebulite::PluginState*>(*reinterpret_cast<Handle>(host.cell()));
     EXPECT_EQ(state->headerLength, 0u);
-    EXPECT_EQ(state->bufferId, nullptr);
-    EXPECT_EQ(state->bufferPtr, nullptr);
+    EXPECT_EQ(state->operation, nullptr);
     intptr_t cell = host.cell();
 
     // A two-block header read now is what the next estimate builds on.

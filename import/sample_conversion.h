@@ -1,11 +1,12 @@
-// Opening a FITS file, second half: the samples, converted to the host's
-// ranges, one row at a time. Exposed for tests of the conversions.
+// The conversions of file samples into the host's: pure functions of one
+// row at a time, which the pixel roads call and tests reach directly.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <span>
 
 namespace nebulite {
 
@@ -15,10 +16,10 @@ using Table16 = std::array<uint16_t, 65536>;
 // v = s x bscale + bzero (s unsigned when bzero is 0, else signed), clamped
 // to 0..65535 and truncated, then halved with rounding into the host's
 // 16-bit range 0..32768.
-void build16BitTable(double bscale, double bzero, Table16& table);
+void build16BitTable(double bscale, double bzero, std::span<uint16_t, 65536> table);
 // A file row of `samples` big-endian 16-bit values becomes host samples in
 // place: the two bytes of sample i turn into host sample i.
-void convert16BitRow(unsigned char* row, size_t samples, const Table16& table);
+void convert16BitRow(unsigned char* row, size_t samples, std::span<const uint16_t, 65536> table);
 
 // Wide samples: 32- or 64-bit integers (BITPIX 32, 64) or IEEE floats
 // (BITPIX -32, -64), scaled into the host's 16 bits over a range.

@@ -1,4 +1,4 @@
-#include "import/read_pixels.h"
+#include "import/sample_conversion.h"
 
 #include <bit>
 #include <cmath>
@@ -10,7 +10,7 @@ namespace nebulite {
 
 using codecs::loadBigEndian;
 
-void build16BitTable(double bscale, double bzero, Table16& table) {
+void build16BitTable(double bscale, double bzero, std::span<uint16_t, 65536> table) {
     for (uint32_t raw = 0; raw < 65536; ++raw) {
         // BZERO 0 marks the data as unsigned; anything else as two's complement.
         double s = bzero == 0.0 ? static_cast<double>(raw)
@@ -29,7 +29,7 @@ void store16(unsigned char* at, uint16_t value) { std::memcpy(at, &value, sizeof
 
 }  // namespace
 
-void convert16BitRow(unsigned char* row, size_t samples, const Table16& table) {
+void convert16BitRow(unsigned char* row, size_t samples, std::span<const uint16_t, 65536> table) {
     // Sample i's bytes are read before host sample i is written over them.
     for (size_t i = 0; i < samples; ++i)
         store16(row + 2 * i, table[static_cast<size_t>(row[2 * i]) << 8 | row[2 * i + 1]]);

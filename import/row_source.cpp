@@ -1,0 +1,26 @@
+#include "import/row_source.h"
+
+namespace nebulite {
+
+DataExtent dataExtent(int64_t fileLength, int64_t dataStart, int64_t dataBytes) {
+    if (fileLength <= 0 || dataStart < 0 || dataBytes < 0) return DataExtent::unknown;
+    // Subtracting keeps clear of overflow whatever the header claimed.
+    return dataBytes <= fileLength - dataStart ? DataExtent::whole : DataExtent::cutShort;
+}
+
+DataExtent PlainRows::extent(int64_t fileLength) const { return dataExtent(fileLength, dataStart_, dataBytes_); }
+
+// ReadStart left the stream at the data start; this only moves when the
+// host asks for the rows a second time.
+void PlainRows::begin(PluginState& state, bool) { input_.seek(state, dataStart_); }
+
+void PlainRows::read(PluginState& state, unsigned char* out, int64_t count) { input_.readExact(state, out, count); }
+
+void PlainRows::restart(PluginState& state) { input_.seek(state, dataStart_); }
+
+DataExtent GzipRows::extent(int64_t fileLength) const {
+    const DataExtent e = PlainRows::extent(fileLength);
+    return e == DataExtent::cutShort ? DataExtent::unknown : e;
+}
+
+}  // namespace nebulite

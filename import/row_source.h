@@ -1,0 +1,79 @@
+// Where the pixel roads get the rows of the image's data unit: one
+// interface, three kinds. The roads ask for bytes, go back to the first row
+// and ask whether what they read was whole; they never ask which kind they
+// read from (libtiff's codec hook is the model).
+//
+//   PlainRows   the data unit as the file holds it
+//   GzipRows    the same inside a gzip stream, whose length can lie and
+//               whose checks pass only at its end
+//   TiledRows   a tile-compressed image's tiles, decoded band by band
+//               (import/tiled/tiled_rows.h)
+#pragma once
+
+#include <cstdint>
+
+#include "shell/input_stream.h"
+#include "shell/plugin_state.h"
+
+namespace nebulite {
+
+// What the file's length says about the bytes a read needs.
+enum class DataExtent {
+    unknown,   // the length could not be found
+    whole,     // every byte from the data start to the last row read is there
+    cutShort,  // the file ends before that
+};
+
+DataExtent dataExtent(int64_t fileLength, int64_t dataStart, int64_t dataBytes);
+
+class RowSource {
+public:
+    RowSource() = default;
+    RowSource(const RowSource&) = delete;
+    RowSource& operator=(const RowSource&) = delete;
+    virtual ~RowSource() = default;
+
+    // What a file of `fileLength` bytes (0: unknown) holds of the rows.
+    virtual DataExtent extent(int64_t fileLength) const = 0;
+    // Ready for the first row. `whole`: the file's length already showed
+    // every byte the rows need.
+    virtual void begin(PluginState& state, bool whole) = 0;
+    // The next `count` bytes of the data unit, as the uncompressed file
+    // would hold them; eofErr when they are not there.
+    virtual void read(PluginState& state, unsigned char* out, int64_t count) = 0;
+    // Back to the first row, for another pass.
+    virtual void restart(PluginState& state) = 0;
+    // Whether the bytes read so far are the file's, as far as it can tell:
+    // a gzip stream is read to its end, where zlib's checks are.
+    virtual void verify(PluginState& state) = 0;
+};
+
+class PlainRows : public RowSource {
+public:
+    PlainRows(InputStream& input, int64_t dataStart, int64_t dataBytes)
+        : input_(input), dataStart_(dataStart), dataBytes_(dataBytes) {}
+    DataExtent extent(int64_t fileLength) const override;
+    void begin(PluginState& state, bool whole) override;
+    void read(PluginState& state, unsigned char* out, int64_t count) override;
+    void restart(PluginState& state) override;
+    void verify(PluginState&) override {}
+
+protected:
+    InputStream& input_;
+    int64_t dataStart_;
+    int64_t dataBytes_;
+};
+
+class GzipRows final : public PlainRows {
+public:
+    using PlainRows::PlainRows;
+    // A gzip trailer gives the length of its own member only, modulo 4 GiB:
+    // too short a length there may be a file of several members or a huge
+    // one, so it says nothing, and the roads that find a cut file by reading
+    // it apply.
+    DataExtent extent(int64_t fileLength) const override;
+    // Restarting inflates again from the file's start.
+    void verify(PluginState& state) override { input_.verifyToEnd(state); }
+};
+
+}  // namespace nebulite
