@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "header/fits_units.h"
 #include "host/host.h"
 
 extern "C" void ENTRYPOINT(int16_t selector, void* params, intptr_t* data, int16_t* result);
@@ -231,12 +232,12 @@ void floorSave(const Document& d, const std::string& path) {
     const auto& im = d.image;
     const size_t row = static_cast<size_t>(im.columns) * (im.depth / 8);
     const uint8_t* samples = im.depth == 16 ? reinterpret_cast<const uint8_t*>(im.wide.data()) : im.narrow.data();
-    constexpr size_t kBuffer = 64 * 2880;
+    constexpr size_t kBuffer = 64 * nebulite::kBlockBytes;
     std::vector<uint8_t> buffer(kBuffer + row);
     FILE* f = std::fopen(path.c_str(), "wb");
     if (f == nullptr) fail("cannot create " + path);
     std::setvbuf(f, nullptr, _IONBF, 0);
-    std::vector<uint8_t> header(2880, ' ');
+    std::vector<uint8_t> header(nebulite::kBlockBytes, ' ');
     bool ok = std::fwrite(header.data(), 1, header.size(), f) == header.size();
     size_t filled = 0;
     for (size_t r = 0; ok && r < static_cast<size_t>(im.rows) * im.planes; ++r) {

@@ -27,6 +27,7 @@
 #include "codecs/quantize.h"
 #include "codecs/raw_tile.h"
 #include "codecs/rice.h"
+#include "header/header_reader.h"
 #include "import/tiled/tile_table.h"
 #include "import/tiled/tiled_header.h"
 
@@ -72,23 +73,18 @@ bool cfitsioRead(const char* path, Image& out) {
     return status == 0;
 }
 
-// The second HDU's header cards and data unit, from the file in memory.
-bool locateTable(const std::vector<uint8_t>& file, size_t& headerStart, size_t& cards, size_t& dataStart) {
-    size_t pos = 0;
-    for (int hdu = 0; hdu < 2; ++hdu) {
-        size_t i = pos;
-        while (i + 80 <= file.size() && std::memcmp(file.data() + i, "END     ", 8) != 0) i += 80;
-        if (i + 80 > file.size()) return false;
-        const size_t end = (i + 80 + 2879) / 2880 * 2880;
-        if (hdu == 1) {
-            headerStart = pos;
-            cards = (i - pos) / 80;
-            dataStart = end;
-            return true;
-        }
-        pos = end;  // the primary of an .fz has no data
-    }
-    return false;
+// The second HDU's header cards and data unit, from the file in memory,
+// read by the module's header reader.
+bool locateTable(const std::vector<uint8_t>& file, std::vector<char>& cards, size_t& dataStart) {
+    MemorySource source(file);
+    const HeaderRead primary = readHeader(source, HeaderStart::primary, [](const char*, const CardPlace&) { return true; });
+    if (primary.end != HeaderEnd::complete) return false;  // the primary of an .fz has no data
+    const HeaderRead table = readHeader(source, HeaderStart::extension, [&cards](const char* card, const CardPlace& place) {
+        if (!place.afterEnd && !place.isEnd) cards.insert(cards.end(), card, card + kCardBytes);
+        return true;
+    });
+    dataStart = static_cast<size_t>(source.position());
+    return table.end == HeaderEnd::complete;
 }
 
 bool oursRead(const char* path, Image& out) {
@@ -96,11 +92,12 @@ bool oursRead(const char* path, Image& out) {
     std::vector<uint8_t> file(static_cast<size_t>(in.tellg()));
     in.seekg(0);
     in.read(reinterpret_cast<char*>(file.data()), static_cast<std::streamsize>(file.size()));
-    size_t headerStart = 0, cards = 0, dataStart = 0;
-    if (!locateTable(file, headerStart, cards, dataStart)) return false;
+    std::vector<char> cards;
+    size_t dataStart = 0;
+    if (!locateTable(file, cards, dataStart)) return false;
     tiled::TiledImage t;
-    if (tiled::parseTiledHeader(reinterpret_cast<const char*>(file.data() + headerStart),
-                                static_cast<uint32_t>(cards), t) != tiled::TiledHeaderError::none)
+    if (tiled::parseTiledHeader(cards.data(), static_cast<uint32_t>(cards.size() / kCardBytes), t) !=
+        tiled::TiledHeaderError::none)
         return false;
     if (dataStart + t.dataBytes > file.size()) return false;
     uint64_t total = 1;

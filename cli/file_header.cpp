@@ -8,6 +8,9 @@
 #include <zlib.h>
 
 #include "header/card_text.h"
+#include "header/fits_units.h"
+#include "header/header_keywords.h"
+#include "header/header_reader.h"
 #include "header/identification.h"
 #include "header/merge_plan.h"
 #include "host/host.h"
@@ -16,99 +19,80 @@
 
 namespace nebulite::cli {
 
-namespace {
+using nebulite::HeaderKeywords;
 
-constexpr size_t kCardBytes = 80;
+namespace {
 
 std::string paddedCard(std::string text) {
     text.resize(kCardBytes, ' ');
     return text;
 }
 
-// As the module reads keywords: a card starting with NUL is blank, other
-// NULs in the keyword are spaces.
-std::string keywordOf(const std::string& card) {
-    if (card[0] == '\0') return "";
-    std::string k = card.substr(0, 8);
-    std::replace(k.begin(), k.end(), '\0', ' ');
-    k.erase(k.find_last_not_of(' ') + 1);
-    return k;
-}
-
-long long intValueOf(const std::vector<std::string>& cards, const std::string& keyword, long long fallback) {
-    for (const std::string& c : cards)
-        if (keywordOf(c) == keyword) return std::strtoll(c.substr(10, 20).c_str(), nullptr, 10);
-    return fallback;
-}
-
-std::string stringValueOf(const std::vector<std::string>& cards, const std::string& keyword) {
-    for (const std::string& c : cards) {
-        if (keywordOf(c) != keyword) continue;
-        size_t open = c.find('\'', 10), close = open == std::string::npos ? open : c.find('\'', open + 1);
-        if (close == std::string::npos) return "";
-        std::string v = c.substr(open + 1, close - open - 1);
-        return v.erase(v.find_last_not_of(' ') + 1);
-    }
-    return "";
-}
-
-// One header of the file as it stands there: its cards before END, and
-// where the next header starts (0 when its size cannot be told).
-struct FileHeader {
-    std::vector<std::string> cards;
-    uint64_t next = 0;
-};
-
 // The file through zlib, which reads a plain file as it is and inflates a
-// gzip file on the fly (a seek forward inflates up to the place).
-struct SourceFile {
-    gzFile file = nullptr;
-    explicit SourceFile(const std::string& path) : file(gzopen(path.c_str(), "rb")) {}
+// gzip file on the fly (a seek forward inflates up to the place): the byte
+// source the header reader reads, as the module's stream is its.
+class SourceFile final : public ByteSource {
+public:
+    explicit SourceFile(const std::string& path) : file_(gzopen(path.c_str(), "rb")) {}
     ~SourceFile() {
-        if (file != nullptr) gzclose(file);
+        if (file_ != nullptr) gzclose(file_);
     }
     SourceFile(const SourceFile&) = delete;
     SourceFile& operator=(const SourceFile&) = delete;
+
+    int64_t read(void* out, int64_t count) override {
+        if (file_ == nullptr || failed_) return 0;
+        const int n = gzread(file_, out, static_cast<unsigned>(count));
+        if (n < 0) {
+            failed_ = true;
+            return 0;
+        }
+        return n;
+    }
+    bool failed() const override { return failed_ || file_ == nullptr; }
+    bool seek(uint64_t offset) {
+        if (file_ == nullptr || offset > static_cast<uint64_t>(std::numeric_limits<z_off_t>::max())) return false;
+        return gzseek(file_, static_cast<z_off_t>(offset), SEEK_SET) >= 0;
+    }
+    bool plain() const { return file_ != nullptr && gzdirect(file_) != 0; }
+
+private:
+    gzFile file_;
+    bool failed_ = false;
 };
 
-std::optional<FileHeader> readFileHeader(gzFile in, uint64_t offset) {
-    if (in == nullptr || offset > static_cast<uint64_t>(std::numeric_limits<z_off_t>::max()) ||
-        gzseek(in, static_cast<z_off_t>(offset), SEEK_SET) < 0)
-        return std::nullopt;
+// One header of the file as it stands there: its cards before END, what its
+// keywords say, and where the next header starts (0 when its size cannot
+// be told).
+struct FileHeader {
+    std::vector<std::string> cards;
+    HeaderKeywords keys;
+    uint64_t next = 0;
+};
+
+std::optional<FileHeader> readFileHeader(SourceFile& in, uint64_t offset, HeaderStart start) {
+    if (!in.seek(offset)) return std::nullopt;
     FileHeader h;
-    char card[kCardBytes];
-    uint64_t read = 0;
-    for (bool end = false; !(end && read % 36 == 0); ++read) {
-        if (gzread(in, card, kCardBytes) != static_cast<int>(kCardBytes)) return std::nullopt;
-        if (end) continue;
+    const HeaderRead read = readHeader(in, start, [&h](const char* card, const CardPlace& place) {
+        if (place.afterEnd || place.isEnd) return true;
         h.cards.emplace_back(card, kCardBytes);
-        if (keywordOf(h.cards.back()) == "END") end = true;
-    }
-    h.cards.pop_back();  // END
-    // Sizes beyond 2^40 bytes are taken as unknown: no file here is that large.
-    constexpr uint64_t kLimit = uint64_t{1} << 40;
-    long long naxis = intValueOf(h.cards, "NAXIS", -1);
-    bool known = naxis >= 0 && naxis < 1000;
-    uint64_t n = naxis > 0 ? 1 : 0;
-    auto times = [&](long long factor) {
-        auto f = static_cast<uint64_t>(std::max(0LL, factor));
-        if (f != 0 && n > kLimit / f) known = false;
-        else n *= f;
-    };
-    for (long long i = 1; known && i <= naxis; ++i) times(intValueOf(h.cards, "NAXIS" + std::to_string(i), 0));
-    n += static_cast<uint64_t>(std::clamp(intValueOf(h.cards, "PCOUNT", 0), 0LL, static_cast<long long>(kLimit)));
-    times(intValueOf(h.cards, "GCOUNT", 1));
-    times(std::llabs(intValueOf(h.cards, "BITPIX", 0)) / 8);
-    if (known) h.next = offset + read * kCardBytes + (n + 2879) / 2880 * 2880;
+        noteKeyword(card, h.keys);
+        return true;
+    });
+    if (read.end != HeaderEnd::complete) return std::nullopt;
+    if (const auto bytes = dataUnitBytes(h.keys))
+        if (const auto next = nextHeaderOffset(offset + cardBytes(read.cards), *bytes, INT64_MAX))
+            h.next = *next;
     return h;
 }
 
-bool compressedImage(const std::vector<std::string>& cards) {
-    if (stringValueOf(cards, "XTENSION") != "BINTABLE") return false;
+std::string stringValueOf(const std::vector<std::string>& cards, const std::string& keyword) {
     for (const std::string& c : cards)
-        if (keywordOf(c) == "ZIMAGE") return c.find_first_not_of(' ', 10) != c.npos && c[c.find_first_not_of(' ', 10)] == 'T';
-    return false;
+        if (keywordIs(splitCard(c.data()).keyword, keyword)) return std::string(stringValue(c.data()));
+    return "";
 }
+
+bool compressedImage(const FileHeader& h) { return h.keys.type == HduType::binaryTable && h.keys.zimage; }
 
 const char* quantizationName(tiled::Quantization q) {
     switch (q) {
@@ -141,7 +125,7 @@ bool restoreCompressed(std::vector<std::string>& cards, ImageHeader& image) {
     // The document's header starts with its own SIMPLE, as for an extension.
     for (int64_t i = 0; i < n; ++i) {
         std::string card = restored.substr(static_cast<size_t>(i) * kCardBytes, kCardBytes);
-        if (keywordOf(card) != "SIMPLE") cards.push_back(card);
+        if (!keywordIs(splitCard(card.data()).keyword, "SIMPLE")) cards.push_back(card);
     }
     return true;
 }
@@ -150,17 +134,10 @@ bool restoreCompressed(std::vector<std::string>& cards, ImageHeader& image) {
 
 namespace {
 
-// The cards as the module holds them once read (header/card_text.h).
-std::string cleaned(const std::string& card) {
-    std::string c = card;
-    nebulite::cleanReadCard(c.data());
-    return c;
-}
-
 std::string joined(const std::vector<std::string>& cards) {
     std::string text;
     text.reserve(cards.size() * kCardBytes);
-    for (const std::string& c : cards) text += cleaned(c);
+    for (const std::string& c : cards) text += c;
     return text;
 }
 
@@ -194,30 +171,29 @@ void closeHeader(std::vector<std::string>& cards) {
 }  // namespace
 
 std::optional<ImageHeader> imageHeader(const std::string& path) {
-    SourceFile source(path);
-    gzFile in = source.file;
-    std::optional<FileHeader> primary = readFileHeader(in, 0);
-    if (!primary || primary->cards.empty()) return std::nullopt;
+    SourceFile in(path);
+    std::optional<FileHeader> primary = readFileHeader(in, 0, HeaderStart::primary);
+    if (!primary) return std::nullopt;
     ImageHeader image;
-    image.compression = gzdirect(in) ? "none" : "gzip";
-    if (intValueOf(primary->cards, "NAXIS", 0) != 0) {
-        for (const std::string& c : primary->cards) image.cards.push_back(cleaned(c));
+    image.compression = in.plain() ? "none" : "gzip";
+    if (primary->keys.naxis != 0) {
+        image.cards = primary->cards;
         closeHeader(image.cards);
         return image;
     }
     std::optional<FileHeader> ext;
     for (uint64_t at = primary->next; at != 0; at = ext->next) {
         ++image.hdu;
-        ext = readFileHeader(in, at);
-        if (!ext || ext->cards.empty() || keywordOf(ext->cards[0]) != "XTENSION") return std::nullopt;
-        if (stringValueOf(ext->cards, "XTENSION") == "IMAGE" && intValueOf(ext->cards, "NAXIS", 0) >= 2) break;
-        if (compressedImage(ext->cards)) {
+        ext = readFileHeader(in, at, HeaderStart::extension);
+        if (!ext) return std::nullopt;
+        if (ext->keys.type == HduType::image && ext->keys.naxis >= 2) break;
+        if (compressedImage(*ext)) {
             if (!restoreCompressed(ext->cards, image)) return std::nullopt;
             break;
         }
     }
     if (!ext) return std::nullopt;
-    image.extname = stringValueOf(ext->cards, "EXTNAME");
+    image.extname = ext->keys.extensionName();
     image.cards = mergedCards(*primary, *ext);
     closeHeader(image.cards);
     return image;

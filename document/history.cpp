@@ -76,7 +76,7 @@ bool rebuildFromHistory(PluginState& state, CardBuffer& header) {
     const FormatRecord& record = *state.formatRecord;
     int16_t count = resourceCount(record.resourceProcs, kHistoryResourceType);
     if (count < 0) count = 0;
-    std::memset(header.text(), ' ', kBlockBytes);
+    header.blank();
     // Every record is one card, so the header is the records in whole blocks.
     // Sizing it from the count up front holds records that lack the size
     // keywords as well as those that have them.

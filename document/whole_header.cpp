@@ -19,7 +19,7 @@ std::optional<WholeHeaderCards> readWholeHeader(const uint8_t* bytes, size_t siz
     if ((uint32_t{bytes[4]} << 8 | bytes[5]) != kWholeHeaderVersion) return std::nullopt;
     uint32_t count = 0;
     for (int i = 0; i < 4; ++i) count = count << 8 | bytes[6 + i];
-    if (count == 0 || count > uint64_t{kMaxHeaderBlocks} * kCardsPerBlock) return std::nullopt;
+    if (count == 0 || count > kMaxHeaderCards) return std::nullopt;
     if (size - kWholeHeaderPreambleBytes != uint64_t{count} * kCardBytes) return std::nullopt;
     return WholeHeaderCards{reinterpret_cast<const char*>(bytes + kWholeHeaderPreambleBytes), count};
 }

@@ -104,6 +104,24 @@ double realValue(std::string_view field) {
     return negative ? -value : value;
 }
 
+std::string_view stringValue(const char* card) {
+    size_t i = 10;
+    while (i < kCardBytes && card[i] == ' ') ++i;
+    if (i >= kCardBytes || card[i] != '\'') return {};
+    const size_t from = ++i;
+    while (i < kCardBytes && card[i] != '\'') ++i;
+    size_t to = i;
+    while (to > from && card[to - 1] == ' ') --to;
+    return {card + from, to - from};
+}
+
+bool logicalTrue(const char* card) {
+    const std::string_view value = splitCard(card).value;
+    size_t i = 0;
+    while (i < value.size() && value[i] == ' ') ++i;
+    return i < value.size() && value[i] == 'T';
+}
+
 void putRightAligned(char* card, std::string_view text, int lastColumn) {
     size_t length = text.size();
     if (length > static_cast<size_t>(lastColumn)) {

@@ -29,6 +29,13 @@ int64_t intValue(std::string_view field);
 // exponent (E or D). 0.0 without digits.
 double realValue(std::string_view field);
 
+// The text of a quoted string value (from column 11), without its trailing
+// spaces; empty when the value is not a string. A doubled quote inside stays
+// doubled (no value the module looks at contains one).
+std::string_view stringValue(const char* card);
+// True when the value field holds the logical T.
+bool logicalTrue(const char* card);
+
 // Writes `text` into `card` so that its last character is in column `lastColumn`.
 void putRightAligned(char* card, std::string_view text, int lastColumn);
 // Decimal text of a non-negative integer, no sign, no leading zeros.

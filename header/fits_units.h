@@ -55,7 +55,25 @@ constexpr uint64_t blockedCardBytes(uint64_t cards) { return roundUpToBlock(card
 // True when card `index` (from 0) is the last of its block.
 constexpr bool lastCardOfBlock(uint64_t index) { return (index + 1) % kCardsPerBlock == 0; }
 
+// The header of a file of `fileLength` bytes (0: unknown) whose data unit
+// holds `dataBytes`: what the file holds beyond the data in whole blocks, at
+// least one block, at most the largest whole number of blocks a 32-bit
+// count takes. An estimate made before the header has been read to its end.
+constexpr uint64_t headerBytesBeside(int64_t fileLength, uint64_t dataBytes) {
+    int64_t header = fileLength - static_cast<int64_t>(roundUpToBlock(dataBytes));
+    if (header <= 0) header = kBlockBytes;
+    const uint64_t length = roundUpToBlock(static_cast<uint64_t>(header));
+    return length > kMaxByteCount ? kMaxByteCount / kBlockBytes * kBlockBytes : length;
+}
+
+// Where the next header starts after a data unit of `dataBytes` from
+// `dataStart`, or nothing past `limit`.
+constexpr std::optional<uint64_t> nextHeaderOffset(uint64_t dataStart, uint64_t dataBytes, uint64_t limit) {
+    return checkedAdd(dataStart, roundUpToBlock(dataBytes), limit);
+}
+
 static_assert(kBlockBytes == 2880);
+static_assert(headerBytesBeside(0, 100) == 2880 && headerBytesBeside(3 * 2880 + 10, 2000) == 3 * 2880);
 static_assert(roundUpToBlock(0) == 0 && roundUpToBlock(1) == 2880 && roundUpToBlock(2880) == 2880);
 static_assert(blockFill(2881) == 2879 && blockFill(5760) == 0 && blocksFor(2881) == 2);
 static_assert(!checkedMul(65536, 32768).has_value());

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 
 #include "shell/input_stream.h"
 #include "shell/plugin_state.h"
@@ -30,16 +29,8 @@ enum class ExtensionSearch {
 // Reads the headers from file offset `start` on. On `found` (and on
 // `compressed`, for the table), `image` holds that extension's cards before
 // its END, `dataStart` is the offset of its first data byte and the file is
-// left there. Only `failed` sets the result
-// code.
+// left there. Only `failed` sets the result code.
 ExtensionSearch findImageExtension(PluginState& state, InputStream& input, int64_t start, HeaderCards& image,
                                    int64_t& dataStart);
-
-// Bytes in the data unit a header describes:
-// |BITPIX| / 8 x GCOUNT x (PCOUNT + NAXIS1 x ... x NAXISn), with no axis
-// product when NAXIS is 0. Nothing when a value is out of range or the size
-// does not fit 63 bits.
-std::optional<uint64_t> dataUnitBytes(int64_t bitpix, int64_t naxis, const int64_t* axes,
-                                      int64_t pcount, int64_t gcount);
 
 }  // namespace nebulite

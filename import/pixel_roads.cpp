@@ -23,7 +23,7 @@ PixelRoad choosePixelRoad(int16_t fileSampleBytes, DataExtent extent, bool heade
     }
 }
 
-bool headerRange(const ImageKeywords& keys, double& lo, double& hi) {
+bool headerRange(const HeaderKeywords& keys, double& lo, double& hi) {
     if (!keys.rangeSeen) return false;
     double low = keys.rangeLow;
     double high = keys.rangeIsOffset ? keys.rangeLow + keys.rangeHigh : keys.rangeHigh;
@@ -34,7 +34,7 @@ bool headerRange(const ImageKeywords& keys, double& lo, double& hi) {
     return true;
 }
 
-bool allocateRoadWork(PluginState& state, PixelRoad road, const ImageKeywords& keys, int32_t columns,
+bool allocateRoadWork(PluginState& state, PixelRoad road, const HeaderKeywords& keys, int32_t columns,
                       RoadWork& work) {
     if (state.result != noErr) return false;
     bool had = true;
@@ -109,7 +109,7 @@ private:
 // What every road works with.
 struct Road {
     PluginState& state;
-    const ImageKeywords& keys;
+    const HeaderKeywords& keys;
     RowSource& rows;
     RowBuffer& buffer;
     RoadWork& work;
@@ -214,7 +214,7 @@ void moveTwoPassWide(Road& road) {
 
 }  // namespace
 
-void moveRows(PluginState& state, PixelRoad road, const ImageKeywords& keys, RowSource& rows, RowBuffer& buffer,
+void moveRows(PluginState& state, PixelRoad road, const HeaderKeywords& keys, RowSource& rows, RowBuffer& buffer,
               RoadWork& work, int16_t planes, int32_t total) {
     if (state.result != noErr) return;
     Road r{state, keys, rows, buffer, work, planes, total};

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "header/image_keywords.h"
+#include "header/header_keywords.h"
 #include "import/row_source.h"
 #include "import/sample_conversion.h"
 #include "shell/module_memory.h"
@@ -30,7 +30,7 @@ enum class PixelRoad {
 PixelRoad choosePixelRoad(int16_t fileSampleBytes, DataExtent extent, bool headerRangeUsable);
 
 // The range the header gives wide samples, and whether it is usable.
-bool headerRange(const ImageKeywords& keys, double& lo, double& hi);
+bool headerRange(const HeaderKeywords& keys, double& lo, double& hi);
 
 // What a road holds beside the host's row buffer, for one ReadContinue.
 struct RoadWork {
@@ -39,12 +39,12 @@ struct RoadWork {
 };
 // Gets the memory `road` needs for rows of `columns` samples; memFullErr
 // when it cannot be had.
-bool allocateRoadWork(PluginState& state, PixelRoad road, const ImageKeywords& keys, int32_t columns, RoadWork& work);
+bool allocateRoadWork(PluginState& state, PixelRoad road, const HeaderKeywords& keys, int32_t columns, RoadWork& work);
 
 // Reads, converts and hands over every row on `road` into `buffer`, with
 // the road's work in place. `planes` planes of rows; `total` is the
 // progress total.
-void moveRows(PluginState& state, PixelRoad road, const ImageKeywords& keys, RowSource& rows, RowBuffer& buffer,
+void moveRows(PluginState& state, PixelRoad road, const HeaderKeywords& keys, RowSource& rows, RowBuffer& buffer,
               RoadWork& work, int16_t planes, int32_t total);
 
 }  // namespace nebulite

@@ -6,8 +6,10 @@
 
 #include "header/card_buffer.h"
 #include "header/card_text.h"
+#include "header/header_keywords.h"
+#include "header/header_reader.h"
 #include "import/extensions.h"
-#include "header/image_keywords.h"
+#include "header/header_keywords.h"
 #include "import/read_operation.h"
 #include "import/merged_header.h"
 #include "import/tiled/restore_header.h"
@@ -42,18 +44,18 @@ void refuse(PluginState& state, ReadOperation& read, const char* message) {
 
 // Planes the host receives: three for a colour cube, one otherwise. A cube
 // of one or two planes is shown as its first plane in grey.
-int16_t planesToOpen(const ImageKeywords& keys) {
-    if (keys.naxis == 3 && keys.naxis3 >= 3) return 3;
+int16_t planesToOpen(const HeaderKeywords& keys) {
+    if (keys.naxis == 3 && keys.naxis3() >= 3) return 3;
     return 1;
 }
 
 // Bytes of file data for the planes that will be opened, or -1 when the
 // size keywords do not describe something that can be opened.
-int64_t dataBytesFor(const FormatRecord& record, const ImageKeywords& keys, int64_t planes) {
+int64_t dataBytesFor(const FormatRecord& record, const HeaderKeywords& keys, int64_t planes) {
     const int64_t most = maxDimension(record);
-    if (keys.naxis1 < 1 || keys.naxis1 > most || keys.naxis2 < 1 || keys.naxis2 > most || keys.fileSampleBytes() < 1)
+    if (keys.naxis1() < 1 || keys.naxis1() > most || keys.naxis2() < 1 || keys.naxis2() > most || keys.fileSampleBytes() < 1)
         return -1;
-    auto samples = checkedMul(static_cast<uint64_t>(keys.naxis1), static_cast<uint64_t>(keys.naxis2), UINT64_MAX);
+    auto samples = checkedMul(static_cast<uint64_t>(keys.naxis1()), static_cast<uint64_t>(keys.naxis2()), UINT64_MAX);
     if (!samples) return -1;
     auto bytes = checkedMul(*samples * static_cast<uint64_t>(planes), static_cast<uint64_t>(keys.fileSampleBytes()),
                             UINT64_MAX);
@@ -69,10 +71,7 @@ void estimateHeaderLength(PluginState& state, ReadOperation& read) {
     if (data < 0) return;  // refused after the header is read
     read.dataBytes = data;
     lookUpFileLength(state, read);
-    int64_t header = read.fileLength - static_cast<int64_t>(roundUpToBlock(static_cast<uint64_t>(data)));
-    if (header <= 0) header = kBlockBytes;
-    uint64_t length = roundUpToBlock(static_cast<uint64_t>(header));
-    if (length > kMaxByteCount) length = kMaxByteCount / kBlockBytes * kBlockBytes;
+    const uint64_t length = headerBytesBeside(read.fileLength, static_cast<uint64_t>(data));
     state.headerLength = static_cast<uint32_t>(length);
     // Only ever a larger buffer: a later set of size keywords that claims
     // more data than the file holds gives an estimate below the cards
@@ -137,7 +136,7 @@ const char* openCompressedImage(PluginState& state, ReadOperation& read, const H
         std::memmove(restored.text, restored.text + kCardBytes, size_t{restored.count - 1} * kCardBytes);
         --restored.count;
     }
-    read.rowSource.emplace<TiledRows>(read.input, image, dataStart);
+    read.rowSource.emplace<TiledRows>(read.input, image, dataStart, read.input.reachableEnd(state));
     return nullptr;
 }
 
@@ -149,7 +148,7 @@ void lookUpFileLength(PluginState& state, ReadOperation& read) {
 }
 
 const char* unsupportedReason(const FormatRecord& record, ReadOperation& read) {
-    const ImageKeywords& k = read.keys;
+    const HeaderKeywords& k = read.keys;
     const int64_t most = maxDimension(record);
     if (!k.bitpixSeen) return notSupported(read, "without a BITPIX card");
     int64_t bitpix = k.bitpix;
@@ -157,13 +156,13 @@ const char* unsupportedReason(const FormatRecord& record, ReadOperation& read) {
     if (bitpix != 8 && bitpix != 16 && bitpix != 32 && bitpix != 64 && bitpix != -32 && bitpix != -64)
         return notSupported(read, "with BITPIX =", bitpix);
     if (k.naxis < 2) return notSupported(read, "with NAXIS =", k.naxis);
-    if (!k.naxis1Seen) return notSupported(read, "without a NAXIS1 card");
-    if (!k.naxis2Seen) return notSupported(read, "without a NAXIS2 card");
-    if (k.naxis1 < 1 || k.naxis1 > most) return notSupported(read, "with NAXIS1 =", k.naxis1);
-    if (k.naxis2 < 1 || k.naxis2 > most) return notSupported(read, "with NAXIS2 =", k.naxis2);
-    if (k.naxis >= 3 && k.naxis3 < 1) return notSupported(read, "with NAXIS3 =", k.naxis3);
+    if (!k.naxis1Seen()) return notSupported(read, "without a NAXIS1 card");
+    if (!k.naxis2Seen()) return notSupported(read, "without a NAXIS2 card");
+    if (k.naxis1() < 1 || k.naxis1() > most) return notSupported(read, "with NAXIS1 =", k.naxis1());
+    if (k.naxis2() < 1 || k.naxis2() > most) return notSupported(read, "with NAXIS2 =", k.naxis2());
+    if (k.naxis >= 3 && k.naxis3() < 1) return notSupported(read, "with NAXIS3 =", k.naxis3());
     // The host holds the image in memory with 32-bit byte counts.
-    auto hostBytes = checkedMul(static_cast<uint64_t>(k.naxis1) * static_cast<uint64_t>(k.naxis2),
+    auto hostBytes = checkedMul(static_cast<uint64_t>(k.naxis1()) * static_cast<uint64_t>(k.naxis2()),
                                 static_cast<uint64_t>(planesToOpen(k) * k.hostSampleBytes()), maxImageBytes(record));
     if (!hostBytes) return notSupported(read, "with more than 2 GB of image data");
     return nullptr;
@@ -213,9 +212,9 @@ bool openImageExtension(PluginState& state, ReadOperation& read, uint32_t primar
     }
     // The extension's own header alone describes its image: nothing the
     // primary said about scaling or range applies to it.
-    read.keys = ImageKeywords{};
+    read.keys = HeaderKeywords{};
     read.dataBytes = 0;
-    for (uint32_t i = 0; i < image.count; ++i) noteImageKeyword(image.text + size_t{i} * kCardBytes, read.keys);
+    for (uint32_t i = 0; i < image.count; ++i) noteKeyword(image.text + size_t{i} * kCardBytes, read.keys);
     read.keys.sizeCardsSeen = 0;
     MergeResult merged = mergeExtensionHeader(state, read, primaryCards, image);
     releaseHeaderCards(image);
@@ -271,50 +270,40 @@ void readHeader(PluginState& state, ReadOperation& read) {
     // Everything the previous file left behind starts over.
     read.header.startReading();
     read.cardsRead = 0;
-    char card[kCardBytes];
-    read.input.readExact(state, card, kCardBytes);
-    read.filePos = kCardBytes;
-    if (state.result == noErr) read.header.append(card);
-    read.cardsRead = 1;
-
-    read.keys = ImageKeywords{};
+    read.filePos = 0;
+    read.keys = HeaderKeywords{};
     read.dataBytes = 0;
-    if (state.result != noErr) return;
-    if (!isSimpleCard(card)) {
-        state.result = formatCannotRead;
-        return;
-    }
-
-    // The card loop: ends on the block boundary after the block holding END.
     uint32_t cardsBeforeEnd = 0;  // the header's own cards, without an inserted identification card
-    while (!(atBlockBoundary(static_cast<uint64_t>(read.filePos)) && read.header.endSeen)) {
-        if (read.cardsRead >= static_cast<int32_t>(kMaxHeaderCards)) {
-            refuse(state, read, headerTooLong(read));
-            return;
-        }
-        read.input.readExact(state, card, kCardBytes);
-        ++read.cardsRead;
-        if (state.result != noErr) return;
-        // What follows END in its block is blank by definition.
-        if (read.header.endSeen) std::memset(card, ' ', kCardBytes);
-        cleanReadCard(card);
+    StreamSource source(state, read.input);
+    const HeaderRead primary = readHeader(source, HeaderStart::primary, [&](const char* card, const CardPlace& place) {
         read.filePos += kCardBytes;
-        bool endsBlock = atBlockBoundary(static_cast<uint64_t>(read.filePos));
+        ++read.cardsRead;
+        // The first card is the SIMPLE card: kept, not a keyword to act on.
+        if (place.index == 0) return read.header.append(card);
         const bool endBefore = read.header.endSeen;
-        noteImageKeyword(card, read.keys);
+        noteKeyword(card, read.keys);
         if (read.keys.endSeen) read.header.endSeen = true;
         if (read.keys.identified) read.header.idCardPresent = true;
         if (read.header.endSeen && !endBefore) cardsBeforeEnd = static_cast<uint32_t>(read.header.cardPos);
         if (!read.header.append(card)) {
             // A header that cannot be held whole is not read at all.
             recordError(state, memFullErr);
-            return;
+            return false;
         }
-        if (endsBlock) ++read.header.headerBlocks;
+        if (place.endsBlock) ++read.header.headerBlocks;
         if (read.keys.sizeCardsSeen == 4) {
             estimateHeaderLength(state, read);
             read.keys.sizeCardsSeen = 0;
         }
+        return true;
+    });
+    switch (primary.end) {
+        case HeaderEnd::complete: break;
+        case HeaderEnd::notHeader: recordError(state, formatCannotRead); return;
+        case HeaderEnd::tooLong: refuse(state, read, headerTooLong(read)); return;
+        case HeaderEnd::noBytes:
+        case HeaderEnd::cutShort: recordError(state, eofErr); return;
+        case HeaderEnd::failed: recordError(state, memFullErr); return;  // unless the read said why first
     }
 
     // The final length: exactly the cards read, in whole blocks.
@@ -341,12 +330,12 @@ void readHeader(PluginState& state, ReadOperation& read) {
     read.filePos = dataStart;
     if (read.rows() == nullptr) {
         if (read.input.isGzip())
-            read.rowSource.emplace<GzipRows>(read.input, dataStart, read.dataBytes);
+            read.rowSource.emplace<GzipRows>(read.input, dataStart, read.dataBytes, read.input.reachableEnd(state));
         else
             read.rowSource.emplace<PlainRows>(read.input, dataStart, read.dataBytes);
     }
-    read.toldColumns = static_cast<int32_t>(read.keys.naxis1);
-    read.toldRows = static_cast<int32_t>(read.keys.naxis2);
+    read.toldColumns = static_cast<int32_t>(read.keys.naxis1());
+    read.toldRows = static_cast<int32_t>(read.keys.naxis2());
     read.readReady = true;
     setImageSize(record, {read.toldRows, read.toldColumns});
     record.depth = read.keys.hostDepth();

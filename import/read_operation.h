@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "header/image_keywords.h"
+#include "header/header_keywords.h"
 #include <type_traits>
 #include <variant>
 
@@ -24,7 +24,7 @@ public:
     ReadOperation() : Operation(kKind) {}
 
     // ---- What ReadStart learnt --------------------------------------------
-    ImageKeywords keys;         // the image header's keywords
+    HeaderKeywords keys;         // the image header's keywords
     int64_t filePos = 0;        // bytes of header read so far
     int32_t cardsRead = 0;
     int64_t dataBytes = 0;      // bytes of the samples the host will receive from the file

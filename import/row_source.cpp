@@ -18,9 +18,14 @@ void PlainRows::read(PluginState& state, unsigned char* out, int64_t count) { in
 
 void PlainRows::restart(PluginState& state) { input_.seek(state, dataStart_); }
 
+DataExtent gzipExtent(DataExtent plain, int64_t dataStart, int64_t dataBytes, int64_t reachableEnd) {
+    if (dataStart < 0 || dataBytes < 0 || dataBytes > reachableEnd || dataStart > reachableEnd - dataBytes)
+        return DataExtent::cutShort;
+    return plain == DataExtent::cutShort ? DataExtent::unknown : plain;
+}
+
 DataExtent GzipRows::extent(int64_t fileLength) const {
-    const DataExtent e = PlainRows::extent(fileLength);
-    return e == DataExtent::cutShort ? DataExtent::unknown : e;
+    return gzipExtent(PlainRows::extent(fileLength), dataStart_, dataBytes_, reachableEnd_);
 }
 
 }  // namespace nebulite

@@ -66,14 +66,24 @@ protected:
 
 class GzipRows final : public PlainRows {
 public:
-    using PlainRows::PlainRows;
+    // `reachableEnd`: what the stream can inflate to at most
+    // (InputStream::reachableEnd).
+    GzipRows(InputStream& input, int64_t dataStart, int64_t dataBytes, int64_t reachableEnd)
+        : PlainRows(input, dataStart, dataBytes), reachableEnd_(reachableEnd) {}
     // A gzip trailer gives the length of its own member only, modulo 4 GiB:
     // too short a length there may be a file of several members or a huge
     // one, so it says nothing, and the roads that find a cut file by reading
-    // it apply.
+    // it apply. Rows beyond what the file can inflate to are cut for certain.
     DataExtent extent(int64_t fileLength) const override;
     // Restarting inflates again from the file's start.
     void verify(PluginState& state) override { input_.verifyToEnd(state); }
+
+private:
+    int64_t reachableEnd_;
 };
+
+// The extent of a gzip stream's data unit: `plain` is what the length says
+// (see GzipRows::extent).
+DataExtent gzipExtent(DataExtent plain, int64_t dataStart, int64_t dataBytes, int64_t reachableEnd);
 
 }  // namespace nebulite

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "codecs/algorithm.h"
 #include "platform/win32.h"
 #include "shell/file_access.h"
 #include "shell/module_memory.h"
@@ -313,6 +314,19 @@ void InputStream::verifyToEnd(PluginState& state) {
         position_ += moved;
         if (moved == 0 && !gz_->ended) break;  // inflateInto said why in `result`
     }
+}
+
+int64_t InputStream::reachableEnd(PluginState& state) const {
+    if (kind_ != Kind::gzip) return INT64_MAX;
+    char path[256];
+    if (!hostFilePath(state, path)) return INT64_MAX;
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) return INT64_MAX;
+    const int64_t raw = rawFileLength(file);
+    std::fclose(file);
+    if (raw <= 0) return INT64_MAX;
+    const auto most = checkedMul(static_cast<uint64_t>(raw), codecs::kMaxDeflateRatio, INT64_MAX);
+    return most ? static_cast<int64_t>(*most) : INT64_MAX;
 }
 
 int64_t InputStream::length(PluginState& state) const {

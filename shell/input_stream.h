@@ -12,6 +12,7 @@
 
 #include <cstdint>
 
+#include "header/header_reader.h"
 #include "shell/module_memory.h"
 #include "shell/plugin_state.h"
 
@@ -58,6 +59,12 @@ public:
     // The length of the FITS bytes, or -1 when it cannot be known: a plain
     // file's length; a gzip file's from its trailer (see input_stream.cpp).
     int64_t length(PluginState& state) const;
+    // An offset the FITS bytes certainly end before: for a gzip file, what
+    // deflate's largest ratio makes of its compressed length, so that a
+    // header claiming a data unit beyond it is found out before anything
+    // is inflated for it. INT64_MAX when nothing is known (and for a plain
+    // file, whose reads find its end at no cost).
+    int64_t reachableEnd(PluginState& state) const;
 
     struct Inflater;  // zlib's stream and the buffers a gzip file needs
 
@@ -76,6 +83,19 @@ private:
     Kind kind_ = Kind::closed;
     int64_t position_ = 0;
     Inflater* gz_ = nullptr;  // only while the stream is gzip
+};
+
+// The stream as the header reader's byte source, for the length of one
+// call: failures land in the call's result, under the first-error rule.
+class StreamSource final : public ByteSource {
+public:
+    StreamSource(PluginState& state, InputStream& input) : state_(state), input_(input) {}
+    int64_t read(void* out, int64_t count) override { return input_.read(state_, out, count); }
+    bool failed() const override { return state_.result != noErr; }
+
+private:
+    PluginState& state_;
+    InputStream& input_;
 };
 
 }  // namespace nebulite

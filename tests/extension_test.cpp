@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fits_fixture.h"
-#include "import/extensions.h"
+#include "header/header_keywords.h"
 #include "module_host.h"
 
 using namespace testing_host;

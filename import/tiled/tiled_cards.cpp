@@ -5,24 +5,6 @@
 
 namespace nebulite::tiled {
 
-std::string_view stringValue(const char* card) {
-    size_t i = 10;
-    while (i < kCardBytes && card[i] == ' ') ++i;
-    if (i >= kCardBytes || card[i] != '\'') return {};
-    const size_t from = ++i;
-    while (i < kCardBytes && card[i] != '\'') ++i;
-    size_t to = i;
-    while (to > from && card[to - 1] == ' ') --to;
-    return {card + from, to - from};
-}
-
-bool logicalTrue(const char* card) {
-    const std::string_view value = splitCard(card).value;
-    size_t i = 0;
-    while (i < value.size() && value[i] == ' ') ++i;
-    return i < value.size() && value[i] == 'T';
-}
-
 int indexedKeyword(std::string_view keyword, std::string_view stem) {
     if (keyword.size() != 8 || keyword.substr(0, stem.size()) != stem) return 0;
     size_t i = stem.size();

@@ -1,19 +1,16 @@
-// Card reading the tiled-image header needs beyond header/card_text: quoted
-// strings, logical values and indexed keywords such as ZTILE12.
+// Card reading the tiled-image header needs beyond header/card_text:
+// indexed keywords such as ZTILE12, and names compared without case.
 #pragma once
 
 #include <cstdint>
 #include <string_view>
 
+#include "header/card_text.h"
+
 namespace nebulite::tiled {
 
-// The text of a quoted string value, without its trailing spaces; empty when
-// the value is not a string. A doubled quote inside stays doubled (no value
-// this reader looks at contains one).
-std::string_view stringValue(const char* card);
-
-// True when the value field holds the logical T.
-bool logicalTrue(const char* card);
+using nebulite::logicalTrue;
+using nebulite::stringValue;
 
 // n for a keyword `stem` followed by the decimal n (1 to 999, no leading
 // zero), 0 for any other keyword.

@@ -181,15 +181,17 @@ void TiledRows::decodeBand(PluginState& state, int64_t by, int64_t bz) {
 
 bool tileWorkFits(const TiledImage& image) { return workFor(image).has_value(); }
 
-TiledRows::TiledRows(InputStream& input, const TiledImage& image, int64_t tableStart)
+TiledRows::TiledRows(InputStream& input, const TiledImage& image, int64_t tableStart, int64_t reachableEnd)
     : input_(input),
       image_(image),
       tableStart_(tableStart),
+      reachableEnd_(reachableEnd),
       imageRowBytes_(static_cast<uint64_t>(axisLength(image, 0)) * tiled::sampleBytes(image)) {}
 
 DataExtent TiledRows::extent(int64_t fileLength) const {
-    const DataExtent e = dataExtent(fileLength, tableStart_, static_cast<int64_t>(image_.dataBytes));
-    return e == DataExtent::cutShort && input_.isGzip() ? DataExtent::unknown : e;
+    const auto bytes = static_cast<int64_t>(image_.dataBytes);
+    const DataExtent e = dataExtent(fileLength, tableStart_, bytes);
+    return input_.isGzip() ? gzipExtent(e, tableStart_, bytes, reachableEnd_) : e;
 }
 
 void TiledRows::begin(PluginState& state, bool whole) {

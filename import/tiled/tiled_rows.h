@@ -29,8 +29,9 @@ bool tileWorkFits(const tiled::TiledImage& image);
 class TiledRows final : public RowSource {
 public:
     // The rows of `image`, whose table's data unit starts at `tableStart`
-    // in the FITS bytes of `input`. Allocates nothing.
-    TiledRows(InputStream& input, const tiled::TiledImage& image, int64_t tableStart);
+    // in the FITS bytes of `input`, which end before `reachableEnd`
+    // (InputStream::reachableEnd). Allocates nothing.
+    TiledRows(InputStream& input, const tiled::TiledImage& image, int64_t tableStart, int64_t reachableEnd);
     ~TiledRows() override { release(); }
 
     // The table's data unit (NAXIS1 x NAXIS2 + PCOUNT bytes) must be in the
@@ -67,6 +68,7 @@ private:
     InputStream& input_;
     tiled::TiledImage image_;
     int64_t tableStart_ = 0;
+    int64_t reachableEnd_ = INT64_MAX;
     uint64_t imageRowBytes_ = 0;
 
     // Work memory, from begin to release.
