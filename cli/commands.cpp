@@ -11,6 +11,7 @@
 #include "cli/image_files.h"
 #include "cli/sample_scaling.h"
 #include "cli/stretch.h"
+#include "header/fits_units.h"
 #include "host/pipl.h"
 #include "host/result_codes.h"
 
@@ -125,9 +126,11 @@ int runInfo(Context& context, const Args& args) {
     auto h = context.makeHost();
     File file = File::disk(path);
     Outcome outcome = h->info(file);
-    uint32_t headerLength = h->peekHeaderLength().value_or(0);
     std::optional<ImageHeader> image;
     if (outcome.ok()) image = imageHeader(path);
+    // The header the document keeps, in whole blocks: what the module will
+    // write back for it, learnt from the file as any host could.
+    const uint64_t headerLength = image ? blockedCardBytes(image->cards.size()) : 0;
     std::vector<std::string> cards = image ? image->cards : std::vector<std::string>{};
     const std::string hdu = !image ? "" : image->hdu == 0 ? "0 (primary)"
                                       : std::to_string(image->hdu) + " (IMAGE extension" +
@@ -168,7 +171,7 @@ int runInfo(Context& context, const Args& args) {
     std::printf("depth:        %d\n", g.depth);
     std::printf("planes:       %d\n", g.planes);
     std::printf("mode:         %s (%d)\n", std::string(host::modeName(g.imageMode)).c_str(), g.imageMode);
-    std::printf("headerLength: %u\n", headerLength);
+    std::printf("headerLength: %llu\n", static_cast<unsigned long long>(headerLength));
     if (image) std::printf("hdu:          %s\n", hdu.c_str());
     if (image && !image->tiling.empty())
         std::printf("compression:  %s, tiles %s, %s\n", image->compression.c_str(), image->tiling.c_str(),

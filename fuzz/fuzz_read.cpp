@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/module_state.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {
@@ -114,7 +115,7 @@ void checkOpened(Host& host, const Outcome& read, const Road& road) {
     const Image& image = host.document().image;
     FUZZ_CHECK(image.rows == read.told.rows && image.columns == read.told.columns, d);
     FUZZ_CHECK(read.rowsMoved == int64_t{read.told.rows} * read.told.planes, d);
-    uint32_t headerLength = host.peekHeaderLength().value_or(0);
+    uint32_t headerLength = module_state::peekHeaderLength(host).value_or(0);
     FUZZ_CHECK(headerLength > 0 && headerLength % 2880 == 0, d);
     if (road.fitsSize > 0)
         FUZZ_CHECK(headerLength <= road.fitsSize, d + "\n  header length " + std::to_string(headerLength));

@@ -313,9 +313,6 @@ public:
     Document& document() { return *document_; }
     Document takeDocument();
     intptr_t cell() const { return cell_; }
-    // What the Nebulite module keeps as the header length of the last file,
-    // read from its state record. Only meaningful for that module.
-    std::optional<uint32_t> peekHeaderLength() const;
 
     size_t liveBuffers() const;
     size_t liveHandles() const;

@@ -7,7 +7,6 @@
 
 #include "host/host_impl.h"
 #include "host/result_codes.h"
-#include "shell/plugin_state.h"
 
 namespace nebulite::host {
 
@@ -162,15 +161,6 @@ Document Host::takeDocument() {
     Document out = std::move(ownDocument_);
     ownDocument_ = Document{};
     return out;
-}
-
-std::optional<uint32_t> Host::peekHeaderLength() const {
-    if (cell_ == 0) return std::nullopt;
-    auto handle = reinterpret_cast<Handle>(cell_);
-    if (*handle == nullptr) return std::nullopt;
-    nebulite::PluginState state;
-    std::memcpy(&state, *handle, sizeof state);
-    return state.headerLength;
 }
 
 size_t Host::liveBuffers() const { return impl_->buffers.size(); }

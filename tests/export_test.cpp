@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "tests/module_state.h"
 #include "fits_fixture.h"
 #include "module_host.h"
 
@@ -198,7 +199,7 @@ TEST(Estimate, SizeFromImageAndLastHeaderLength) {
     ASSERT_TRUE(outcome.ok());
     EXPECT_EQ(outcome.minDataBytes, 32880);
     EXPECT_EQ(outcome.maxDataBytes, 32880);
-    EXPECT_EQ(host.peekHeaderLength(), 2880u);
+    EXPECT_EQ(module_state::peekHeaderLength(host), 2880u);
     // RGB with an alpha plane: the alpha plane is not in the file.
     Document rgba = patternDocument(100, 100, 4, 8, plugInModeRGBColor);
     EXPECT_EQ(host.estimate(rgba).minDataBytes, 32880);

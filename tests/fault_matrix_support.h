@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/module_state.h"
 #include "fits_fixture.h"
 #include "host/result_codes.h"
 #include "module_host.h"
@@ -202,7 +203,7 @@ inline CleanRead cleanRead(const std::vector<uint8_t>& bytes, const Setup& setup
     CleanRead r;
     r.outcome = host.read(file);
     EXPECT_TRUE(r.outcome.ok()) << describe(r.outcome);
-    r.headerLength = host.peekHeaderLength().value_or(0);
+    r.headerLength = module_state::peekHeaderLength(host).value_or(0);
     r.document = host.takeDocument();
     return r;
 }
@@ -235,7 +236,7 @@ inline void expectNextOperationsWork(Host& host) {
     Outcome read = host.read(file);
     ASSERT_TRUE(read.ok()) << "next read: " << describe(read);
     EXPECT_TRUE(host.document() == reference.document) << "next read differs from a fresh host's";
-    EXPECT_EQ(host.peekHeaderLength(), reference.headerLength);
+    EXPECT_EQ(module_state::peekHeaderLength(host), reference.headerLength);
     expectNothingLeftBehind(host, read, handlesBefore);
 
     static const CleanSave saved = cleanSave(saveCases()[1].make());

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <string>
 
+#include "tests/module_state.h"
 #include "fits_fixture.h"
 #include "module_host.h"
 
@@ -62,7 +63,7 @@ TEST(ReadHeader, IdentificationCardGoesInFrontOfEnd) {
     EXPECT_EQ(id.substr(78), "  ");
     EXPECT_EQ(keywordOf(records[11]), "END     ");
     for (int i = 12; i < 36; ++i) EXPECT_EQ(cardFromRecord(records[i]), std::string(80, ' ')) << i;
-    EXPECT_EQ(host.peekHeaderLength(), 2880u);
+    EXPECT_EQ(module_state::peekHeaderLength(host), 2880u);
     EXPECT_EQ(outcome.told.columns, 100);
     EXPECT_EQ(outcome.told.rows, 50);
     EXPECT_EQ(outcome.told.depth, 16);
@@ -93,7 +94,7 @@ TEST(ReadHeader, HeadersKeptCardForCard) {
         ASSERT_TRUE(host.read(file).ok());
         const auto& records = history(host);
         ASSERT_EQ(records.size(), c.records);
-        EXPECT_EQ(host.peekHeaderLength(), c.records * 80);
+        EXPECT_EQ(module_state::peekHeaderLength(host), c.records * 80);
         for (size_t i = 0; i < f.cards.size(); ++i) EXPECT_EQ(cardFromRecord(records[i]), expectedKept(f.cards[i]));
         EXPECT_EQ(keywordOf(records[f.cards.size()]), "END     ");
     }
@@ -147,7 +148,7 @@ TEST(ReadHeader, FinalLengthIgnoresWhatFollowsThePrimaryData) {
         Host host(&ENTRYPOINT);
         File file = memoryFile(bytes);
         ASSERT_TRUE(host.read(file).ok());
-        EXPECT_EQ(host.peekHeaderLength(), 5760u);
+        EXPECT_EQ(module_state::peekHeaderLength(host), 5760u);
         EXPECT_EQ(history(host).size(), 72u);
     }
 }

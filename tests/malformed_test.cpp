@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/module_state.h"
 #include "fits_fixture.h"
 #include "host/result_codes.h"
 #include "module_host.h"
@@ -135,7 +136,7 @@ void expectOutcome(const Row& row, const Outcome& outcome, Host& host) {
         EXPECT_EQ(image.columns, row.columns);
         EXPECT_EQ(image.rows, row.rows);
         // The whole header, and nothing else, became the document's records.
-        uint32_t headerLength = host.peekHeaderLength().value_or(0);
+        uint32_t headerLength = module_state::peekHeaderLength(host).value_or(0);
         EXPECT_EQ(host.document().resources[kHistoryResource].size(), headerLength / 80);
     } else if (row.selector == formatSelectorReadStart) {
         EXPECT_EQ(outcome.rowsMoved, 0);
@@ -219,7 +220,7 @@ TEST(MalformedFiles, HeaderOfAThousandBlocksOpens) {
     File file = File::memory(longHeader(1001, true));
     Outcome outcome = host.read(file);
     ASSERT_TRUE(outcome.ok()) << resultName(outcome.result);
-    EXPECT_EQ(host.peekHeaderLength(), 1001u * 2880);
+    EXPECT_EQ(module_state::peekHeaderLength(host), 1001u * 2880);
     EXPECT_TRUE(outcome.leaks.empty());
     EXPECT_TRUE(outcome.violations.empty());
     EXPECT_EQ(host.document().image.sample(0, 1, 2), 6u);

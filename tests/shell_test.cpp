@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "tests/module_state.h"
 #include "fits_fixture.h"
 #include "module_host.h"
 #include "platform/win32.h"
@@ -166,7 +167,7 @@ TEST(Dispatch, NoOpSelectorsAnswerNoErrAndChangeNothing) {
     Host host(&ENTRYPOINT);
     File file = memoryFile(smallFits());
     ASSERT_TRUE(host.read(file).ok());
-    uint32_t length = host.peekHeaderLength().value();
+    uint32_t length = module_state::peekHeaderLength(host).value();
     for (int16_t selector : {formatSelectorOptionsContinue, formatSelectorOptionsFinish,
                              formatSelectorEstimatePrepare, formatSelectorEstimateContinue,
                              formatSelectorEstimateFinish, formatSelectorWriteContinue}) {
@@ -176,7 +177,7 @@ TEST(Dispatch, NoOpSelectorsAnswerNoErrAndChangeNothing) {
         // All the module says is that it takes the 32-bit geometry offered.
         before.PluginUsing32BitCoordinates = 1;
         EXPECT_EQ(std::memcmp(&before, &host.record(), sizeof before), 0) << selector;
-        EXPECT_EQ(host.peekHeaderLength().value(), length);
+        EXPECT_EQ(module_state::peekHeaderLength(host).value(), length);
     }
 }
 
@@ -198,7 +199,7 @@ TEST(PluginState, FirstCallMakesZeroedStateThatPersists) {
     File file = memoryFile(f.bytes());
     ASSERT_TRUE(host.read(file).ok());
     EXPECT_EQ(host.cell(), cell);
-    EXPECT_EQ(host.peekHeaderLength(), 5760u);
+    EXPECT_EQ(module_state::peekHeaderLength(host), 5760u);
     Document document = patternDocument(10, 10, 1, 8, plugInModeGrayScale);
     Outcome estimate = host.estimate(document);
     EXPECT_EQ(estimate.minDataBytes, 5760 + 100);

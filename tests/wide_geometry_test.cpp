@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/module_state.h"
 #include "fits_fixture.h"
 #include "host/result_codes.h"
 #include "module_host.h"
@@ -123,7 +124,7 @@ TEST(WideGeometry, OpenThroughTheCurrentEditorAndSaveBack) {
         const std::vector<uint8_t> bytes = saved.contents();
         EXPECT_EQ(headerInt(bytes, "NAXIS1"), s.columns);
         EXPECT_EQ(headerInt(bytes, "NAXIS2"), s.rows);
-        const size_t header = static_cast<size_t>(host.peekHeaderLength().value_or(2880));
+        const size_t header = static_cast<size_t>(module_state::peekHeaderLength(host).value_or(2880));
         const size_t sampleBytes = s.bitpix == 8 ? 1 : 2;
         const size_t n = size_t(s.columns) * size_t(s.rows) * size_t(s.planes);
         EXPECT_EQ(bytes.size(), (header + n * sampleBytes + 2879) / 2880 * 2880);
