@@ -11,8 +11,9 @@
 // through the situations a real host creates.
 //
 // The suites are plain C function pointers without user data, so they reach
-// the host through one "current host" global: one Host calls the module at
-// a time, on one thread.
+// the host through a "current host" of the calling thread: each Host is
+// driven by one thread at a time, and hosts on different threads (two
+// documents in flight, host/in_flight.h) never see each other's calls.
 #pragma once
 
 #include <cstdint>
@@ -273,6 +274,10 @@ public:
     // Optional observers, e.g. for a CLI that prints as the module goes.
     std::function<void(const MessageBox&)> onMessageBox;
     std::function<void(int32_t done, int32_t total)> onProgress;
+    // Around every call of the module: another host's turn can come between
+    // two of this host's calls (host/in_flight.h).
+    std::function<void(int16_t selector)> beforeCall;
+    std::function<void(int16_t selector)> afterCall;
 
     // ---- Sequences -------------------------------------------------------
     Outcome about();

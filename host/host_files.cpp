@@ -2,10 +2,12 @@
 // module reaches with the system's own calls, and memory files the host
 // serves itself (through the hooks on POSIX systems) so that they can fail.
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <unordered_map>
 
 #include "host/host_impl.h"
@@ -24,9 +26,28 @@ namespace {
 
 // Memory files while attached, by the handle number the module sees. The
 // numbers start far above any descriptor a process gets, so that a real
-// descriptor is never mistaken for one.
+// descriptor is never mistaken for one. Hosts on several threads attach
+// theirs to the one table (two documents in flight); the count lets a disk
+// file's calls pass without taking the lock when none is attached.
+std::mutex g_memoryFilesLock;
 std::unordered_map<intptr_t, File*> g_memoryFiles;
+std::atomic<size_t> g_memoryFileCount{0};
 intptr_t g_nextMemoryHandle = 0x4E000000;
+
+void registerMemoryFile(File& file, intptr_t& handle) {
+    std::lock_guard<std::mutex> guard(g_memoryFilesLock);
+    handle = g_nextMemoryHandle++;
+    g_memoryFiles[handle] = &file;
+    g_memoryFileCount.store(g_memoryFiles.size());
+}
+
+// Forgets `handle` when it is still `file`'s.
+void forgetMemoryFile(const File* file, intptr_t handle) {
+    std::lock_guard<std::mutex> guard(g_memoryFilesLock);
+    auto it = g_memoryFiles.find(handle);
+    if (it != g_memoryFiles.end() && (file == nullptr || it->second == file)) g_memoryFiles.erase(it);
+    g_memoryFileCount.store(g_memoryFiles.size());
+}
 
 // A disk file as the module gets it: a descriptor on POSIX systems, a Win32
 // file handle on Windows. -1 with `error` set when it cannot be opened.
@@ -65,8 +86,9 @@ int openToWrite(const std::string& path) {
 #endif
 
 File* attachedMemoryFile(intptr_t handle) {
-    // Disk files never pay more than this check.
-    if (g_memoryFiles.empty()) return nullptr;
+    // Disk files pay no more than this check while no memory file is attached.
+    if (g_memoryFileCount.load() == 0) return nullptr;
+    std::lock_guard<std::mutex> guard(g_memoryFilesLock);
     auto it = g_memoryFiles.find(handle);
     return it == g_memoryFiles.end() ? nullptr : it->second;
 }
@@ -119,10 +141,7 @@ File& File::operator=(File&& other) noexcept {
 
 File::~File() {
     if (fd_ >= 0) closeDiskFile(fd_);
-    if (handle_ != 0) {
-        auto it = g_memoryFiles.find(handle_);
-        if (it != g_memoryFiles.end() && it->second == this) g_memoryFiles.erase(it);
-    }
+    if (handle_ != 0) forgetMemoryFile(this, handle_);
 }
 
 // ---- A memory file as the module's HFILE calls see it --------------------------
@@ -182,8 +201,7 @@ bool FileHooks::seek(int handle, int64_t offset, int origin, int64_t* position) 
 bool Host::attach(File& file, bool forWriting, std::string* error) {
     detach();
     if (file.memory_) {
-        file.handle_ = g_nextMemoryHandle++;
-        g_memoryFiles[file.handle_] = &file;
+        registerMemoryFile(file, file.handle_);
         file.position_ = 0;
         file.readCalls_ = 0;
         file.writeCalls_ = 0;
@@ -211,7 +229,7 @@ bool Host::attach(File& file, bool forWriting, std::string* error) {
 void Host::detach() {
     if (file_ == nullptr) return;
     if (file_->memory_) {
-        g_memoryFiles.erase(file_->handle_);
+        forgetMemoryFile(nullptr, file_->handle_);
     } else if (file_->fd_ >= 0) {
         closeDiskFile(file_->fd_);
         file_->fd_ = -1;

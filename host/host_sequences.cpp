@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <mutex>
 
 #include "host/host_impl.h"
 #include "host/result_codes.h"
@@ -15,9 +16,11 @@ namespace {
 // The module keeps its state in the cell for as long as it stays loaded, and
 // a loaded module is never unloaded here; cells of hosts that are gone are
 // kept where a leak checker can still see them.
-std::vector<intptr_t>& retiredCells() {
+void retireCell(intptr_t cell) {
+    static std::mutex lock;
     static auto* cells = new std::vector<intptr_t>();
-    return *cells;
+    std::lock_guard<std::mutex> guard(lock);
+    cells->push_back(cell);
 }
 
 }  // namespace
@@ -73,7 +76,7 @@ Host::Host(PluginEntryProc entry, Setup setup)
 
 Host::~Host() {
     detach();
-    if (cell_ != 0) retiredCells().push_back(cell_);
+    if (cell_ != 0) retireCell(cell_);
     for (auto& [id, record] : impl_->buffers) std::free(record->data);
     for (auto& [h, record] : impl_->handles) std::free(record->data);
     if (Impl::currentSlot() == impl_.get()) Impl::currentSlot() = nullptr;
@@ -119,6 +122,7 @@ OSErr Host::call(int16_t selector) {
 }
 
 OSErr Host::callWith(int16_t selector, void* params) {
+    if (beforeCall) beforeCall(selector);
     Impl*& current = Impl::currentSlot();
     Impl* previous = current;
     current = impl_.get();
@@ -130,6 +134,7 @@ OSErr Host::callWith(int16_t selector, void* params) {
         impl_->makeDocumentImage();
     impl_->selector = -1;
     current = previous;
+    if (afterCall) afterCall(selector);
     return result;
 }
 

@@ -51,8 +51,10 @@ void disposeAny(std::string_view routine, Handle h) {
 
 }  // namespace
 
+// One per thread: a host is driven by one thread at a time, and two hosts
+// on two threads each serve their own module calls.
 Host::Impl*& Host::Impl::currentSlot() {
-    static Impl* current = nullptr;
+    static thread_local Impl* current = nullptr;
     return current;
 }
 

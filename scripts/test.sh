@@ -36,6 +36,13 @@ step "sanitize: build" cmake --build build-sanitize -j"$jobs"
 step "sanitize: ctest" env ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-sanitize --output-on-failure -j"$jobs"
 
+# Two documents in flight, on two threads, under ThreadSanitizer: the module
+# and the reference host alone, with the tests that run them together.
+step "threads: configure" cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNEBULITE_TSAN=ON
+step "threads: build" cmake --build build-tsan -j"$jobs" --target nebulite_in_flight_tests
+step "threads: tests" env TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  build-tsan/tests/nebulite_in_flight_tests
+
 # The libFuzzer targets, built with clang from their own instrumented copy of
 # the module, so that a change that breaks them shows here; each then runs
 # its stored corpus once (the long runs are by hand, see fuzz/README.md).
