@@ -60,7 +60,8 @@ if(NEBULITE_WINDOWS_HOST)
     host/host_sequences.cpp
     host/host_loading.cpp
     host/pipl.cpp
-    host/win32_host.cpp)
+    host/win32_host.cpp
+    host/host_lock_win32.cpp)
   target_include_directories(nebulite_host PUBLIC ${PROJECT_SOURCE_DIR})
   nebulite_warnings(nebulite_host)
 

@@ -7,10 +7,10 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <unordered_map>
 
 #include "host/host_impl.h"
+#include "host/host_lock.h"
 
 #if defined(_WIN32)
 #include "host/win32_host.h"
@@ -29,13 +29,13 @@ namespace {
 // descriptor is never mistaken for one. Hosts on several threads attach
 // theirs to the one table (two documents in flight); the count lets a disk
 // file's calls pass without taking the lock when none is attached.
-std::mutex g_memoryFilesLock;
+HostLock g_memoryFilesLock;
 std::unordered_map<intptr_t, File*> g_memoryFiles;
 std::atomic<size_t> g_memoryFileCount{0};
 intptr_t g_nextMemoryHandle = 0x4E000000;
 
 void registerMemoryFile(File& file, intptr_t& handle) {
-    std::lock_guard<std::mutex> guard(g_memoryFilesLock);
+    HostLockGuard guard(g_memoryFilesLock);
     handle = g_nextMemoryHandle++;
     g_memoryFiles[handle] = &file;
     g_memoryFileCount.store(g_memoryFiles.size());
@@ -43,7 +43,7 @@ void registerMemoryFile(File& file, intptr_t& handle) {
 
 // Forgets `handle` when it is still `file`'s.
 void forgetMemoryFile(const File* file, intptr_t handle) {
-    std::lock_guard<std::mutex> guard(g_memoryFilesLock);
+    HostLockGuard guard(g_memoryFilesLock);
     auto it = g_memoryFiles.find(handle);
     if (it != g_memoryFiles.end() && (file == nullptr || it->second == file)) g_memoryFiles.erase(it);
     g_memoryFileCount.store(g_memoryFiles.size());
@@ -88,7 +88,7 @@ int openToWrite(const std::string& path) {
 File* attachedMemoryFile(intptr_t handle) {
     // Disk files pay no more than this check while no memory file is attached.
     if (g_memoryFileCount.load() == 0) return nullptr;
-    std::lock_guard<std::mutex> guard(g_memoryFilesLock);
+    HostLockGuard guard(g_memoryFilesLock);
     auto it = g_memoryFiles.find(handle);
     return it == g_memoryFiles.end() ? nullptr : it->second;
 }

@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
-#include <mutex>
 
 #include "host/host_impl.h"
+#include "host/host_lock.h"
 #include "host/result_codes.h"
 
 namespace nebulite::host {
@@ -17,9 +17,9 @@ namespace {
 // a loaded module is never unloaded here; cells of hosts that are gone are
 // kept where a leak checker can still see them.
 void retireCell(intptr_t cell) {
-    static std::mutex lock;
+    static HostLock lock;
     static auto* cells = new std::vector<intptr_t>();
-    std::lock_guard<std::mutex> guard(lock);
+    HostLockGuard guard(lock);
     cells->push_back(cell);
 }
 

@@ -106,6 +106,19 @@ pe_check() {  # dll, machine
 }
 [[ -f $root/build-win32/Nebulite.8bi ]] && pe_check "$root/build-win32/Nebulite.8bi" 0x14c
 [[ -f $root/build-win64/Nebulite.8bi ]] && pe_check "$root/build-win64/Nebulite.8bi" 0x8664
+# Every operation's state lives in the host's cell: nothing of the module's
+# own is writable at namespace scope but what must be module-wide.
+globals_check() {  # dll, objdump
+  local out
+  if out=$($python "$root/tests/module_globals_check.py" "$2" "$1" "$root"); then
+    ok "$(basename "$(dirname "$1")")/Nebulite.8bi: $(tail -1 <<<"$out" | sed 's/^[^:]*: //')"
+  else
+    echo "$out"
+    fail "$(basename "$(dirname "$1")")/Nebulite.8bi has writable objects of its own"
+  fi
+}
+[[ -f $root/build-win32/Nebulite.8bi ]] && globals_check "$root/build-win32/Nebulite.8bi" i686-w64-mingw32-objdump
+[[ -f $root/build-win64/Nebulite.8bi ]] && globals_check "$root/build-win64/Nebulite.8bi" x86_64-w64-mingw32-objdump
 clock "PE checks" "$start"
 
 # The release folders and zips, from the trees just checked.

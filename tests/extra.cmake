@@ -9,6 +9,14 @@ if(NEBULITE_SYSTEM_PYTHON)
   add_test(NAME pipl_elf_resources
            COMMAND ${NEBULITE_SYSTEM_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/pipl_resources_check.py
                    elf $<TARGET_FILE:nebulite_module>)
+  # No writable object of the module's own at namespace scope but the
+  # module-wide ones: every operation's state lives in the host's cell.
+  find_program(NEBULITE_OBJDUMP objdump)
+  if(NEBULITE_OBJDUMP)
+    add_test(NAME module_globals
+             COMMAND ${NEBULITE_SYSTEM_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/module_globals_check.py
+                     ${NEBULITE_OBJDUMP} $<TARGET_FILE:nebulite_module> ${PROJECT_SOURCE_DIR})
+  endif()
   # The checks above must notice each fault a broken encoder could make.
   add_test(NAME pipl_checks_catch_damage
            COMMAND ${NEBULITE_SYSTEM_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/pipl_resources_check.py
