@@ -37,7 +37,9 @@ struct FlagList {
     std::array<Flag, 14> items{};
     std::size_t count = 0;
 
-    std::span<const Flag> view() const { return {items.data(), count}; }
+    std::span<const Flag> view() const& { return {items.data(), count}; }
+    // A temporary list's view would outlive it: hold the list first.
+    std::span<const Flag> view() const&& = delete;
     void add(std::string_view name, const ArgText& value);
 };
 

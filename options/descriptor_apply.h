@@ -47,7 +47,9 @@ struct DescriptorEntries {
     std::array<DescriptorEntry, 16> items{};
     std::size_t count = 0;
 
-    std::span<const DescriptorEntry> view() const { return {items.data(), count}; }
+    std::span<const DescriptorEntry> view() const& { return {items.data(), count}; }
+    // A temporary list's view would outlive it: hold the list first.
+    std::span<const DescriptorEntry> view() const&& = delete;
     void add(FourCharCode key, const DescriptorValue& value);
 };
 

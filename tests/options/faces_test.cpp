@@ -144,12 +144,14 @@ TEST(CliFlags, WrittenFlagsReadBackToTheSameOptions) {
     for (const OpenOptions& o : optionSets()) {
         ASSERT_TRUE(validate(o).empty()) << validate(o).view();
         OpenOptions back;
-        for (const Flag& f : openFlags(o).view()) ASSERT_TRUE(applyOpenFlag(back, f.name, f.value.view()).empty());
+        const FlagList flags = openFlags(o);
+        for (const Flag& f : flags.view()) ASSERT_TRUE(applyOpenFlag(back, f.name, f.value.view()).empty());
         EXPECT_EQ(canonical(back), canonical(o)) << formatImage(o.image).view();
     }
     for (const SaveOptions& o : saveSets()) {
         SaveOptions back;
-        for (const Flag& f : saveFlags(o).view()) ASSERT_TRUE(applySaveFlag(back, f.name, f.value.view()).empty());
+        const FlagList flags = saveFlags(o);
+        for (const Flag& f : flags.view()) ASSERT_TRUE(applySaveFlag(back, f.name, f.value.view()).empty());
         EXPECT_EQ(canonical(back), canonical(o));
     }
 }
@@ -167,7 +169,8 @@ TEST(DescriptorKeys, WrittenKeysReadBackInAnyOrder) {
     }
     for (const SaveOptions& o : saveSets()) {
         SaveOptions back;
-        for (const DescriptorEntry& e : saveEntries(o).view()) ASSERT_TRUE(applySaveKey(back, e.key, e.value).empty());
+        const DescriptorEntries entries = saveEntries(o);
+        for (const DescriptorEntry& e : entries.view()) ASSERT_TRUE(applySaveKey(back, e.key, e.value).empty());
         EXPECT_EQ(canonical(back), canonical(o));
     }
 }
