@@ -39,6 +39,16 @@ public:
         return *this;
     }
 
+    // Text from outside (a command line, a descriptor) within a message:
+    // control characters show as '?', so that a message stays one line.
+    constexpr FixedText& appendPrintable(std::string_view text) {
+        for (char c : text) {
+            auto code = static_cast<unsigned char>(c);
+            append(code < 0x20 || code == 0x7F ? std::string_view("?") : std::string_view(&c, 1));
+        }
+        return *this;
+    }
+
     FixedText& appendInteger(int64_t value) {
         std::array<char, 24> digits{};
         auto [end, error] = std::to_chars(digits.data(), digits.data() + digits.size(), value);
@@ -75,11 +85,11 @@ using Message = FixedText<200>;
 
 namespace detail {
 template <std::size_t N>
-void appendPart(FixedText<N>& text, std::string_view part) { text.append(part); }
+void appendPart(FixedText<N>& text, std::string_view part) { text.appendPrintable(part); }
 template <std::size_t N>
-void appendPart(FixedText<N>& text, const char* part) { text.append(part); }
+void appendPart(FixedText<N>& text, const char* part) { text.appendPrintable(part); }
 template <std::size_t N, std::size_t M>
-void appendPart(FixedText<N>& text, const FixedText<M>& part) { text.append(part.view()); }
+void appendPart(FixedText<N>& text, const FixedText<M>& part) { text.appendPrintable(part.view()); }
 template <std::size_t N>
 void appendPart(FixedText<N>& text, double part) { text.appendNumber(part); }
 template <std::size_t N, typename Integer>
@@ -92,7 +102,8 @@ void appendPart(FixedText<N>& text, Integer part) {
 }
 }  // namespace detail
 
-// A message from its parts in order: text, integers and doubles.
+// A message from its parts in order: text, integers and doubles; one line
+// whatever the text holds.
 template <typename... Parts>
 Message compose(const Parts&... parts) {
     Message text;

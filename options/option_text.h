@@ -65,7 +65,7 @@ Checked<Enum> parseWord(const std::array<OptionWord<Enum>, N>& table, std::strin
         if (sameWord(text, w.word)) return Checked<Enum>::of(w.value);
     Message m = compose(what, " is one of ");
     for (std::size_t i = 0; i < N; ++i) m.append(i == 0 ? "" : "|").append(table[i].word);
-    m.append(", not '").append(text).append("'");
+    m.append(", not '").appendPrintable(text).append("'");
     return Checked<Enum>::failure(m);
 }
 

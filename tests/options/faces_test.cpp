@@ -120,6 +120,7 @@ TEST(CliFlags, EachMistakeSaysWhat) {
         {"--interval", "most", "--interval: an interval is auto, minmax, zscale or a central percentage, not 'most'"},
         {"--stretch", "gamma", "--stretch: a stretch is one of range|linear|sqrt|log|asinh|mtf, not 'gamma'"},
         {"--black", "nan", "--black: 'nan' is not a finite decimal number"},
+        {"--white", "\n3e4", "--white: '?3e4' is not a finite decimal number"},  // a message stays one line
         {"--depth", "12", "--depth: a depth is one of auto|8|16|32, not '12'"},
         {"--frobnicate", "1", "unknown option --frobnicate"},
     };
