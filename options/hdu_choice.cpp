@@ -84,7 +84,9 @@ ImageFound findImage(const ImageChoice& choice, std::span<const HduFacts> hdus) 
         case ImageSelect::name: return byName(choice.extname, choice.extver, hdus);
         case ImageSelect::automatic: break;
     }
-    if (std::optional<uint32_t> found = automaticImage(hdus)) return {*found, ImageProblem::none, {}};
+    // The HDU found is held to what a number would be: a primary described
+    // as anything but an image opens neither way.
+    if (std::optional<uint32_t> found = automaticImage(hdus)) return checkImage(*found, hdus[*found]);
     return {0, ImageProblem::noImage, compose("the file holds no image: its primary HDU is empty and no image extension follows")};
 }
 
