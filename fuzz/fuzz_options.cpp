@@ -111,10 +111,10 @@ std::vector<HduFacts> factsFrom(Bytes& b) {
         h.kind = static_cast<HduKind>(b.next() % 5);
         constexpr int16_t kBitpix[] = {8, 16, 32, 64, -32, -64};
         h.bitpix = kBitpix[b.next() % 6];
-        h.naxis = b.next() % 4;
-        h.naxis1 = 1 + b.next();
-        h.naxis2 = 1 + b.next();
-        h.naxis3 = h.naxis >= 3 ? b.next() % 6 : 1;
+        h.naxis = static_cast<uint16_t>(b.next() % 4);
+        h.naxis1 = uint64_t{1} + b.next();
+        h.naxis2 = uint64_t{1} + b.next();
+        h.naxis3 = h.naxis >= 3 ? uint64_t{b.next()} % 6 : 1;
         h.rowOrder = static_cast<RowOrder>(b.next() % 3);
         h.bayer = static_cast<CfaPattern>(b.next() % 5);
         h.xBayerOffset = static_cast<int8_t>(b.next());

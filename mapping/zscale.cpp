@@ -51,7 +51,7 @@ std::size_t ZscaleSampler::samples(std::span<double, kZscaleSamples> out) const 
     std::size_t n = 0;
     for (uint64_t position = 0; n < kZscaleSamples && position < finiteSeen_; position += stride) {
         uint64_t kept = (position + finiteStride_ / 2) / finiteStride_;
-        out[n++] = finite_[std::min<uint64_t>(kept, finiteKept_ - 1)];
+        out[n++] = finite_[static_cast<std::size_t>(std::min<uint64_t>(kept, finiteKept_ - 1))];
     }
     return n;
 }
