@@ -146,6 +146,13 @@ def data_sets():
     add("odd_stride", sky(rng, 707, 713, 300.0, 5.0, 300, 10000.0))
     add("inverted", 60000.0 - np.clip(np.round(sky(rng, 100, 100, 2000.0, 30.0, 50, 50000.0)), 0, 60000),
         (1.0, 0.0))
+    # Most pixels on one value (a pedestal): MAD 0, so PixInsight's rule
+    # leaves that channel out of the shadows clipping.
+    pedestal = np.clip(np.round(sky(rng, 90, 110, 1200.0, 20.0, 40, 30000.0)), 0, 65535)
+    pedestal[rng.uniform(size=pedestal.shape) < 0.6] = 1300.0
+    add("pedestal", pedestal, (1.0, 0.0))
+    add("pedestal_rgb", np.stack([pedestal] + [np.clip(np.round(sky(rng, 90, 110, lv, 20.0, 40, 30000.0)), 0, 65535)
+                                               for lv in (1500.0, 1300.0)]), (1.0, 0.0))
     return sets
 
 

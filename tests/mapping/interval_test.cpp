@@ -1,9 +1,10 @@
 // The one-pass estimators against astropy.visualization on varied data
 // (sky and stars, gradients, a constant, three pixels, blank borders,
 // integers of 8, 16 and 32 bits, RGB, heavy tails, negative values, two
-// modes, mostly blank): minmax exactly, zscale and percentiles within the
-// stated bound and always within 1 % of the data's range, and mtf's
-// automatic parameters and levels against PixInsight's published method.
+// modes, mostly blank, a pedestal most pixels sit on): minmax exactly,
+// zscale and percentiles within the stated bound and always within 1 % of
+// the data's range, and mtf's automatic parameters and levels against
+// PixInsight's published method.
 #include <gtest/gtest.h>
 
 #include <algorithm>
