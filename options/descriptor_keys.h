@@ -69,6 +69,16 @@ inline constexpr FourCharCode boolean = fourCharCode("bool");
 inline constexpr FourCharCode text = fourCharCode("TEXT");
 }  // namespace valueTypes
 
+// The value type of what the host's getKeyProc reports: its plain type
+// codes, and for an enumerated key the enumeration's own type code.
+constexpr ValueType valueTypeOfHostType(FourCharCode hostType) {
+    if (hostType == valueTypes::integer) return ValueType::integer;
+    if (hostType == valueTypes::floating) return ValueType::floating;
+    if (hostType == valueTypes::boolean) return ValueType::boolean;
+    if (hostType == valueTypes::text) return ValueType::text;
+    return ValueType::enumerated;
+}
+
 struct KeyEntry {
     FourCharCode key;
     ValueType type;
