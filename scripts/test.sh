@@ -39,7 +39,7 @@ step "sanitize: ctest" env ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OP
 # The libFuzzer targets, built with clang from their own instrumented copy of
 # the module, so that a change that breaks them shows here; each then runs
 # its stored corpus once (the long runs are by hand, see fuzz/README.md).
-fuzz_targets=$(sed -n 's/^set(NEBULITE_\(CODEC_\)\{0,1\}FUZZ_TARGETS \(.*\))$/\2/p' fuzz/CMakeLists.txt)
+fuzz_targets=$(sed -n 's/^set(NEBULITE_\(CODEC_\|DEBAYER_\)\{0,1\}FUZZ_TARGETS \(.*\))$/\2/p' fuzz/CMakeLists.txt)
 fuzz_smoke() {
   local t
   for t in $fuzz_targets; do
