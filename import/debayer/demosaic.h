@@ -65,7 +65,8 @@ struct MosaicGeometry {
 
 // The floats of working memory a demosaicer needs: a few rows, whatever the
 // height. Nothing when the geometry is refused (see badGeometry) or the
-// memory would not fit this process's address space.
+// memory would not fit this process's address space; when there is an
+// answer, its size in bytes (times sizeof(float)) fits a size_t.
 std::optional<uint64_t> demosaicWorkFloats(const MosaicGeometry& geometry);
 
 class Demosaicer {

@@ -1,7 +1,7 @@
 #include "import/debayer/hamilton_adams.h"
 
 #include <cmath>
-#include <cstddef>
+#include <cstdint>
 
 namespace nebulite::debayer {
 
@@ -38,12 +38,12 @@ void hamiltonAdamsGreenRow(const float* const mosaic[5], uint64_t width, uint64_
     const float* row = mosaic[2];
     const float* down1 = mosaic[3];
     const float* down2 = mosaic[4];
-    const auto w = static_cast<ptrdiff_t>(width);
-    const auto s = static_cast<ptrdiff_t>(firstNonGreen);
+    const auto w = static_cast<int64_t>(width);
+    const auto s = static_cast<int64_t>(firstNonGreen);
 
-    for (ptrdiff_t x = 1 - s; x < w; x += 2) green[x] = row[x];
+    for (int64_t x = 1 - s; x < w; x += 2) green[x] = row[x];
 
-    for (ptrdiff_t x = s; x < w; x += 2) {
+    for (int64_t x = s; x < w; x += 2) {
         const float c = row[x];
         // The pixel's own colour two pixels away on either side: its second
         // difference says how green curves here, since colours rise and fall
@@ -69,8 +69,8 @@ void hamiltonAdamsColourRow(const float* const mosaic[3], const float* const gre
     const float* gUp = green[0];
     const float* gRow = green[1];
     const float* gDown = green[2];
-    const auto w = static_cast<ptrdiff_t>(width);
-    const auto s = static_cast<ptrdiff_t>(sites.firstNonGreen);
+    const auto w = static_cast<int64_t>(width);
+    const auto s = static_cast<int64_t>(sites.firstNonGreen);
     float* own = sites.planes.own;
     float* across = sites.planes.across;
     float* outGreen = sites.planes.green;
@@ -78,7 +78,7 @@ void hamiltonAdamsColourRow(const float* const mosaic[3], const float* const gre
     // Green pixels: the row's own colour lies left and right, the other
     // colour above and below; each is green plus the mean of its two
     // neighbours' differences from green.
-    for (ptrdiff_t x = 1 - s; x < w; x += 2) {
+    for (int64_t x = 1 - s; x < w; x += 2) {
         const float g = row[x];
         outGreen[x] = g;
         own[x] = notBelow(g + 0.5f * ((row[x - 1] - gRow[x - 1]) + (row[x + 1] - gRow[x + 1])),
@@ -89,7 +89,7 @@ void hamiltonAdamsColourRow(const float* const mosaic[3], const float* const gre
     // Red or blue pixels: the other of the two sits on the four diagonals.
     // Each diagonal gives green plus its two pixels' mean difference from
     // green; the one along which the colour and green change less is taken.
-    for (ptrdiff_t x = s; x < w; x += 2) {
+    for (int64_t x = s; x < w; x += 2) {
         const float g = gRow[x];
         own[x] = row[x];
         outGreen[x] = g;

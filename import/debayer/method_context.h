@@ -49,6 +49,7 @@ constexpr std::optional<uint64_t> workFloatsFor(DemosaicMethod method, uint64_t 
     if (width < 2 || width > kMaxMosaicSide) return std::nullopt;
     const MethodContext c = contextOf(method);
     const uint64_t rows = uint64_t{c.mosaicRows} + c.greenRows;
+    if (rows == 0) return std::nullopt;  // not a method
     const uint64_t rowFloats = paddedRowFloats(method, width);
     if (rowFloats > UINT64_MAX / rows) return std::nullopt;
     const uint64_t floats = rowFloats * rows;

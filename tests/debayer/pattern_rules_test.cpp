@@ -79,8 +79,9 @@ TEST(DebayerPattern, PhaseAtTheFirstStoredPixelFollowsTheRules) {
 // Siril's documentation ("Orientation of FITS images", siril.readthedocs.io
 // file-formats/FITS): "the usual RGGB Bayer pattern becomes GBRG if the image
 // is upside-down"; XBAYROFF and YBAYROFF "specify an offset to the Bayer
-// matrix, to start reading it on first column or first row"; and, in its
-// preferences, a file without ROWORDER is read as TOP-DOWN.
+// matrix, to start reading it on first column or first row"; and its
+// preference "Debayer FITS files in top-down if no explicit keywords found",
+// which Siril applies by default: a file without ROWORDER is read top-down.
 TEST(DebayerPattern, AgreesWithSirilsDocumentation) {
     EXPECT_EQ(patternWithRowsReversed(P::rggb, 4000), P::gbrg);
     EXPECT_EQ(mosaicPhase({"RGGB", nullopt, nullopt, "BOTTOM-UP", 4000}).pattern, P::gbrg);
