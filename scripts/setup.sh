@@ -14,6 +14,8 @@ packages=(
   python3-tifffile imagemagick man-db
   # real multi-extension files (large VIMOS and NOT images) for the oracle tests
   eso-midas-testdata
+  # demosaicing: OpenCV's bilinear as an oracle, scikit-image's sample photographs
+  libopencv-imgproc-dev python3-skimage
   # sanitizers, fuzzing, memory checks
   clang libclang-rt-14-dev valgrind
   # the Windows module and its checks
