@@ -25,10 +25,13 @@ constexpr HuffmanCode kCodes[16] = {
     {0x03, 3}, {0x1c, 5}, {0x0a, 4}, {0x1d, 5}, {0x0b, 4}, {0x1e, 5}, {0x3f, 6}, {0x0c, 4},
 };
 
-constexpr size_t half(size_t n) { return (n + 1) / 2; }
+template <typename N>
+constexpr N half(N n) {
+    return (n + 1) / 2;
+}
 
 // Smallest L with 2^L >= n (0 for n <= 1).
-int ceilLog2(size_t n) { return n <= 1 ? 0 : static_cast<int>(std::bit_width(n - 1)); }
+int ceilLog2(uint64_t n) { return n <= 1 ? 0 : static_cast<int>(std::bit_width(n - 1)); }
 
 // Two's-complement products and sums: the values are bounded (see the
 // header), the helpers only keep the shifts of negative values plainly
@@ -272,8 +275,8 @@ Encoded encode(std::span<const T> pixels, uint32_t rows, uint32_t columns, std::
     const size_t nx = rows;
     const size_t ny = columns;
     Layout l{};
-    if (scratch.size() < hcompressEncodeScratchBytes(rows, columns) || !layOut(scratch, nx, ny, l))
-        return {CodecResult::unsupported, 0};
+    const size_t needed = hcompressEncodeScratchBytes(rows, columns);
+    if (needed == 0 || scratch.size() < needed || !layOut(scratch, nx, ny, l)) return {CodecResult::unsupported, 0};
     int64_t* a = l.work;
     for (size_t k = 0; k < pixels.size(); ++k) a[k] = static_cast<int64_t>(pixels[k]);
     forwardTransform(a, nx, ny, l.line);
@@ -340,9 +343,11 @@ int magnitudeBits(int bytePix) {
 
 size_t hcompressEncodeScratchBytes(uint32_t rows, uint32_t columns) {
     if (!validSize(rows, columns)) return 0;
-    const size_t nx = rows, ny = columns;
-    const size_t grid = gridBytes(nx, ny);
-    return (nx * ny + half(std::max(nx, ny))) * sizeof(int64_t) + grid + half(grid) + alignof(int64_t);
+    // In 64 bits: a 32-bit host cannot address the scratch of the largest tiles.
+    const uint64_t nx = rows, ny = columns;
+    const uint64_t grid = half(half(nx)) * half(half(ny));
+    const uint64_t bytes = (nx * ny + half(std::max(nx, ny))) * sizeof(int64_t) + grid + half(grid) + alignof(int64_t);
+    return bytes > SIZE_MAX ? 0 : static_cast<size_t>(bytes);
 }
 
 Encoded hcompressEncode(std::span<const uint8_t> pixels, uint32_t rows, uint32_t columns, std::span<uint8_t> out,

@@ -537,6 +537,45 @@ TEST(TileEncoders, HcompressByte) { hcompressTable<uint8_t>(); }
 TEST(TileEncoders, HcompressShort) { hcompressTable<int16_t>(); }
 TEST(TileEncoders, HcompressInt) { hcompressTable<int32_t>(); }
 
+// Tiles at the ends of the range, as checkerboards and stripes, give the
+// largest coefficients: their bit planes stay within the header's B + L + 2
+// and the stream within the bound.
+template <typename T>
+void hcompressFullRange() {
+    constexpr T lo = std::numeric_limits<T>::min(), hi = std::numeric_limits<T>::max();
+    const int b = sizeof(T) == 1 ? 8 : sizeof(T) == 2 ? 15 : 31;
+    for (TileShape s : {TileShape{1, 4096}, TileShape{4096, 1}, TileShape{64, 64}, TileShape{33, 17}, TileShape{3, 3}}) {
+        const size_t n = size_t{s.rows} * s.columns;
+        std::vector<std::vector<T>> tiles(5, std::vector<T>(n));
+        for (size_t i = 0; i < n; ++i) {
+            const size_t x = i % s.columns, y = i / s.columns;
+            tiles[0][i] = lo;
+            tiles[1][i] = (x + y) % 2 ? lo : hi;
+            tiles[2][i] = y % 2 ? lo : hi;
+            tiles[3][i] = x % 2 ? lo : hi;
+            tiles[4][i] = (x / 2 + y / 2) % 2 ? lo : hi;
+        }
+        const uint32_t longest = std::max(s.rows, s.columns);
+        int levels = 0;
+        while ((uint32_t{1} << levels) < longest) ++levels;
+        for (const std::vector<T>& tile : tiles) {
+            const uint64_t bound = hcompressMaxEncodedBytes(s.rows, s.columns, static_cast<int>(sizeof(T)));
+            std::vector<uint8_t> out(static_cast<size_t>(bound)), scratch(hcompressEncodeScratchBytes(s.rows, s.columns));
+            const Encoded r = hcompressEncode(std::span<const T>(tile), s.rows, s.columns, out, scratch);
+            ASSERT_EQ(r.result, CodecResult::ok);
+            for (int q = 0; q < 3; ++q) EXPECT_LE(out[22 + q], b + levels + 2) << s.rows << "x" << s.columns;
+            checkHcompress(tile, s, "full range " + std::to_string(sizeof(T)) + "-byte " + std::to_string(s.rows) + "x" +
+                                        std::to_string(s.columns));
+        }
+    }
+}
+
+TEST(TileEncoders, HcompressBoundHoldsForFullRangeTiles) {
+    hcompressFullRange<uint8_t>();
+    hcompressFullRange<int16_t>();
+    hcompressFullRange<int32_t>();
+}
+
 TEST(TileEncoders, HcompressRefusesWhatItCannotCode) {
     const std::vector<int32_t> pixels(12, 1);
     std::vector<uint8_t> out(1000), scratch(hcompressEncodeScratchBytes(3, 4));
