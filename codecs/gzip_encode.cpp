@@ -96,6 +96,8 @@ Encoded encode(std::span<const T> pixels, Algorithm algorithm, std::span<uint8_t
     if (algorithm != Algorithm::gzip1 && algorithm != Algorithm::gzip2) return {CodecResult::unsupported, 0};
     // zlib counts in 32-bit units; no tile comes near that.
     if (pixels.size() > UINT_MAX / sizeof(T)) return {CodecResult::unsupported, 0};
+    // Even an empty member takes 20 bytes; and zlib refuses a null output.
+    if (out.empty()) return {CodecResult::truncated, 0};
     Deflater deflater(out, memory);
     if (!deflater.ok()) return deflater.finish();
 
