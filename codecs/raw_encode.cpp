@@ -33,11 +33,11 @@ Encoded store(std::span<const T> pixels, std::span<uint8_t> out) {
 
 }  // namespace
 
-Encoded storeBigEndian(std::span<const uint8_t> pixels, std::span<uint8_t> out) { return store(pixels, out); }
-Encoded storeBigEndian(std::span<const int16_t> pixels, std::span<uint8_t> out) { return store(pixels, out); }
-Encoded storeBigEndian(std::span<const int32_t> pixels, std::span<uint8_t> out) { return store(pixels, out); }
-Encoded storeBigEndian(std::span<const int64_t> pixels, std::span<uint8_t> out) { return store(pixels, out); }
-Encoded storeBigEndian(std::span<const float> pixels, std::span<uint8_t> out) { return store(pixels, out); }
-Encoded storeBigEndian(std::span<const double> pixels, std::span<uint8_t> out) { return store(pixels, out); }
+Encoded rawEncode(std::span<const uint8_t> pixels, std::span<uint8_t> out) { return store(pixels, out); }
+Encoded rawEncode(std::span<const int16_t> pixels, std::span<uint8_t> out) { return store(pixels, out); }
+Encoded rawEncode(std::span<const int32_t> pixels, std::span<uint8_t> out) { return store(pixels, out); }
+Encoded rawEncode(std::span<const int64_t> pixels, std::span<uint8_t> out) { return store(pixels, out); }
+Encoded rawEncode(std::span<const float> pixels, std::span<uint8_t> out) { return store(pixels, out); }
+Encoded rawEncode(std::span<const double> pixels, std::span<uint8_t> out) { return store(pixels, out); }
 
 }  // namespace nebulite::codecs

@@ -281,7 +281,7 @@ TEST(TileEncoders, RiceBoundHoldsForWorstBlocks) {
 template <typename T>
 std::vector<uint8_t> tileBytes(const std::vector<T>& pixels, bool shuffle) {
     std::vector<uint8_t> raw(pixels.size() * sizeof(T));
-    const Encoded r = storeBigEndian(std::span<const T>(pixels), raw);
+    const Encoded r = rawEncode(std::span<const T>(pixels), raw);
     EXPECT_EQ(r.result, CodecResult::ok);
     if (!shuffle || sizeof(T) == 1) return raw;
     std::vector<uint8_t> planes(raw.size());
@@ -430,26 +430,26 @@ TEST(TileEncoders, NocompressRoundTrips) {
         const std::vector<int64_t> l = makePixels<int64_t>(Pattern::extremes, n, 3);
         std::vector<uint8_t> bytes(rawMaxEncodedBytes(n, 8));
         std::vector<int32_t> back(n);
-        Encoded r = storeBigEndian(std::span<const int16_t>(s), bytes);
+        Encoded r = rawEncode(std::span<const int16_t>(s), bytes);
         ASSERT_EQ(r.bytes, n * 2);
         ASSERT_EQ(bigEndianToInt32(std::span<const uint8_t>(bytes.data(), r.bytes), 2, back), CodecResult::ok);
         EXPECT_TRUE(std::equal(back.begin(), back.end(), s.begin()));
-        r = storeBigEndian(std::span<const int32_t>(i), bytes);
+        r = rawEncode(std::span<const int32_t>(i), bytes);
         ASSERT_EQ(bigEndianToInt32(std::span<const uint8_t>(bytes.data(), r.bytes), 4, back), CodecResult::ok);
         EXPECT_EQ(back, i);
         std::vector<int64_t> back64(n);
-        r = storeBigEndian(std::span<const int64_t>(l), bytes);
+        r = rawEncode(std::span<const int64_t>(l), bytes);
         ASSERT_EQ(bigEndianToInt64(std::span<const uint8_t>(bytes.data(), r.bytes), back64), CodecResult::ok);
         EXPECT_EQ(back64, l);
         const std::vector<double> d = makeValues<double>(Pattern::random, n, 4);
-        r = storeBigEndian(std::span<const double>(d), bytes);
+        r = rawEncode(std::span<const double>(d), bytes);
         ASSERT_EQ(r.bytes, n * 8);
         for (size_t k = 0; k < n; ++k) {
             uint64_t bits = 0;
             std::memcpy(&bits, &d[k], 8);
             EXPECT_EQ(loadBE64(bytes.data() + 8 * k), bits);
         }
-        expectRefusesShortOutput(n * 4, [&](std::span<uint8_t> o) { return storeBigEndian(std::span<const int32_t>(i), o); });
+        expectRefusesShortOutput(n * 4, [&](std::span<uint8_t> o) { return rawEncode(std::span<const int32_t>(i), o); });
     }
 }
 
