@@ -56,8 +56,10 @@ Encoded gzipEncode(std::span<const double> pixels, Algorithm algorithm, std::spa
 // Why it holds: zlib ends every deflate block with whichever of three codings
 // is smallest, so no block is longer than its fixed-Huffman coding, and that
 // spends at most 9 bits per input byte (literals take 8 or 9 bits; a match
-// of L >= 3 bytes takes at most 7 + 5 + 5 + 13 = 30 bits, under 9 * L) plus
-// a 3-bit header and a 7-bit end code. A stored block instead costs its
+// of L bytes takes a 7- or 8-bit length code with up to 5 extra bits, none
+// below L = 11, and a 5-bit distance code with up to 13: at most 25 bits for
+// 3 <= L <= 10 and 31 beyond, under 9 L either way) plus a 3-bit header and
+// a 7-bit end code. A stored block instead costs its
 // bytes plus 5 (and is chosen only when that is smaller still). Level 1 with
 // memLevel 8 closes a block every 16383 symbols (each at least one byte),
 // and stored blocks hold at most 65535 bytes, so there are at most
