@@ -33,6 +33,13 @@ Inflated inflateTile(std::span<const uint8_t> in, std::span<uint8_t> out, const 
     // goes on: a tile longer than its tiling says is corrupt.
     uint8_t spare = 0;
     bool onSpare = false;
+    // An empty tile (an empty member) has no room at all, and zlib refuses a
+    // null output pointer: it starts on the spare byte.
+    if (out.empty()) {
+        onSpare = true;
+        z.next_out = &spare;
+        z.avail_out = 1;
+    }
     CodecResult result = CodecResult::ok;
     for (;;) {
         const int status = inflate(&z, Z_NO_FLUSH);

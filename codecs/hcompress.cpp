@@ -121,7 +121,22 @@ void expandGrid(BitReader& bits, const uint8_t* from, size_t gy, uint8_t* to, si
         if (to[k] != 0) to[k] = readHuffman(bits);
 }
 
+// A quadrant without pixels (the lower half of a one-row tile, the right
+// half of a one-column one) still carries its kind's bit planes: each an
+// empty direct plane or a quadtree whose root says "nothing", as cfitsio
+// writes it.
+CodecResult skipEmptyQuadrant(BitReader& bits, int planes) {
+    for (int plane = planes - 1; plane >= 0; --plane) {
+        const uint32_t format = bits.read(4);
+        if (format == 0) continue;
+        if (format != 0xf || readHuffman(bits) != 0) return CodecResult::corrupt;
+        if (bits.overrun()) return CodecResult::truncated;
+    }
+    return CodecResult::ok;
+}
+
 CodecResult decodeQuadrant(BitReader& bits, const Quadrant& q, int planes, uint8_t* gridA, uint8_t* gridB) {
+    if (q.qx == 0 || q.qy == 0) return skipEmptyQuadrant(bits, planes);
     const size_t gx = half(q.qx);
     const size_t gy = half(q.qy);
     const int levels = ceilLog2(std::max(q.qx, q.qy));
@@ -288,9 +303,9 @@ CodecResult hcompressDecode(std::span<const uint8_t> in, uint32_t rows, uint32_t
                             std::span<int64_t> out, std::span<uint8_t> scratch) {
     const size_t nx = rows;
     const size_t ny = columns;
-    // Below two rows or columns a quadrant has no pixels at all; fpack makes no
-    // tile smaller than 4 x 4.
-    if (nx < 2 || ny < 2 || out.size() != nx * ny) return CodecResult::unsupported;
+    // fpack makes no tile smaller than 4 x 4, but cfitsio codes and decodes
+    // any size, one row or one column too.
+    if (nx < 1 || ny < 1 || out.size() != nx * ny) return CodecResult::unsupported;
     if (scratch.size() < hcompressScratchBytes(rows, columns)) return CodecResult::unsupported;
     if (in.size() < kHeaderBytes) return CodecResult::truncated;
     if (in[0] != kMagic[0] || in[1] != kMagic[1]) return CodecResult::corrupt;

@@ -15,7 +15,8 @@ namespace nebulite::codecs {
 size_t hcompressScratchBytes(uint32_t rows, uint32_t columns);
 
 // Decodes one tile of `rows` (the slow axis, ZTILE2 or the edge tile's
-// height) by `columns` pixels into `out` (rows x columns, row after row),
+// height) by `columns` pixels, any size from 1 x 1, into `out` (rows x
+// columns, row after row),
 // as 64-bit integers: the caller narrows them to the image's type, clipping
 // as lossy 16-bit tiles need. The stream's own size must be the tile's; its
 // integer scale is used, not the header's ZVAL. `scratch` holds at least

@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "codecs/dither_walk.h"
+
 namespace nebulite::codecs {
 
 namespace {
@@ -31,30 +33,10 @@ constexpr double finalSeed() {
 // The check value the generator's authors give for the 10000th draw.
 static_assert(finalSeed() == 1043618065.0);
 
+// Computed by the compiler: constant data in the library, nothing written at
+// run time (the module keeps no run-time-written statics).
 constexpr std::array<float, kDitherTableSize> kDitherTable = makeDitherTable(nullptr);
-
-// Where in the table a pixel's random number comes from: the tile picks a
-// starting entry from its row and the seed, the pixels walk on from there.
-class DitherWalk {
-public:
-    DitherWalk(int64_t seed, uint64_t row) {
-        first_ = static_cast<size_t>((row - 1 + static_cast<uint64_t>(seed) - 1) % kDitherTableSize);
-        restart();
-    }
-    double current() const { return static_cast<double>(kDitherTable[index_]); }
-    // After every pixel, nulls and dithered zeros included.
-    void advance() {
-        if (++index_ == kDitherTableSize) {
-            if (++first_ == kDitherTableSize) first_ = 0;
-            restart();
-        }
-    }
-
-private:
-    void restart() { index_ = static_cast<size_t>(500.0 * static_cast<double>(kDitherTable[first_])); }
-    size_t first_ = 0;
-    size_t index_ = 0;
-};
+static_assert(kDitherTable[0] == static_cast<float>(16807.0 / 2147483647.0));
 
 template <typename Float>
 CodecResult unquantizeTo(std::span<const int32_t> in, const Unquantize& p, std::span<Float> out) {

@@ -1,26 +1,11 @@
 #include "codecs/rice.h"
 
 #include "codecs/bit_reader.h"
+#include "codecs/rice_shape.h"
 
 namespace nebulite::codecs {
 
 namespace {
-
-// Per BYTEPIX: the width of the FS field and the largest FS a coded block
-// may use; the code after it marks a block of raw mapped differences.
-struct RiceShape {
-    int fsBits;
-    int fsMax;
-    int rawBits;
-};
-
-constexpr RiceShape shapeFor(int bytePix) {
-    switch (bytePix) {
-        case 1: return {3, 6, 8};
-        case 2: return {4, 14, 16};
-        default: return {5, 25, 32};
-    }
-}
 
 // The mapped difference back to a signed difference (even -> m/2, odd -> -(m+1)/2),
 // kept in 32 bits: wider streams wrap the same way when narrowed.
@@ -45,7 +30,7 @@ uint64_t riceMaxPixels(uint64_t inBytes, int bytePix, int blockSize) {
     if (bytePix != 1 && bytePix != 2 && bytePix != 4) return 0;
     if (blockSize <= 0 || inBytes < static_cast<uint64_t>(bytePix)) return 0;
     const uint64_t bits = (inBytes - static_cast<uint64_t>(bytePix)) * 8;
-    const uint64_t blocks = bits / static_cast<uint64_t>(shapeFor(bytePix).fsBits);
+    const uint64_t blocks = bits / static_cast<uint64_t>(riceShapeFor(bytePix).fsBits);
     return blocks * static_cast<uint64_t>(blockSize);
 }
 
@@ -68,7 +53,7 @@ CodecResult decode(std::span<const uint8_t> in, int bytePix, int blockSize, std:
     if (out.empty()) return CodecResult::ok;
     if (in.size() < static_cast<size_t>(bytePix)) return CodecResult::truncated;
 
-    const RiceShape shape = shapeFor(bytePix);
+    const RiceShape shape = riceShapeFor(bytePix);
     uint32_t last = 0;
     for (int i = 0; i < bytePix; ++i) last = (last << 8) | in[static_cast<size_t>(i)];
 
