@@ -119,38 +119,24 @@ void writeFileBytes(const std::string& path, std::span<const uint8_t> bytes) {
 }
 
 Document loadImage(const std::string& path) {
-    ImageFormat format = formatForPath(path);
-    switch (format) {
-        case ImageFormat::png: return decodePng(readFileBytes(path));
+    switch (formatForPath(path)) {
+        case ImageFormat::png: return loadPng(path);
         case ImageFormat::tiff: return loadTiff(path);
         case ImageFormat::pgm:
         case ImageFormat::ppm:
-        case ImageFormat::pnm: {
-            Document document;
-            document.image = loadPnm(path);
-            return document;
-        }
+        case ImageFormat::pnm: return loadPnm(path);
         default:
             throw ImageError(formatBadParameters, path + ": not a .png, .pgm, .ppm, .pnm, .tif or .tiff file");
     }
 }
 
 void saveImage(const Document& document, const std::string& path) {
-    const Image& image = document.image;
     switch (formatForPath(path)) {
-        case ImageFormat::png: writeFileBytes(path, encodePng(document)); return;
+        case ImageFormat::png: savePng(document, path); return;
         case ImageFormat::tiff: saveTiff(document, path); return;
-        case ImageFormat::pgm:
-            if (image.planes != 1)
-                throw ImageError(formatBadParameters, "a colour image cannot be written as PGM (use .ppm or --gray)");
-            savePnm(image, path);
-            return;
-        case ImageFormat::ppm:
-            if (image.planes != 3)
-                throw ImageError(formatBadParameters, "a grey image cannot be written as PPM (use .pgm or .pnm)");
-            savePnm(image, path);
-            return;
-        case ImageFormat::pnm: savePnm(image, path); return;
+        case ImageFormat::pgm: savePgm(document, path); return;
+        case ImageFormat::ppm: savePpm(document, path); return;
+        case ImageFormat::pnm: savePnm(document, path); return;
         default:
             throw ImageError(formatBadParameters, path + ": not a .png, .pgm, .ppm, .pnm, .tif or .tiff file");
     }

@@ -12,4 +12,8 @@ Document decodePng(std::span<const uint8_t>) {
     throw ImageError(formatCannotRead, "this build of nebulite reads PNM only, not PNG");
 }
 
+Document loadPng(const std::string&) { return decodePng({}); }
+
+void savePng(const Document& document, const std::string&) { encodePng(document); }
+
 }  // namespace nebulite::cli
