@@ -1,7 +1,7 @@
 // PNG files through libpng: grey or RGB, 8 or 16 bits, plus the document's
 // 'hist' records in private "hiST" chunks, one per record, and its
-// whole-header record in a private "nbHD" chunk. png_absent.cpp
-// stands in where libpng is not there (the Windows build).
+// whole-header record in a private "nbHD" chunk. Built only where libpng
+// is (not in the Windows build; image_formats.h says so).
 #pragma once
 
 #include <cstdint>
