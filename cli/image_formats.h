@@ -92,7 +92,7 @@ constexpr bool lowerCaseWord(std::string_view text) {
 // stand in two rows, or in a row and among FITS's, and each row's format
 // appears once.
 constexpr bool tableIsConsistent() {
-    std::array<std::string_view, 16> seen{};
+    std::array<std::string_view, std::size(kFitsExtensions) + std::size(kImageFormats) * 2> seen{};
     size_t count = 0;
     for (std::string_view fits : kFitsExtensions) seen[count++] = fits;
     for (size_t i = 0; i < std::size(kImageFormats); ++i) {
@@ -127,7 +127,8 @@ constexpr std::string_view listSeparator(size_t index, size_t total) {
 constexpr size_t builtExtensionCount() {
     size_t n = 0;
     for (const ImageFileFormat& f : kImageFormats)
-        for (std::string_view e : f.extensions) if (f.built() && !e.empty()) ++n;
+        for (std::string_view e : f.extensions)
+            if (f.built() && !e.empty()) ++n;
     return n;
 }
 
