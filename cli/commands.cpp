@@ -7,8 +7,10 @@
 #include <optional>
 
 #include "cli/file_header.h"
+#include "cli/fixed_text.h"
 #include "cli/modules.h"
 #include "cli/image_files.h"
+#include "cli/image_formats.h"
 #include "cli/sample_scaling.h"
 #include "cli/stretch.h"
 #include "header/fits_units.h"
@@ -22,12 +24,9 @@ namespace {
 using host::File;
 using host::Outcome;
 
-bool isImageFile(const std::string& path) {
-    ImageFormat f = formatForPath(path);
-    return f != ImageFormat::unknown && f != ImageFormat::fits;
-}
-
-constexpr const char* kImageExtensions = ".png, .pgm, .ppm, .pnm, .tif or .tiff";
+// Any format of the table, even one this build lacks: loadImage and
+// saveImage refuse those by name.
+bool isImageFile(const std::string& path) { return imageFileFormat(formatForPath(path)) != nullptr; }
 
 // Runs a sequence with the progress bar hooked up.
 template <typename Run>
@@ -191,7 +190,7 @@ int runOpen(Context& context, const Args& args) {
     expectCount(p, 2, 2, "open");
     const std::string& in = p.positional[0];
     const std::string& out = p.positional[1];
-    if (!isImageFile(out)) usageError(out + " is not a " + kImageExtensions + " file", "open");
+    if (!isImageFile(out)) usageError(out + " is not a " + std::string(kImageExtensionList) + " file", "open");
     std::optional<Stretch> stretch;
     if (p.has("--stretch")) {
         stretch = stretchNamed(p.value("--stretch"));
@@ -216,7 +215,7 @@ int runSave(Context& context, const Args& args) {
     expectCount(p, 2, 2, "save");
     const std::string& in = p.positional[0];
     const std::string& out = p.positional[1];
-    if (!isImageFile(in)) usageError(in + " is not a " + kImageExtensions + " file", "save");
+    if (!isImageFile(in)) usageError(in + " is not a " + std::string(kImageExtensionList) + " file", "save");
     Document document = loadImageOrFail(in);
     saveFits(context, document, out);
     return 0;
@@ -298,6 +297,67 @@ int runConvert(Context& context, const Args& args) {
     return 0;
 }
 
+// ---- Help texts --------------------------------------------------------------
+// open and save list the image formats from their table (image_formats.h).
+
+constexpr TextBuilder openSummary() {
+    TextBuilder text;
+    text += "open a FITS file and write it as ";
+    appendNameList(text);
+    return text;
+}
+
+// What the prose says of PNG and TIFF holds only where the build has them.
+constexpr bool kHeaderFormats = imageFileFormat(ImageFormat::png)->built() && imageFileFormat(ImageFormat::tiff)->built();
+
+constexpr TextBuilder openHelp() {
+    TextBuilder text;
+    text += "usage: nebulite open FILE OUT [--stretch [linear|sqrt|log|asinh]]\n\n"
+            "Opens FILE through the module and writes the image to OUT, in the format\n"
+            "OUT's extension names:\n";
+    appendFormatLines(text);
+    text += "16-bit images: PNM keeps the host's 0..32768 samples (maxval 32768)";
+    if (kHeaderFormats)
+        text += "; PNG\n"
+                "and TIFF scale them to 0..65535 and keep the FITS header (a private chunk\n"
+                "or tag), so that `nebulite save` brings it back";
+    text += ".\n\n"
+            "  --stretch [CURVE]  write an 8-bit preview instead: black and white points\n"
+            "                     at the 0.25th and 99.75th percentiles of the image's\n"
+            "                     samples, then CURVE (default asinh):\n"
+            "                       linear  x\n"
+            "                       sqrt    sqrt(x)\n"
+            "                       log     log(1 + 1000 x) / log(1001)\n"
+            "                       asinh   asinh(10 x) / asinh(10)\n"
+            "                     The preview carries no FITS header.\n";
+    return text;
+}
+
+constexpr TextBuilder saveSummary() {
+    TextBuilder text;
+    text += "save a ";
+    appendNameList(text);
+    text += " image as FITS";
+    return text;
+}
+
+constexpr TextBuilder saveHelp() {
+    TextBuilder text;
+    text += "usage: nebulite save IN OUT.fits\n\n"
+            "Loads IN, in the format its extension names, and saves it through the\n"
+            "module:\n";
+    appendFormatLines(text);
+    if (kHeaderFormats)
+        text += "PNG files may be of any kind (palettes become RGB, alpha is dropped), PNM\n"
+                "files of any maxval up to 65535, TIFF files 8- or 16-bit grey or RGB,\n"
+                "contiguous or planar, in strips or tiles (alpha is dropped). A FITS header\n"
+                "that `nebulite open` put in a PNG or TIFF file is written back.\n";
+    else
+        text += "PNM files may have any maxval up to 65535.\n";
+    text += "OUT is replaced only when the save succeeds.\n";
+    return text;
+}
+
 constexpr Command kCommands[] = {
     {"about", "show the module's about box",
      "usage: nebulite about\n\n"
@@ -318,30 +378,8 @@ constexpr Command kCommands[] = {
      "  --json   one JSON object: result, resultName, width, height, depth,\n"
      "           planes, mode, modeName, headerLength, cards\n",
      runInfo},
-    {"open", "open a FITS file and write it as PNG, PNM or TIFF",
-     "usage: nebulite open FILE OUT [--stretch [linear|sqrt|log|asinh]]\n\n"
-     "Opens FILE through the module and writes the image to OUT (.png, .pgm,\n"
-     ".ppm, .pnm, .tif or .tiff). 16-bit images: PNM keeps the host's 0..32768\n"
-     "samples (maxval 32768); PNG and TIFF scale them to 0..65535 and keep the\n"
-     "FITS header (a private chunk or tag), so that `nebulite save` brings it\n"
-     "back.\n\n"
-     "  --stretch [CURVE]  write an 8-bit preview instead: black and white points\n"
-     "                     at the 0.25th and 99.75th percentiles of the image's\n"
-     "                     samples, then CURVE (default asinh):\n"
-     "                       linear  x\n"
-     "                       sqrt    sqrt(x)\n"
-     "                       log     log(1 + 1000 x) / log(1001)\n"
-     "                       asinh   asinh(10 x) / asinh(10)\n"
-     "                     The preview carries no FITS header.\n",
-     runOpen},
-    {"save", "save a PNG, PNM or TIFF image as FITS",
-     "usage: nebulite save IN OUT.fits\n\n"
-     "Loads IN (.png, .pgm, .ppm, .pnm, .tif or .tiff) and saves it through\n"
-     "the module. TIFF files may be 8- or 16-bit grey or RGB, contiguous or\n"
-     "planar, in strips or tiles; alpha is dropped. A FITS header that\n"
-     "`nebulite open` put in a PNG or TIFF file is written back.\n"
-     "OUT is replaced only when the save succeeds.\n",
-     runSave},
+    {"open", kFrozenText<openSummary>, kFrozenText<openHelp>, runOpen},
+    {"save", kFrozenText<saveSummary>, kFrozenText<saveHelp>, runSave},
     {"convert", "open a FITS file and save it again, optionally converted",
      "usage: nebulite convert IN.fits OUT.fits [--gray | --rgb] [--depth 8|16]\n\n"
      "Opens IN through the module, converts in the host, and saves through the\n"

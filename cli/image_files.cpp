@@ -6,9 +6,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "cli/png.h"
-#include "cli/pnm.h"
-#include "cli/tiff.h"
+#include "cli/image_formats.h"
 
 namespace nebulite::cli {
 
@@ -42,12 +40,12 @@ void readRest(std::FILE* file, std::vector<uint8_t>& bytes, const std::string& p
 
 ImageFormat formatForPath(std::string_view path) {
     std::string ext = lowerExtension(path);
-    if (ext == "png") return ImageFormat::png;
-    if (ext == "pgm") return ImageFormat::pgm;
-    if (ext == "ppm") return ImageFormat::ppm;
-    if (ext == "pnm") return ImageFormat::pnm;
-    if (ext == "tif" || ext == "tiff") return ImageFormat::tiff;
-    if (ext == "fits" || ext == "fit" || ext == "fts") return ImageFormat::fits;
+    if (ext.empty()) return ImageFormat::unknown;
+    for (const ImageFileFormat& f : kImageFormats)
+        for (std::string_view e : f.extensions)
+            if (e == ext) return f.format;
+    for (std::string_view e : kFitsExtensions)
+        if (e == ext) return ImageFormat::fits;
     return ImageFormat::unknown;
 }
 
@@ -69,8 +67,8 @@ Image blankImage(int64_t rows, int64_t columns, int planes, int depth) {
 void requireWritable(const Image& image) {
     if (image.empty()) throw ImageError(formatBadParameters, "the document has no image");
     if (image.planes != 1 && image.planes != 3)
-        throw ImageError(formatBadParameters,
-                         "an image of " + std::to_string(image.planes) + " planes has no PNG, PNM or TIFF form");
+        throw ImageError(formatBadParameters, "an image of " + std::to_string(image.planes) + " planes has no " +
+                                                  std::string(kImageNameList) + " form");
     if (image.depth != 8 && image.depth != 16)
         throw ImageError(formatBadParameters, "depth " + std::to_string(image.depth));
 }
@@ -118,42 +116,28 @@ void writeFileBytes(const std::string& path, std::span<const uint8_t> bytes) {
     if (!ok) throw ImageError(writErr, "cannot write " + path + ": " + std::strerror(errno));
 }
 
+namespace {
+
+// The row of the file's extension, refusing a file of no known kind and
+// one this build has no library for.
+const ImageFileFormat& builtFormatFor(const std::string& path, const char* verb, OSErr absentCode) {
+    const ImageFileFormat* format = imageFileFormat(formatForPath(path));
+    if (format == nullptr)
+        throw ImageError(formatBadParameters, path + ": not a " + std::string(kImageExtensionList) + " file");
+    if (!format->built())
+        throw ImageError(absentCode, std::string("this build of nebulite ") + verb + " only " +
+                                         std::string(kImageExtensionList) + " files, not " + std::string(format->name));
+    return *format;
+}
+
+}  // namespace
+
 Document loadImage(const std::string& path) {
-    ImageFormat format = formatForPath(path);
-    switch (format) {
-        case ImageFormat::png: return decodePng(readFileBytes(path));
-        case ImageFormat::tiff: return loadTiff(path);
-        case ImageFormat::pgm:
-        case ImageFormat::ppm:
-        case ImageFormat::pnm: {
-            Document document;
-            document.image = loadPnm(path);
-            return document;
-        }
-        default:
-            throw ImageError(formatBadParameters, path + ": not a .png, .pgm, .ppm, .pnm, .tif or .tiff file");
-    }
+    return builtFormatFor(path, "reads", formatCannotRead).codec.read(path);
 }
 
 void saveImage(const Document& document, const std::string& path) {
-    const Image& image = document.image;
-    switch (formatForPath(path)) {
-        case ImageFormat::png: writeFileBytes(path, encodePng(document)); return;
-        case ImageFormat::tiff: saveTiff(document, path); return;
-        case ImageFormat::pgm:
-            if (image.planes != 1)
-                throw ImageError(formatBadParameters, "a colour image cannot be written as PGM (use .ppm or --gray)");
-            savePnm(image, path);
-            return;
-        case ImageFormat::ppm:
-            if (image.planes != 3)
-                throw ImageError(formatBadParameters, "a grey image cannot be written as PPM (use .pgm or .pnm)");
-            savePnm(image, path);
-            return;
-        case ImageFormat::pnm: savePnm(image, path); return;
-        default:
-            throw ImageError(formatBadParameters, path + ": not a .png, .pgm, .ppm, .pnm, .tif or .tiff file");
-    }
+    builtFormatFor(path, "writes", formatBadParameters).codec.write(document, path);
 }
 
 }  // namespace nebulite::cli

@@ -1,7 +1,7 @@
 // The image files the CLI reads and writes, picked by the file name's
-// extension: PNG, binary PNM (PGM, PPM) and TIFF, each in its own pair of
-// files (pnm_*, png_*, tiff_*). They turn host documents into files and
-// back; the module never sees them.
+// extension from one table (image_formats.h): PNG, binary PNM (PGM, PPM)
+// and TIFF, each in its own pair of files (pnm_*, png_*, tiff_*). They turn
+// host documents into files and back; the module never sees them.
 //
 // 16-bit documents hold the host's 0..32768 samples (sample_scaling.h).
 // PNM files keep them as they are (maxval 32768); PNG and TIFF files need
@@ -41,7 +41,8 @@ private:
 enum class ImageFormat { unknown, png, pgm, ppm, pnm, tiff, fits };
 ImageFormat formatForPath(std::string_view path);
 
-// By the file name's extension.
+// By the file name's extension, through the table's reader and writer. A
+// name of no known kind is refused with the extensions this build takes.
 Document loadImage(const std::string& path);
 void saveImage(const Document& document, const std::string& path);
 

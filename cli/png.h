@@ -1,11 +1,12 @@
 // PNG files through libpng: grey or RGB, 8 or 16 bits, plus the document's
 // 'hist' records in private "hiST" chunks, one per record, and its
-// whole-header record in a private "nbHD" chunk. png_absent.cpp
-// stands in where libpng is not there (the Windows build).
+// whole-header record in a private "nbHD" chunk. Built only where libpng
+// is (not in the Windows build; image_formats.h says so).
 #pragma once
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "cli/image_files.h"
@@ -24,6 +25,11 @@ std::vector<uint8_t> encodePng(const Document& document);
 // Any PNG: palettes become RGB, low bit depths 8 bits, alpha is dropped,
 // interlaced images are read pass by pass.
 Document decodePng(std::span<const uint8_t> bytes);
+
+// The same through a file: libpng decodes from memory, so the file is read
+// whole first.
+Document loadPng(const std::string& path);
+void savePng(const Document& document, const std::string& path);
 
 // ---- What a file can hold ----------------------------------------------------------
 

@@ -218,4 +218,6 @@ Document decodePng(std::span<const uint8_t> bytes) {
     return document;
 }
 
+Document loadPng(const std::string& path) { return decodePng(readFileBytes(path)); }
+
 }  // namespace nebulite::cli

@@ -137,4 +137,6 @@ std::vector<uint8_t> encodePng(const Document& document) {
     return out;
 }
 
+void savePng(const Document& document, const std::string& path) { writeFileBytes(path, encodePng(document)); }
+
 }  // namespace nebulite::cli

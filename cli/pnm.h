@@ -18,8 +18,15 @@ std::vector<uint8_t> encodePnm(const Image& image);
 // 0..255), else 16-bit (scaled to 0..32768).
 Image decodePnm(std::span<const uint8_t> bytes);
 
-// The same through a file, a chunk of rows at a time.
-Image loadPnm(const std::string& path);
-void savePnm(const Image& image, const std::string& path);
+// The same through a file, a chunk of rows at a time. A PNM file carries
+// no FITS header: the document is its image alone, and only the image of
+// a document is written.
+Document loadPnm(const std::string& path);
+// P5 or P6 as the image is grey or RGB.
+void savePnm(const Document& document, const std::string& path);
+// P5 only, refusing a colour image; P6 only, refusing a grey one: the file
+// name promised the one kind.
+void savePgm(const Document& document, const std::string& path);
+void savePpm(const Document& document, const std::string& path);
 
 }  // namespace nebulite::cli

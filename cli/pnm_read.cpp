@@ -218,7 +218,7 @@ Image decodePnm(std::span<const uint8_t> bytes) {
 // A PNM file straight into the image, a chunk of rows at a time through a
 // buffer that stays in the cache: no copy of the whole file is ever held,
 // so the image is the only large block the read touches.
-Image loadPnm(const std::string& path) {
+Document loadPnm(const std::string& path) {
     FilePtr file = openFile(path, "rb", readErr, "open");
     auto readInto = [&](uint8_t* at, size_t size) {
         size_t got = std::fread(at, 1, size, file.get());
@@ -263,7 +263,9 @@ Image loadPnm(const std::string& path) {
         filled -= want;
         row += rows;
     }
-    return image;
+    Document document;
+    document.image = std::move(image);
+    return document;
 }
 
 }  // namespace nebulite::cli

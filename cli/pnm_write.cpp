@@ -97,7 +97,8 @@ std::vector<uint8_t> encodePnm(const Image& image) {
     return out;
 }
 
-void savePnm(const Image& image, const std::string& path) {
+void savePnm(const Document& document, const std::string& path) {
+    const Image& image = document.image;
     requireWritable(image);
     FilePtr file = openFile(path, "wb", writErr, "create");
     std::string header = pnmHeader(image);
@@ -109,6 +110,18 @@ void savePnm(const Image& image, const std::string& path) {
     if (!ok) throw ImageError(writErr, "cannot write " + path + ": " + std::strerror(errno));
     if (std::fclose(file.release()) != 0)
         throw ImageError(writErr, "cannot write " + path + ": " + std::strerror(errno));
+}
+
+void savePgm(const Document& document, const std::string& path) {
+    if (document.image.planes != 1)
+        throw ImageError(formatBadParameters, "a colour image cannot be written as PGM (use .ppm or --gray)");
+    savePnm(document, path);
+}
+
+void savePpm(const Document& document, const std::string& path) {
+    if (document.image.planes != 3)
+        throw ImageError(formatBadParameters, "a grey image cannot be written as PPM (use .pgm or .pnm)");
+    savePnm(document, path);
 }
 
 }  // namespace nebulite::cli

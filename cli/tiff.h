@@ -2,8 +2,8 @@
 // are scaled between the host's 0..32768 and the file's 0..65535 exactly
 // as for PNG, so a round trip is exact, and the document's 'hist' records
 // (the FITS header) travel in a private tag, so that a later save of the
-// TIFF brings the header back. tiff_absent.cpp stands in where libtiff is
-// not there (the Windows build).
+// TIFF brings the header back. Built only where libtiff is (not in the
+// Windows build; image_formats.h says so).
 #pragma once
 
 #include <cstdint>

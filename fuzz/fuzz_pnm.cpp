@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static fuzzing::MemoryFile file;
     Image fromBytes, fromFile;
     bool bytesRefused = fuzzing::refusedCleanly([&] { fromBytes = decodePnm({data, size}); });
-    bool fileRefused = fuzzing::refusedCleanly([&] { fromFile = loadPnm(file.hold(data, size)); });
+    bool fileRefused = fuzzing::refusedCleanly([&] { fromFile = loadPnm(file.hold(data, size)).image; });
     CLI_CHECK(bytesRefused == fileRefused, bytesRefused ? "only the file reader opens it" : "only the byte reader opens it");
     if (bytesRefused) return 0;
     CLI_CHECK(fromBytes == fromFile, "the two readers read different images");

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/image_files.h"
+#include "cli/image_formats.h"
 #include "cli/sample_scaling.h"
 
 namespace {
@@ -408,6 +409,47 @@ TEST_F(Cli, TheProgressBarIsForTerminalsOnly) {
     std::string shown = slurp(at("tty.txt"));
     EXPECT_NE(shown.find("[########################################] 100%"), std::string::npos) << shown;
     EXPECT_EQ(slurp(at("tty.pgm")), slurp(at("quiet.pgm")));
+}
+
+// The usage line names the extensions as the CLI always has, and the help
+// of open and save and the manual page offer every format of the table.
+TEST_F(Cli, ImageFormatsAreListedWhereverTheyAreOffered) {
+    CliRun r = run("open " + sample_.string() + " " + at("x.jpg"));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "nebulite: " + at("x.jpg") +
+                         " is not a .png, .pgm, .ppm, .pnm, .tif or .tiff file (see nebulite open --help): "
+                         "formatBadParameters (-30500)\n");
+    const std::string open = run("open --help").out, save = run("save --help").out;
+    const std::string page = slurp(fs::path(NEBULITE_BINARY_DIR) / "nebulite.1");
+    ASSERT_FALSE(page.empty()) << "build the manual page (nebulite_manual) first";
+    EXPECT_EQ(page.find("{image-"), std::string::npos) << "a marker was left in the page";
+    const size_t section = page.find("\n.SH IMAGE FILES\n");
+    ASSERT_NE(section, std::string::npos);
+    const std::string files = page.substr(section, page.find("\n.SH ", section + 1) - section);
+    for (const nebulite::cli::ImageFileFormat& format : nebulite::cli::kImageFormats) {
+        EXPECT_NE(files.find(std::string(format.name) + ": " + std::string(format.description)), std::string::npos)
+            << format.name;
+        for (std::string_view e : format.extensions) {
+            if (e.empty()) continue;
+            const std::string extension = std::string(".").append(e);
+            for (const std::string* help : {&open, &save}) {
+                // The format's line: its extensions, its name, its description.
+                bool listed = false;
+                for (const std::string& line : lines(*help)) {
+                    const size_t name = line.find(std::string(" ").append(format.name).append(" "));
+                    listed = listed || (line.rfind("  ", 0) == 0 && name != std::string::npos &&
+                                        line.find(extension + " ") < name &&
+                                        line.substr(line.size() - format.description.size()) == format.description);
+                }
+                EXPECT_TRUE(listed) << extension << "\n" << *help;
+            }
+            // In the open command's sentence, and in the IMAGE FILES section.
+            const std::string bold = "\n.B " + extension + "\n", boldComma = "\n.BR " + extension + " ,\n";
+            EXPECT_TRUE(page.find(bold) != std::string::npos || page.find(boldComma) != std::string::npos)
+                << extension;
+            EXPECT_NE(files.find(extension), std::string::npos) << extension;
+        }
+    }
 }
 
 TEST_F(Cli, EveryCommandHasHelp) {
