@@ -39,7 +39,9 @@ void onZimage(const char* card, std::string_view, HeaderKeywords& k) { k.zimage 
 void onExtname(const char* card, std::string_view, HeaderKeywords& k) {
     const std::string_view name = stringValue(card);
     const size_t n = name.size() < sizeof k.extname - 1 ? name.size() : sizeof k.extname - 1;
-    std::memcpy(k.extname, name.data(), n);
+    // An EXTNAME that is no string (no quote) gives an empty view, whose
+    // data may be null: nothing to copy.
+    if (n > 0) std::memcpy(k.extname, name.data(), n);
     k.extname[n] = '\0';
 }
 void onExtver(const char*, std::string_view value, HeaderKeywords& k) { k.extver = intValue(value); }
