@@ -21,7 +21,10 @@ using KeywordEffect = void (*)(const char* card, std::string_view value, HeaderK
 void onSimple(const char*, std::string_view, HeaderKeywords& k) { k.type = HduType::primary; }
 void onXtension(const char* card, std::string_view, HeaderKeywords& k) {
     const std::string_view type = stringValue(card);
-    k.type = type == "IMAGE" ? HduType::image : type == "BINTABLE" ? HduType::binaryTable : HduType::other;
+    k.type = type == "IMAGE"      ? HduType::image
+             : type == "BINTABLE" ? HduType::binaryTable
+             : type == "TABLE"    ? HduType::asciiTable
+                                  : HduType::other;
 }
 void onBitpix(const char*, std::string_view value, HeaderKeywords& k) {
     ++k.sizeCardsSeen;
@@ -36,14 +39,25 @@ void onNaxis(const char*, std::string_view value, HeaderKeywords& k) {
 void onPcount(const char*, std::string_view value, HeaderKeywords& k) { k.pcount = intValue(value); }
 void onGcount(const char*, std::string_view value, HeaderKeywords& k) { k.gcount = intValue(value); }
 void onZimage(const char* card, std::string_view, HeaderKeywords& k) { k.zimage = logicalTrue(card); }
-void onExtname(const char* card, std::string_view, HeaderKeywords& k) {
-    const std::string_view name = stringValue(card);
-    const size_t n = name.size() < sizeof k.extname - 1 ? name.size() : sizeof k.extname - 1;
-    // An EXTNAME that is no string (no quote) gives an empty view, whose
-    // data may be null: nothing to copy.
-    if (n > 0) std::memcpy(k.extname, name.data(), n);
-    k.extname[n] = '\0';
+// A string value into a fixed field, cut to the field.
+template <size_t N>
+void keepString(const char* card, char (&field)[N]) {
+    const std::string_view text = stringValue(card);
+    const size_t n = text.size() < N - 1 ? text.size() : N - 1;
+    // A value that is no string gives an empty view, whose data may be null.
+    if (n > 0) std::memcpy(field, text.data(), n);
+    field[n] = '\0';
 }
+void onExtname(const char* card, std::string_view, HeaderKeywords& k) { keepString(card, k.extname); }
+void onRowOrder(const char* card, std::string_view, HeaderKeywords& k) {
+    const std::string_view order = stringValue(card);
+    k.rowOrder = order == "TOP-DOWN"    ? RowOrderKeyword::topDown
+                 : order == "BOTTOM-UP" ? RowOrderKeyword::bottomUp
+                                        : RowOrderKeyword::other;
+}
+void onBayerPattern(const char* card, std::string_view, HeaderKeywords& k) { keepString(card, k.bayerPattern); }
+void onXBayerOffset(const char*, std::string_view value, HeaderKeywords& k) { k.xBayerOffset = intValue(value); }
+void onYBayerOffset(const char*, std::string_view value, HeaderKeywords& k) { k.yBayerOffset = intValue(value); }
 void onExtver(const char*, std::string_view value, HeaderKeywords& k) { k.extver = intValue(value); }
 void onBzero(const char*, std::string_view value, HeaderKeywords& k) { k.bzero = realValue(value); }
 void onBscale(const char*, std::string_view value, HeaderKeywords& k) { k.bscale = realValue(value); }
@@ -77,7 +91,7 @@ struct KeywordRow {
 };
 
 // NAXISn is not here: its number is read from the keyword (axisNumber).
-constexpr std::array<KeywordRow, 23> kKeywords = {{
+constexpr std::array<KeywordRow, 27> kKeywords = {{
     {"SIMPLE", onSimple},
     {"XTENSION", onXtension},
     {"BITPIX", onBitpix},
@@ -101,6 +115,10 @@ constexpr std::array<KeywordRow, 23> kKeywords = {{
     {"CWHITE", onRangeHigh},
     {"END", onEnd},
     {"NEBULITE", onNebulite},
+    {"ROWORDER", onRowOrder},
+    {"BAYERPAT", onBayerPattern},
+    {"XBAYROFF", onXBayerOffset},
+    {"YBAYROFF", onYBayerOffset},
 }};
 
 void onAxis(int n, std::string_view value, HeaderKeywords& k) {

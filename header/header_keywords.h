@@ -15,8 +15,11 @@ namespace nebulite {
 // FITS allows axes NAXIS1 to NAXIS999.
 constexpr int32_t kMaxAxes = 999;
 
+// ROWORDER's value: the row a capture program wrote first.
+enum class RowOrderKeyword : uint8_t { absent, topDown, bottomUp, other };
+
 // What a header's first card (or XTENSION's value) says it is.
-enum class HduType : uint8_t { unknown, primary, image, binaryTable, other };
+enum class HduType : uint8_t { unknown, primary, image, binaryTable, asciiTable, other };
 
 struct HeaderKeywords {
     HduType type = HduType::unknown;
@@ -45,6 +48,13 @@ struct HeaderKeywords {
     bool rangeSeen = false;
     bool endSeen = false;     // END
     bool identified = false;  // a NEBULITE card: the header has been handled already
+    // How capture programs say which way the rows run and what colour
+    // filter each pixel had: ROWORDER, BAYERPAT (as written, NUL-terminated),
+    // XBAYROFF, YBAYROFF.
+    RowOrderKeyword rowOrder = RowOrderKeyword::absent;
+    char bayerPattern[72] = {};
+    int64_t xBayerOffset = 0;
+    int64_t yBayerOffset = 0;
 
     bool axisKnown(int32_t n) const { return n >= 1 && n <= kMaxAxes && axisSeen[n - 1]; }
     // NAXISn's value; `fallback` when its card was not met.

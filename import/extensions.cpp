@@ -6,6 +6,8 @@
 #include "header/card_text.h"
 #include "header/header_keywords.h"
 #include "header/header_reader.h"
+#include "import/hdu_facts.h"
+#include "options/hdu_choice.h"
 #include "platform/win32.h"
 #include "shell/input_stream.h"
 #include "shell/module_memory.h"
@@ -70,8 +72,8 @@ void releaseHeaderCards(HeaderCards& cards) {
     cards = HeaderCards{};
 }
 
-ExtensionSearch findImageExtension(PluginState& state, InputStream& input, int64_t start, HeaderCards& image,
-                                   int64_t& dataStart) {
+ExtensionSearch findExtension(PluginState& state, InputStream& input, int64_t start, const HduTarget& target,
+                              HeaderCards& image, int64_t& dataStart, WalkEnd& end) {
     // The data unit before the header being looked for; the primary has none.
     int64_t previousData = start;
     int64_t previousEnd = start;
@@ -86,8 +88,11 @@ ExtensionSearch findImageExtension(PluginState& state, InputStream& input, int64
         recordError(state, eofErr);
         return ExtensionSearch::failed;
     };
+    end.index = 0;
     for (;;) {
-        HeaderKeywords hdu;
+        ++end.index;
+        HeaderKeywords& hdu = end.keys;
+        hdu = HeaderKeywords{};
         const HeaderRead read = readExtensionHeader(state, input, hdu, image);
         switch (read.end) {
             case HeaderEnd::failed: return ExtensionSearch::failed;
@@ -109,15 +114,21 @@ ExtensionSearch findImageExtension(PluginState& state, InputStream& input, int64
             case HeaderEnd::complete: break;
         }
         const int64_t headerEnd = position + static_cast<int64_t>(cardBytes(read.cards));
-        if (hdu.type == HduType::image && hdu.naxisSeen && hdu.naxis >= 2) {
-            if (headerEnd > maxOffset) return cutShort();
-            dataStart = headerEnd;
-            return ExtensionSearch::found;
+        const bool isImage = hdu.type == HduType::image;
+        const bool compressed = hdu.type == HduType::binaryTable && hdu.zimage;
+        bool stop = false;
+        switch (target.select) {
+            case options::ImageSelect::automatic: stop = (isImage && hdu.naxisSeen && hdu.naxis >= 2) || compressed; break;
+            case options::ImageSelect::index: stop = end.index == target.index; break;
+            case options::ImageSelect::name:
+                stop = options::hduIsNamed(hduFactsOf(hdu), target.extname, target.extver);
+                break;
         }
-        if (hdu.type == HduType::binaryTable && hdu.zimage) {
+        if (stop) {
+            if (!isImage && !compressed) return ExtensionSearch::notImage;
             if (headerEnd > maxOffset) return cutShort();
             dataStart = headerEnd;
-            return ExtensionSearch::compressed;
+            return isImage ? ExtensionSearch::found : ExtensionSearch::compressed;
         }
         auto bytes = dataUnitBytes(hdu);
         if (!bytes) return ExtensionSearch::unknownSize;

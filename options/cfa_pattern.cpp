@@ -15,12 +15,11 @@ constexpr bool sameLetters(std::string_view text, std::string_view upperName) {
     return true;
 }
 
-constexpr std::array kPatterns = {CfaPattern::rggb, CfaPattern::bggr, CfaPattern::grbg, CfaPattern::gbrg};
 
 }  // namespace
 
 CfaPattern cfaPatternNamed(std::string_view name) {
-    for (CfaPattern p : kPatterns)
+    for (CfaPattern p : {CfaPattern::rggb, CfaPattern::bggr, CfaPattern::grbg, CfaPattern::gbrg})
         if (sameLetters(name, cfaPatternName(p))) return p;
     return CfaPattern::none;
 }

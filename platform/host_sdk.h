@@ -266,6 +266,11 @@ struct ReadDescriptorProcs {
     GetPinnedUnitFloatProc getPinnedUnitFloatProc;
 };
 
+// What playInfo asks of a module that can show a dialog.
+constexpr int16_t plugInDialogDontDisplay = 0;  // only when the parameters are missing or wrong
+constexpr int16_t plugInDialogDisplay = 1;      // show it
+constexpr int16_t plugInDialogSilent = 2;       // never; fail instead
+
 struct PIDescriptorParameters {
     int16_t descriptorParametersVersion;
     int16_t playInfo;

@@ -70,14 +70,6 @@ void doAbout(PluginState& state) {
     showAbout(state.formatRecord, moduleInstance, kStringAbout);
 }
 
-void doReadFinish(PluginState& state) {
-    if (state.operation != nullptr && state.operation->kind() == Operation::Kind::read) endOperation(state);
-    // A host that could not make the document never calls ReadContinue,
-    // which gives the empty image-resource handle of ReadStart back; it is
-    // the module's, so it goes here rather than stay behind.
-    disposeImageResources(state);
-}
-
 void doOptionsPrepare(PluginState& state) { state.formatRecord->maxData = 0; }
 
 void doOptionsStart(PluginState& state) {

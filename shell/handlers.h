@@ -8,7 +8,6 @@ namespace nebulite {
 
 // shell/
 void doAbout(PluginState& state);
-void doReadFinish(PluginState& state);
 void doOptionsPrepare(PluginState& state);
 void doOptionsStart(PluginState& state);
 void doWriteFinish(PluginState& state);
@@ -18,6 +17,7 @@ void doFilterFile(PluginState& state);
 void doReadPrepare(PluginState& state);
 void doReadStart(PluginState& state);
 void doReadContinue(PluginState& state);
+void doReadFinish(PluginState& state);
 // Disposes of the empty image-resource handle a read gives the host.
 void disposeImageResources(PluginState& state);
 

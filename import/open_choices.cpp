@@ -1,0 +1,87 @@
+#include "import/open_choices.h"
+
+#include <array>
+
+#include "options/descriptor_apply.h"
+#include "options/entry_bytes.h"
+#include "shell/host_services.h"
+#include "shell/script_descriptor.h"
+
+namespace nebulite {
+
+namespace {
+
+// Every key the open face reads, ended by 0, for openReadDescriptorProc.
+constexpr std::array<options::FourCharCode, options::kDescriptorKeys.size() + 1> openKeys() {
+    std::array<options::FourCharCode, options::kDescriptorKeys.size() + 1> out{};
+    size_t n = 0;
+    for (const options::KeyEntry& k : options::kDescriptorKeys)
+        if (k.face == options::KeyFace::open || k.face == options::KeyFace::both) out[n++] = k.key;
+    return out;
+}
+constexpr auto kOpenKeys = openKeys();
+
+options::Message applyKey(void* context, options::FourCharCode key, const options::DescriptorValue& value) {
+    return options::applyOpenKey(*static_cast<options::OpenOptions*>(context), key, value);
+}
+
+// The options a revert hands back, when the revertInfo holds ones this
+// version wrote.
+bool readRevertInfo(PluginState& state, ReadOperation& read) {
+    const FormatRecord& record = *state.formatRecord;
+    Handle handle = record.revertInfo;
+    if (handle == nullptr || !handleSuiteUsable(record.handleProcs)) return false;
+    const int32_t size = handleSize(record.handleProcs, handle);
+    Ptr bytes = handleLock(record.handleProcs, handle);
+    std::optional<options::DescriptorEntries> entries;
+    if (bytes != nullptr && size > 0)
+        entries = options::decodeEntries({reinterpret_cast<const uint8_t*>(bytes), static_cast<size_t>(size)});
+    if (bytes != nullptr) handleUnlock(record.handleProcs, handle);
+    if (!entries) return false;
+    options::OpenOptions asked;
+    for (const options::DescriptorEntry& e : entries->view()) options::applyOpenKey(asked, e.key, e.value);
+    read.asked = asked;
+    return true;
+}
+
+// The used options as bytes of the module's own in revertInfo, replacing
+// what was there.
+void writeRevertInfo(PluginState& state, const options::DescriptorEntries& entries) {
+    FormatRecord& record = *state.formatRecord;
+    if (!handleSuiteUsable(record.handleProcs)) return;
+    uint8_t bytes[options::kEntryBytesMax];
+    const auto size = options::encodeEntries(entries.view(), bytes);
+    if (!size) return;
+    Handle handle = handleNew(record.handleProcs, static_cast<int32_t>(*size));
+    if (handle == nullptr) {
+        recordError(state, memFullErr);
+        return;
+    }
+    if (Ptr p = handleLock(record.handleProcs, handle); p != nullptr) {
+        for (size_t i = 0; i < *size; ++i) p[i] = static_cast<char>(bytes[i]);
+        handleUnlock(record.handleProcs, handle);
+    }
+    if (record.revertInfo != nullptr) handleDispose(record.handleProcs, record.revertInfo);
+    record.revertInfo = handle;
+}
+
+}  // namespace
+
+void readOpenChoices(PluginState& state, ReadOperation& read) {
+    read.asked = options::OpenOptions{};
+    read.refusedValue = options::Message{};
+    // A revert reopens the way the document was opened, and asks nothing.
+    read.reverting = readRevertInfo(state, read);
+    options::OpenOptions fromScript;
+    readScriptDescriptor(state, kOpenKeys.data(), applyKey, &fromScript, read.refusedValue);
+    if (!read.reverting) read.asked = fromScript;
+}
+
+void recordOpenChoices(PluginState& state, ReadOperation& read) {
+    if (state.result != noErr || !read.resolvedReady) return;
+    const options::DescriptorEntries entries = options::openEntries(read.resolved);
+    writeScriptDescriptor(state, entries.view());
+    writeRevertInfo(state, entries);
+}
+
+}  // namespace nebulite
