@@ -151,7 +151,7 @@ void doWriteStart(PluginState& state) {
     const auto rowBytes = static_cast<uint32_t>(buffer.rowBytes());
     uint8_t* slot = nullptr;
     walkRows(
-        state, planes, size.rows * planes,
+        state, planes, size.rows * planes, false,
         [&](int16_t, int32_t) {
             // Straight into the block writer's buffer where the row fits.
             slot = writer.slotFor(rowBytes);

@@ -3,11 +3,14 @@
 #include <cstddef>
 #include <cstring>
 
-#include "shell/geometry.h"
+#include "import/road.h"
 
 namespace nebulite {
 
-PixelRoad choosePixelRoad(int16_t fileSampleBytes, DataExtent extent, bool headerRangeUsable) {
+void moveMapped(Road& road, options::ResolvedOpen& resolved);
+
+PixelRoad choosePixelRoad(int16_t fileSampleBytes, DataExtent extent, bool headerRangeUsable, bool stretched) {
+    if (stretched) return extent == DataExtent::cutShort ? PixelRoad::cutShort : PixelRoad::mapped;
     switch (fileSampleBytes) {
         // Bytes need no conversion: the rows a short file has still arrive.
         case 1: return PixelRoad::bytes;
@@ -34,25 +37,66 @@ bool headerRange(const HeaderKeywords& keys, double& lo, double& hi) {
     return true;
 }
 
-bool allocateRoadWork(PluginState& state, PixelRoad road, const HeaderKeywords& keys, int32_t columns,
-                      RoadWork& work) {
+bool allocateRoadWork(PluginState& state, PixelRoad road, const HeaderKeywords& keys, const RowPlan& plan,
+                      int32_t columns, RoadWork& work) {
     if (state.result != noErr) return false;
+    const auto width = static_cast<uint64_t>(columns < 0 ? 0 : columns);
+    const auto sampleBytes = static_cast<uint64_t>(keys.fileSampleBytes() < 1 ? 1 : keys.fileSampleBytes());
     bool had = true;
     switch (road) {
         case PixelRoad::streamed16:
         case PixelRoad::stored16: had = work.table16.allocate(nebuliteAllocOther, 65536); break;
         case PixelRoad::streamedWide:
-        case PixelRoad::twoPassWide:
-            had = work.fileRow.allocate(nebuliteAllocRowBlock,
-                                        static_cast<uint64_t>(columns < 0 ? 0 : columns) *
-                                            static_cast<uint64_t>(keys.fileSampleBytes() < 1 ? 1 : keys.fileSampleBytes()));
+        case PixelRoad::twoPassWide: had = work.fileRow.allocate(nebuliteAllocRowBlock, width * sampleBytes); break;
+        case PixelRoad::mapped:
+            had = work.fileRow.allocate(nebuliteAllocRowBlock, width * sampleBytes) &&
+                  work.values.allocate(nebuliteAllocRowBlock, width) &&
+                  work.estimator.make(nebuliteAllocOther);
             break;
         default: break;
     }
+    // A document of another depth than the file's own takes each row from
+    // a row of the file's depth (the stretches write the document's levels
+    // themselves).
+    if (had && road != PixelRoad::mapped && road != PixelRoad::none && plan.depth != keys.hostDepth())
+        had = work.nativeRow.allocate(nebuliteAllocRowBlock, width * static_cast<uint64_t>(keys.hostSampleBytes()));
     return had || recordError(state, memFullErr);
 }
 
+void Road::toDocumentDepth() const {
+    const size_t n = columns();
+    const unsigned char* in = work.nativeRow.data();
+    unsigned char* out = hostRow();
+    // The editor's 8-bit range is 0..255 and its 16-bit one 0..32768: the
+    // same rounding both ways, so that a round trip gives the level back.
+    if (plan.depth == 16) {
+        for (size_t i = 0; i < n; ++i) {
+            const auto v = static_cast<uint16_t>((uint32_t{in[i]} * 32768 + 127) / 255);
+            std::memcpy(out + 2 * i, &v, 2);
+        }
+    } else {
+        for (size_t i = 0; i < n; ++i) {
+            uint16_t v = 0;
+            std::memcpy(&v, in + 2 * i, 2);
+            out[i] = static_cast<unsigned char>((uint32_t{v} * 255 + 16384) / 32768);
+        }
+    }
+}
+
 namespace {
+
+void moveBytes(Road& road) {
+    road.handOver([&] { road.rows.read(road.state, road.nativeRow(), road.nativeRowBytes()); });
+}
+
+// The file's 2-byte samples fit a host row, so they are converted there.
+void moveStreamed16(Road& road) {
+    build16BitTable(road.keys.bscale, road.keys.bzero, road.table16());
+    road.handOver([&] {
+        road.rows.read(road.state, road.nativeRow(), road.nativeRowBytes());
+        if (road.state.result == noErr) convert16BitRow(road.nativeRow(), road.columns(), road.table16());
+    });
+}
 
 // The converted rows of the road that waits for the file's end before the
 // host sees a row, held in blocks that come as the rows do: what the header
@@ -106,70 +150,13 @@ private:
     uint64_t rows_ = 0;
 };
 
-// What every road works with.
-struct Road {
-    PluginState& state;
-    const HeaderKeywords& keys;
-    RowSource& rows;
-    RowBuffer& buffer;
-    RoadWork& work;
-    int16_t planes;
-    int32_t total;
-
-    unsigned char* hostRow() const { return reinterpret_cast<unsigned char*>(buffer.data()); }
-    size_t columns() const { return static_cast<size_t>(imageSizeOf(*state.formatRecord).columns); }
-    int64_t fileRowBytes() const { return static_cast<int64_t>(columns()) * keys.fileSampleBytes(); }
-    std::span<uint16_t, 65536> table16() const { return std::span<uint16_t, 65536>(work.table16.data(), 65536); }
-
-    // Every row of every plane the host was told of: `fill` puts the row
-    // into the host buffer, then the host takes it.
-    template <typename Fill>
-    void handOver(Fill fill) {
-        walkRows(state, planes, total, [&](int16_t, int32_t) { fill(); }, [](int16_t, int32_t) {});
-    }
-
-    // Every row read into `into` and shown to `take`, none handed over.
-    template <typename Take>
-    void readEvery(unsigned char* into, int64_t rowBytes, Take take) {
-        const int32_t count = imageSizeOf(*state.formatRecord).rows * planes;
-        for (int32_t k = 0; state.result == noErr && k < count; ++k) {
-            rows.read(state, into, rowBytes);
-            if (state.result == noErr) take(into);
-        }
-    }
-
-    WideRules wideRules() const {
-        WideRules rules;
-        rules.isFloat = keys.isFloat();
-        rules.sampleBytes = keys.fileSampleBytes();
-        rules.bscale = keys.bscale;
-        rules.bzero = keys.bzero;
-        rules.blankSeen = keys.blankSeen && !rules.isFloat;
-        rules.blankValue = keys.blank;
-        return rules;
-    }
-};
-
-void moveBytes(Road& road) {
-    road.handOver([&] { road.rows.read(road.state, road.hostRow(), road.buffer.rowBytes()); });
-}
-
-// The file's 2-byte samples fit the host buffer, so they are converted there.
-void moveStreamed16(Road& road) {
-    build16BitTable(road.keys.bscale, road.keys.bzero, road.table16());
-    road.handOver([&] {
-        road.rows.read(road.state, road.hostRow(), road.buffer.rowBytes());
-        if (road.state.result == noErr) convert16BitRow(road.hostRow(), road.columns(), road.table16());
-    });
-}
-
 // Without the file's length a row missing at the end shows only when it is
 // read, so every row is converted into the store before the host sees one.
 void moveStored16(Road& road) {
     build16BitTable(road.keys.bscale, road.keys.bzero, road.table16());
     const size_t rowBytes = road.columns() * 2;
     RowStore store(rowBytes);
-    road.readEvery(road.hostRow(), road.buffer.rowBytes(), [&](unsigned char* row) {
+    road.readEvery(road.nativeRow(), road.nativeRowBytes(), [&](int16_t, unsigned char* row) {
         convert16BitRow(row, road.columns(), road.table16());
         if (unsigned char* slot = store.append(road.state)) std::memcpy(slot, row, rowBytes);
     });
@@ -177,15 +164,26 @@ void moveStored16(Road& road) {
     road.rows.verify(road.state);
     if (road.state.result != noErr) return;
     uint64_t next = 0;
-    road.handOver([&] { std::memcpy(road.hostRow(), store.row(next++), rowBytes); });
+    road.handOver([&] { std::memcpy(road.nativeRow(), store.row(next++), rowBytes); }, Road::From::store);
+}
+
+WideRules wideRulesOf(const HeaderKeywords& keys) {
+    WideRules rules;
+    rules.isFloat = keys.isFloat();
+    rules.sampleBytes = keys.fileSampleBytes();
+    rules.bscale = keys.bscale;
+    rules.bzero = keys.bzero;
+    rules.blankSeen = keys.blankSeen && !rules.isFloat;
+    rules.blankValue = keys.blank;
+    return rules;
 }
 
 void moveStreamedWide(Road& road, double lo, double hi) {
-    const WideRules rules = road.wideRules();
+    const WideRules rules = wideRulesOf(road.keys);
     unsigned char* fileRow = road.work.fileRow.data();
     road.handOver([&] {
         road.rows.read(road.state, fileRow, road.fileRowBytes());
-        if (road.state.result == noErr) convertWideRow(fileRow, road.columns(), rules, lo, hi, road.hostRow());
+        if (road.state.result == noErr) convertWideRow(fileRow, road.columns(), rules, lo, hi, road.nativeRow());
     });
 }
 
@@ -193,12 +191,12 @@ void moveStreamedWide(Road& road, double lo, double hi) {
 // from it (unless the header gives one), and the host sees no row of a file
 // that turns out short. The second starts over at the first row.
 void moveTwoPassWide(Road& road) {
-    const WideRules rules = road.wideRules();
+    const WideRules rules = wideRulesOf(road.keys);
     double lo = 0.0;
     double hi = 0.0;
     const bool fromHeader = headerRange(road.keys, lo, hi);
     WideRange range;
-    road.readEvery(road.work.fileRow.data(), road.fileRowBytes(), [&](const unsigned char* row) {
+    road.readEvery(road.work.fileRow.data(), road.fileRowBytes(), [&](int16_t, const unsigned char* row) {
         if (!fromHeader) widenRange(row, road.columns(), rules, range);
     });
     road.rows.verify(road.state);
@@ -215,9 +213,9 @@ void moveTwoPassWide(Road& road) {
 }  // namespace
 
 void moveRows(PluginState& state, PixelRoad road, const HeaderKeywords& keys, RowSource& rows, RowBuffer& buffer,
-              RoadWork& work, int16_t planes, int32_t total) {
+              RoadWork& work, const RowPlan& plan, int32_t total, options::ResolvedOpen& resolved) {
     if (state.result != noErr) return;
-    Road r{state, keys, rows, buffer, work, planes, total};
+    Road r{state, keys, rows, buffer, work, plan, total};
     double lo = 0.0;
     double hi = 0.0;
     switch (road) {
@@ -229,6 +227,7 @@ void moveRows(PluginState& state, PixelRoad road, const HeaderKeywords& keys, Ro
             moveStreamedWide(r, lo, hi);
             break;
         case PixelRoad::twoPassWide: moveTwoPassWide(r); break;
+        case PixelRoad::mapped: moveMapped(r, resolved); break;
         // A file too short is refused before anything is read.
         case PixelRoad::cutShort: recordError(state, eofErr); break;
         case PixelRoad::none: break;

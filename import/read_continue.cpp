@@ -31,7 +31,18 @@ PixelRoad roadForThisFile(PluginState& state, ReadOperation& read, RowSource& ro
     double hi = 0.0;
     const bool headerRangeUsable = headerRange(read.keys, lo, hi);
     extent = rows.extent(read.fileLength);
-    return choosePixelRoad(read.keys.fileSampleBytes(), extent, headerRangeUsable);
+    const bool stretched = read.resolved.chosen.mapping.stretch != options::Stretch::range;
+    return choosePixelRoad(read.keys.fileSampleBytes(), extent, headerRangeUsable, stretched);
+}
+
+RowPlan planOf(const ReadOperation& read, DataExtent extent) {
+    RowPlan plan;
+    plan.planes = read.planesOpened;
+    for (int p = 0; p < 3; ++p) plan.filePlanes[p] = read.filePlanes[p];
+    plan.flip = read.flipRows;
+    plan.depth = read.resolved.depth;
+    plan.extent = extent;
+    return plan;
 }
 
 }  // namespace
@@ -59,20 +70,21 @@ void doReadContinue(PluginState& state) {
     // A file its length shows too short gives the host nothing, and needs
     // no buffers to say so.
     if (road == PixelRoad::cutShort) recordError(state, eofErr);
+    const RowPlan plan = planOf(*read, extent);
+    const auto sampleBytes = static_cast<int16_t>(plan.depth / 8);
     RowBuffer buffer(record);
     RoadWork work;
-    if (buffer.size(state, read->keys.hostSampleBytes()) &&
-        allocateRoadWork(state, road, read->keys, size.columns, work))
+    if (buffer.size(state, sampleBytes) && allocateRoadWork(state, road, read->keys, plan, size.columns, work))
         buffer.acquire(state);
-    record.colBytes = read->keys.hostSampleBytes();
+    record.colBytes = sampleBytes;
     record.rowBytes = buffer.rowBytes();
     record.planeBytes = 0;
     record.data = buffer.data();
     if (road != PixelRoad::none && road != PixelRoad::cutShort) rows->begin(state, extent == DataExtent::whole);
-    moveRows(state, road, read->keys, *rows, buffer, work, record.planes, total);
+    moveRows(state, road, read->keys, *rows, buffer, work, plan, total, read->resolved);
     record.data = nullptr;
     buffer.release();
-    work = RoadWork{};
+    work.release();
     // The header reaches the document even when the samples did not.
     storeHeaderCards(state, read->header);
 }

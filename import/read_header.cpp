@@ -216,6 +216,8 @@ void readHeader(PluginState& state, ReadOperation& read) {
         }
         const bool endBefore = read.header.endSeen;
         noteKeyword(card, read.keys);
+        // An XTENSION card inside a primary header does not make it an extension.
+        read.keys.type = HduType::primary;
         if (read.keys.endSeen) read.header.endSeen = true;
         if (read.keys.identified) read.header.idCardPresent = true;
         if (read.header.endSeen && !endBefore) cardsBeforeEnd = static_cast<uint32_t>(read.header.cardPos);
@@ -266,10 +268,12 @@ void readHeader(PluginState& state, ReadOperation& read) {
     read.dataStart = dataStart;
     read.filePos = dataStart;
     if (read.rows() == nullptr) {
+        const int64_t planeBytes = dataBytesFor(record, read.keys, 1);
         if (read.input.isGzip())
-            read.rowSource.emplace<GzipRows>(read.input, dataStart, read.dataBytes, read.input.reachableEnd(state));
+            read.rowSource.emplace<GzipRows>(read.input, dataStart, read.dataBytes, planeBytes,
+                                             read.input.reachableEnd(state));
         else
-            read.rowSource.emplace<PlainRows>(read.input, dataStart, read.dataBytes);
+            read.rowSource.emplace<PlainRows>(read.input, dataStart, read.dataBytes, planeBytes);
     }
     read.toldColumns = static_cast<int32_t>(read.keys.naxis1());
     read.toldRows = static_cast<int32_t>(read.keys.naxis2());

@@ -18,6 +18,10 @@ void PlainRows::read(PluginState& state, unsigned char* out, int64_t count) { in
 
 void PlainRows::restart(PluginState& state) { input_.seek(state, dataStart_); }
 
+void PlainRows::seekPlane(PluginState& state, uint32_t plane) {
+    input_.seek(state, dataStart_ + static_cast<int64_t>(plane) * planeBytes_);
+}
+
 DataExtent gzipExtent(DataExtent plain, int64_t dataStart, int64_t dataBytes, int64_t reachableEnd) {
     if (dataStart < 0 || dataBytes < 0 || dataBytes > reachableEnd || dataStart > reachableEnd - dataBytes)
         return DataExtent::cutShort;

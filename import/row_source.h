@@ -43,6 +43,9 @@ public:
     virtual void read(PluginState& state, unsigned char* out, int64_t count) = 0;
     // Back to the first row, for another pass.
     virtual void restart(PluginState& state) = 0;
+    // To the first row of the file's plane `plane` (from 0). Where the reads
+    // already stand there (planes taken in their order), nothing moves.
+    virtual void seekPlane(PluginState& state, uint32_t plane) = 0;
     // Whether the bytes read so far are the file's, as far as it can tell:
     // a gzip stream is read to its end, where zlib's checks are.
     virtual void verify(PluginState& state) = 0;
@@ -50,26 +53,30 @@ public:
 
 class PlainRows : public RowSource {
 public:
-    PlainRows(InputStream& input, int64_t dataStart, int64_t dataBytes)
-        : input_(input), dataStart_(dataStart), dataBytes_(dataBytes) {}
+    // The rows of a data unit at `dataStart` whose planes take `planeBytes`
+    // each; the reads need its first `dataBytes`.
+    PlainRows(InputStream& input, int64_t dataStart, int64_t dataBytes, int64_t planeBytes)
+        : input_(input), dataStart_(dataStart), dataBytes_(dataBytes), planeBytes_(planeBytes) {}
     DataExtent extent(int64_t fileLength) const override;
     void begin(PluginState& state, bool whole) override;
     void read(PluginState& state, unsigned char* out, int64_t count) override;
     void restart(PluginState& state) override;
+    void seekPlane(PluginState& state, uint32_t plane) override;
     void verify(PluginState&) override {}
 
 protected:
     InputStream& input_;
     int64_t dataStart_;
     int64_t dataBytes_;
+    int64_t planeBytes_;
 };
 
 class GzipRows final : public PlainRows {
 public:
     // `reachableEnd`: what the stream can inflate to at most
     // (InputStream::reachableEnd).
-    GzipRows(InputStream& input, int64_t dataStart, int64_t dataBytes, int64_t reachableEnd)
-        : PlainRows(input, dataStart, dataBytes), reachableEnd_(reachableEnd) {}
+    GzipRows(InputStream& input, int64_t dataStart, int64_t dataBytes, int64_t planeBytes, int64_t reachableEnd)
+        : PlainRows(input, dataStart, dataBytes, planeBytes), reachableEnd_(reachableEnd) {}
     // A gzip trailer gives the length of its own member only, modulo 4 GiB:
     // too short a length there may be a file of several members or a huge
     // one, so it says nothing, and the roads that find a cut file by reading

@@ -36,6 +36,35 @@ void moduleDelete(T* object) {
     moduleFree(object);
 }
 
+// One object of the module's heap, deleted when the owner goes.
+template <typename T>
+class ModulePtr {
+public:
+    ModulePtr() = default;
+    ModulePtr(const ModulePtr&) = delete;
+    ModulePtr& operator=(const ModulePtr&) = delete;
+    ~ModulePtr() { moduleDelete(object_); }
+
+    // A new T in place of what it held; false when there is no memory.
+    template <typename... Args>
+    bool make(NebuliteAllocKind kind, Args&&... args) {
+        moduleDelete(object_);
+        object_ = moduleNew<T>(kind, std::forward<Args>(args)...);
+        return object_ != nullptr;
+    }
+    void reset() {
+        moduleDelete(object_);
+        object_ = nullptr;
+    }
+    T* get() const { return object_; }
+    T* operator->() const { return object_; }
+    T& operator*() const { return *object_; }
+    explicit operator bool() const { return object_ != nullptr; }
+
+private:
+    T* object_ = nullptr;
+};
+
 // `count` values of T in the module's heap, uninitialised, freed with the
 // array. Only trivially copyable values live here (samples, rows, tables).
 template <typename T>

@@ -42,15 +42,17 @@ private:
 // host in theRect/loPlane/hiPlane: `before(plane, row)`, then advanceState
 // (unless a step failed), then `after(plane, row)`, then progress. The walk
 // stops at the first error; the row that met it still counts for progress.
+// `flip`: row r of the walk is the image's row (rows - 1 - r), so that the
+// file's rows, taken in their order, turn the image over.
 template <typename Before, typename After>
-void walkRows(PluginState& state, int16_t planes, int32_t total, Before before, After after) {
+void walkRows(PluginState& state, int16_t planes, int32_t total, bool flip, Before before, After after) {
     FormatRecord& record = *state.formatRecord;
     const ImageSize size = imageSizeOf(record);
     int32_t done = 0;
     for (int16_t p = 0; state.result == noErr && p < planes; ++p) {
         record.loPlane = record.hiPlane = p;
         for (int32_t r = 0; state.result == noErr && r < size.rows; ++r) {
-            setRowRect(record, r, size.columns);
+            setRowRect(record, flip ? size.rows - 1 - r : r, size.columns);
             before(p, r);
             if (state.result == noErr) state.result = record.advanceState();
             after(p, r);

@@ -230,6 +230,11 @@ void TiledRows::restart(PluginState&) {
     rowOffset_ = 0;
 }
 
+void TiledRows::seekPlane(PluginState&, uint32_t plane) {
+    row_ = uint64_t{plane} * static_cast<uint64_t>(axisLength(image_, 1));
+    rowOffset_ = 0;
+}
+
 void TiledRows::read(PluginState& state, unsigned char* out, int64_t count) {
     if (state.result != noErr) return;
     const TiledImage& image = image_;

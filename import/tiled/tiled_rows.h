@@ -46,6 +46,7 @@ public:
     void read(PluginState& state, unsigned char* out, int64_t count) override;
     // Back to the first row of the first plane.
     void restart(PluginState&) override;
+    void seekPlane(PluginState& state, uint32_t plane) override;
     // The heap was read through the stream, whose checks are at its end.
     void verify(PluginState& state) override { input_.verifyToEnd(state); }
     // Frees the table's rows and the band's memory.
