@@ -45,6 +45,19 @@ void makeValueCard(char* card, const char* keyword, std::string_view value) {
     putRightAligned(card, value, 30);
 }
 
+// Remembers where a 32-bit document's range keywords stand.
+void noteRangeSlot(WriteOperation& write, const CardRole& role, uint32_t slot) {
+    auto keep = [slot](int32_t (&slots)[WriteOperation::kMaxRangeCards]) {
+        for (int32_t& s : slots)
+            if (s < 0) {
+                s = static_cast<int32_t>(slot);
+                return;
+            }
+    };
+    if (role.rangeLow) keep(write.rangeLowSlots);
+    if (role.rangeHigh) keep(write.rangeHighSlots);
+}
+
 }  // namespace
 
 bool rewriteHeader(PluginState& state, WriteOperation& write, bool mendCutStrings) {
@@ -53,6 +66,8 @@ bool rewriteHeader(PluginState& state, WriteOperation& write, bool mendCutString
     const ImageSize size = imageSizeOf(record);
     SavedImage image;
     image.depth = record.depth;
+    image.bitpix = write.plan.bitpix;
+    image.keepScaling = write.plan.keepScaling;
     image.rows = size.rows;
     image.columns = size.columns;
     image.planes = planesToWrite(record.imageMode, record.planes);
@@ -80,6 +95,7 @@ bool rewriteHeader(PluginState& state, WriteOperation& write, bool mendCutString
         bzeroCardSeen = bzeroCardSeen || role.bzero;
         naxis3Seen = naxis3Seen || role.naxis3;
         if (role.naxis2) naxis2Slot = slot;
+        noteRangeSlot(write, role, slot);
         if (role.end) {
             endSeen = true;
             endSlot = slot;
@@ -109,6 +125,14 @@ bool rewriteHeader(PluginState& state, WriteOperation& write, bool mendCutString
         char planesText[24];
         makeValueCard(card, "NAXIS3", decimalText(image.planes, planesText));
         if (!insertCardAt(state, header, static_cast<uint32_t>(naxis2Slot + 1), endSlot, card)) return false;
+        ++endSlot;
+    }
+    // A 32-bit document stored as integers keeps a card for the count of
+    // values its type could not hold, written once the data is.
+    if (image.depth == 32 && image.bitpix > 0) {
+        setCardText(card, "");
+        if (!insertCardAt(state, header, static_cast<uint32_t>(endSlot), endSlot, card)) return false;
+        write.historySlot = static_cast<int32_t>(endSlot);
         ++endSlot;
     }
     // FITS defines 16-bit samples as signed. Without a BZERO card they would

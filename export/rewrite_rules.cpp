@@ -82,12 +82,26 @@ void closeTruncatedString(char* card) {
 }
 
 // BLANK names a stored integer that stands for "no value"; one the new
-// BITPIX cannot hold only confuses readers.
-bool blankFits(const char* card, int16_t depth) {
+// BITPIX cannot hold (or any, for floats) only confuses readers.
+bool blankFits(const char* card, int16_t bitpix) {
     int64_t value = intValue(splitCard(card).value);
-    if (depth == 8) return value >= 0 && value <= 255;
-    if (depth == 16) return value >= -32768 && value <= 32767;
-    return false;
+    switch (bitpix) {
+        case 8: return value >= 0 && value <= 255;
+        case 16: return value >= -32768 && value <= 32767;
+        case 32: return value >= INT32_MIN && value <= INT32_MAX;
+        case 64: return true;
+        default: return false;
+    }
+}
+
+// The range keywords of a 32-bit document say what its data holds: their
+// cards stay, and the save puts the values in once the data is written.
+// The low end's keywords, and the high end's.
+bool isRangeLowCard(const char* card) {
+    return startsWith(card, "DATAMIN") || startsWith(card, "CBLACK") || startsWith(card, "AVISUMIN");
+}
+bool isRangeHighCard(const char* card) {
+    return startsWith(card, "DATAMAX") || startsWith(card, "CWHITE") || startsWith(card, "AVISUMAX");
 }
 
 void replaceByFixedCard(char* card, int16_t depth) {
@@ -124,11 +138,19 @@ void rewriteOtherCard(char* card, const SavedImage& image, uint32_t slot, CardRo
         std::memcpy(card, "END", 3);
         role.end = true;
     }
-    replaceByFixedCard(card, image.depth);
+    if (image.depth == 32) {
+        role.rangeLow = isRangeLowCard(card);
+        role.rangeHigh = isRangeHighCard(card);
+        // RANGE and BACKGRND speak of an offset range no 32-bit save keeps.
+        if (startsWith(card, "RANGE ") || startsWith(card, "BACKGRND")) setCardText(card, "");
+        if (startsWith(card, "BSCALE") && !image.keepScaling) setCardText(card, "BSCALE  =                  1.0");
+    } else {
+        replaceByFixedCard(card, image.depth);
+    }
     // Checksums describe bytes that are about to change.
     if (keywordOf(card, "CHECKSUM")) setCardText(card, kChecksumComment);
     if (keywordOf(card, "DATASUM")) setCardText(card, kDatasumComment);
-    if (keywordOf(card, "BLANK") && !blankFits(card, image.depth)) setCardText(card, kBlankComment);
+    if (keywordOf(card, "BLANK") && !blankFits(card, image.bitpix)) setCardText(card, kBlankComment);
     if (image.mendCutStrings) closeTruncatedString(card);
 }
 
@@ -142,16 +164,20 @@ CardRole rewriteCard(char* card, const SavedImage& image, uint32_t slot) {
     char text[24];
     const bool color = image.planes > 1;
     if (startsWith(card, "BITPIX")) {
-        rewriteValue(card, decimalText(image.depth, text));
+        rewriteValue(card, decimalText(image.bitpix, text));
     } else if (startsWith(card, "NAXIS1")) {
         rewriteValue(card, decimalText(image.columns, text));
     } else if (startsWith(card, "NAXIS2")) {
         rewriteValue(card, decimalText(image.rows, text));
         role.naxis2 = true;
     } else if (startsWith(card, "BZERO")) {
-        role.offsetSamples = true;
         role.bzero = keywordOf(card, "BZERO");
-        rewriteValue(card, image.depth == 16 ? "32768.0" : "0.0");
+        if (image.depth == 32) {
+            if (!image.keepScaling) rewriteValue(card, "0.0");
+        } else {
+            role.offsetSamples = true;
+            rewriteValue(card, image.depth == 16 ? "32768.0" : "0.0");
+        }
     } else if (startsWith(card, "NAXIS3") && !color) {
         setCardText(card, kNaxis3Comment);
     } else if (startsWith(card, "NAXIS4")) {

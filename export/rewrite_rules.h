@@ -10,6 +10,12 @@ namespace nebulite {
 // What the save writes, as the rewrite needs it.
 struct SavedImage {
     int16_t depth = 8;
+    // The BITPIX written: the depth for 8- and 16-bit documents; a 32-bit
+    // document's is its plan's (export/save_plan.h).
+    int16_t bitpix = 8;
+    // A 32-bit document written back with the kept header's own BITPIX,
+    // BZERO and BSCALE: those cards stay as they are.
+    bool keepScaling = false;
     int32_t rows = 0;
     int32_t columns = 0;
     int16_t planes = 1;
@@ -25,6 +31,8 @@ struct CardRole {
     bool naxis3 = false;       // a NAXIS3 card that stays (a colour image)
     bool offsetSamples = false;  // begins with BZERO: samples written with 32768 taken off
     bool bzero = false;        // the keyword is exactly BZERO
+    bool rangeLow = false;     // a 32-bit document's DATAMIN-like card, set from the data written
+    bool rangeHigh = false;    // and its DATAMAX-like card
 };
 
 // Rewrites card `slot` of a header whose END has not been met yet.

@@ -37,7 +37,8 @@ void synthesizeHeader(PluginState& state, WriteOperation& write) {
     uint32_t slot = 0;
     auto next = [&]() { return text + kCardBytes * slot++; };
     putValueCard(next(), "SIMPLE  ", "T");
-    putIntegerCard(next(), "BITPIX  ", record.depth);
+    // A 32-bit document without a header of its own is IEEE floats.
+    putIntegerCard(next(), "BITPIX  ", record.depth == 32 ? -32 : record.depth);
     putIntegerCard(next(), "NAXIS   ", write.isColor ? 3 : 2);
     const ImageSize size = imageSizeOf(record);
     putIntegerCard(next(), "NAXIS1  ", size.columns);

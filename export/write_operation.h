@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "export/float_samples.h"
+#include "export/save_plan.h"
 #include "shell/operation.h"
 
 namespace nebulite {
@@ -18,6 +20,17 @@ public:
     bool isColor = false;
     int16_t planesWritten = 0;
     uint64_t bytesWritten = 0;
+
+    // ---- A 32-bit document's --------------------------------------------------
+    SavePlan plan;               // BITPIX, scaling and row order the save writes
+    BlankRule blank;             // how undefined values are stored
+    FloatWriteStats written;     // what the samples written were
+    // The header's cards the data fills in once written: the range keywords,
+    // and a card kept for the HISTORY of values clamped (-1: none).
+    static constexpr int kMaxRangeCards = 4;
+    int32_t rangeLowSlots[kMaxRangeCards] = {-1, -1, -1, -1};
+    int32_t rangeHighSlots[kMaxRangeCards] = {-1, -1, -1, -1};
+    int32_t historySlot = -1;
 };
 
 }  // namespace nebulite

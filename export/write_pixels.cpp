@@ -6,6 +6,7 @@
 
 #include "document/kept_header.h"
 #include "export/block_writer.h"
+#include "export/float_header.h"
 #include "export/rewrite.h"
 #include "export/synthesize.h"
 #include "export/write_layout.h"
@@ -16,6 +17,7 @@
 #include "shell/geometry.h"
 #include "shell/handlers.h"
 #include "shell/host_services.h"
+#include "shell/module_memory.h"
 #include "shell/row_transfer.h"
 #include "header/fits_units.h"
 
@@ -57,7 +59,7 @@ std::optional<uint64_t> sampleBytes(const FormatRecord& record) {
 
 bool imageCanBeSaved(PluginState& state) {
     const FormatRecord& record = *state.formatRecord;
-    if (record.depth != 8 && record.depth != 16) {
+    if (record.depth != 8 && record.depth != 16 && record.depth != 32) {
         // Made in a fixed buffer: nothing here may allocate or throw.
         char message[64];
         std::snprintf(message, sizeof message, "%d-bit Fits Files are not supported", int{record.depth});
@@ -93,6 +95,55 @@ void doEstimateStart(PluginState& state) {
     record.data = nullptr;
 }
 
+namespace {
+
+// 8- and 16-bit rows: the host puts each straight into the block writer's
+// buffer where it fits, and the samples are converted there.
+void writeLevelRows(PluginState& state, WriteOperation& write, RowBuffer& buffer, BlockWriter& writer, int16_t planes) {
+    FormatRecord& record = *state.formatRecord;
+    const auto sampleBytes = static_cast<int16_t>(record.depth / 8);
+    const auto rowBytes = static_cast<uint32_t>(buffer.rowBytes());
+    uint8_t* slot = nullptr;
+    walkRows(
+        state, planes, imageSizeOf(record).rows * planes, write.plan.flipRows,
+        [&](int16_t, int32_t) {
+            slot = writer.slotFor(rowBytes);
+            record.data = slot != nullptr ? static_cast<void*>(slot) : static_cast<void*>(buffer.data());
+        },
+        [&](int16_t, int32_t) {
+            if (slot != nullptr)
+                writer.take(state, rowBytes, sampleBytes, write.bzero);
+            else
+                writer.addSamples(state, reinterpret_cast<const uint8_t*>(buffer.data()), rowBytes, sampleBytes,
+                                  write.bzero);
+            write.bytesWritten += rowBytes;
+        });
+}
+
+// A 32-bit document's rows: each host row of floats into the stored
+// samples of the plan's BITPIX, then to the block writer.
+void writeFloatRows(PluginState& state, WriteOperation& write, RowBuffer& buffer, BlockWriter& writer, int16_t planes) {
+    FormatRecord& record = *state.formatRecord;
+    const auto columns = static_cast<uint64_t>(imageSizeOf(record).columns);
+    const uint64_t storedBytes = columns * storedSampleBytes(write.plan.bitpix);
+    ModuleArray<unsigned char> stored;
+    if (!stored.allocate(nebuliteAllocRowBlock, storedBytes)) {
+        recordError(state, memFullErr);
+        return;
+    }
+    walkRows(
+        state, planes, imageSizeOf(record).rows * planes, write.plan.flipRows, [](int16_t, int32_t) {},
+        [&](int16_t, int32_t) {
+            if (state.result != noErr) return;
+            storeFloatRow(reinterpret_cast<const unsigned char*>(buffer.data()), static_cast<size_t>(columns), write.plan,
+                          write.blank, stored.data(), write.written);
+            writer.addSamples(state, stored.data(), static_cast<uint32_t>(storedBytes), 1, 0.0);
+            write.bytesWritten += storedBytes;
+        });
+}
+
+}  // namespace
+
 void doWritePrepare(PluginState& state) {
     FormatRecord& record = *state.formatRecord;
     record.maxData = 0;
@@ -103,6 +154,9 @@ void doWritePrepare(PluginState& state) {
         return;
     }
     RebuiltHeader rebuilt = rebuildHeaderFromResources(state, write->header);
+    const bool kept = rebuilt != RebuiltHeader::noRoom && write->header.text()[0] == 'S';
+    write->plan = planSave(record.depth, write->header, kept, readOpenRecord(state), options::SaveOptions{});
+    write->blank = blankRuleOf(write->header, write->plan);
     if (rebuilt == RebuiltHeader::noRoom || !rewriteHeader(state, *write, rebuilt == RebuiltHeader::fromHistory)) {
         // A header that lost cards for want of memory is not written at all.
         write->header.release();
@@ -122,7 +176,6 @@ void doWriteStart(PluginState& state) {
     }
     if (!imageCanBeSaved(state)) return;
     fileSeek(record.dataFork, FILE_BEGIN, 0);
-    const ImageSize size = imageSizeOf(record);
     const auto sampleBytes = static_cast<int16_t>(record.depth / 8);
     CardBuffer& header = write->header;
     if (header.text()[0] != 'S') {
@@ -148,28 +201,17 @@ void doWriteStart(PluginState& state) {
     record.rowBytes = buffer.rowBytes();
     record.planeBytes = 0;
     record.data = buffer.data();
-    const auto rowBytes = static_cast<uint32_t>(buffer.rowBytes());
-    uint8_t* slot = nullptr;
-    walkRows(
-        state, planes, size.rows * planes, false,
-        [&](int16_t, int32_t) {
-            // Straight into the block writer's buffer where the row fits.
-            slot = writer.slotFor(rowBytes);
-            record.data = slot != nullptr ? static_cast<void*>(slot) : static_cast<void*>(buffer.data());
-        },
-        [&](int16_t, int32_t) {
-            if (slot != nullptr)
-                writer.take(state, rowBytes, sampleBytes, write->bzero);
-            else
-                writer.addSamples(state, reinterpret_cast<const uint8_t*>(buffer.data()), rowBytes, sampleBytes,
-                                  write->bzero);
-            write->bytesWritten += rowBytes;
-        });
+    if (record.depth == 32)
+        writeFloatRows(state, *write, buffer, writer, planes);
+    else
+        writeLevelRows(state, *write, buffer, writer, planes);
     record.data = nullptr;
     buffer.release();
 
     if (state.result == noErr) writer.addZeros(state, static_cast<uint32_t>(blockFill(write->bytesWritten)));
     writer.flush(state);
+    // What only the data could say goes into the header last.
+    if (record.depth == 32) completeFloatHeader(state, *write);
 }
 
 }  // namespace nebulite

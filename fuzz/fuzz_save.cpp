@@ -113,16 +113,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     image.rows = 1 + data[0] % 40;
     image.columns = 1 + data[1] % 40;
     image.planes = shape.planes;
-    image.depth = depth == 8 || depth == 16 ? depth : int16_t{8};
+    image.depth = depth == 8 || depth == 16 || depth == 32 ? depth : int16_t{8};
     image.mode = shape.mode;
     image.allocate();
     for (int p = 0; p < image.planes; ++p)
         for (int r = 0; r < image.rows; ++r)
-            for (int c = 0; c < image.columns; ++c)
-                image.setSample(p, r, c,
-                                static_cast<uint32_t>(p * 7919 + r * 131 + c * 17 + data[3]) %
-                                    (image.maxSample() + 1));
-    image.depth = depth;  // the host's record may say 1 or 32 bits
+            for (int c = 0; c < image.columns; ++c) {
+                const auto v = static_cast<uint32_t>(p * 7919 + r * 131 + c * 17 + data[3]);
+                if (depth == 32)
+                    image.setRealSample(p, r, c, static_cast<float>(v) / 4096.0f - 1.5f);
+                else
+                    image.setSample(p, r, c, v % (image.maxSample() + 1));
+            }
+    image.depth = depth;  // the host's record may say 1 bit
     document.resources[kHistoryResource] = recordsFrom(data + 4, size - 4, (data[3] & 1) != 0);
     if (document.resources[kHistoryResource].empty()) document.resources.clear();
     const Document kept = document;
@@ -132,7 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     checkClean(save, "save");
     const std::string d = describe(save);
     FUZZ_CHECK(document == kept, "the save changed the document");
-    if (depth != 8 && depth != 16) {
+    if (depth != 8 && depth != 16 && depth != 32) {
         FUZZ_CHECK(save.result == userCanceledErr && save.messages.size() == 1, d);
         return 0;
     }
@@ -164,6 +167,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t headerBytes = (endCard * 80 + 80 + 2879) / 2880 * 2880;
     const size_t dataBytes = size_t(image.rows) * size_t(image.columns) * size_t(shape.planesWritten) *
                              size_t(depth / 8);
+    // A 32-bit document without a record of how it was opened is written as
+    // IEEE floats, its values as they are.
+    if (depth == 32) {
+        const size_t header = (endCard * 80 + 80 + 2879) / 2880 * 2880;
+        FUZZ_CHECK(bytes.size() >= header + dataBytes, "a 32-bit save short of its samples");
+        size_t at = header;
+        for (int p = 0; p < shape.planesWritten; ++p)
+            for (int r = 0; r < image.rows; ++r)
+                for (int c = 0; c < image.columns; ++c, at += 4) {
+                    const float want = kept.image.realSample(p, r, c);
+                    uint32_t bits = 0;
+                    std::memcpy(&bits, &want, 4);
+                    for (int b = 0; b < 4; ++b)
+                        FUZZ_CHECK(bytes[at + static_cast<size_t>(b)] == static_cast<uint8_t>(bits >> (24 - 8 * b)),
+                                   "float sample " + std::to_string(p) + "," + std::to_string(r) + "," +
+                                       std::to_string(c) + " changed");
+                }
+        return 0;
+    }
     FUZZ_CHECK(bytes.size() == (headerBytes + dataBytes + 2879) / 2880 * 2880,
                "file of " + std::to_string(bytes.size()) + " bytes for a header of " +
                    std::to_string(headerBytes) + " and " + std::to_string(dataBytes) +

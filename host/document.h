@@ -22,7 +22,9 @@ constexpr ResType kWholeHeaderResource = 0x4E624864;  // 'NbHd': the whole FITS 
 constexpr size_t kMaxDocumentResources = 1000;
 
 // Planar storage: plane, then row, then column. 8-bit images use `narrow`,
-// 16-bit images `wide` (native byte order, as the module hands them over).
+// 16-bit images `wide`, 32-bit images `real` (4-byte floats, linear, 1.0 the
+// white of an 8-bit document, values beyond 0..1 allowed), all in native
+// byte order, as the module hands them over.
 struct Image {
     int32_t rows = 0;
     int32_t columns = 0;
@@ -31,6 +33,7 @@ struct Image {
     int16_t mode = plugInModeGrayScale;
     std::vector<uint8_t> narrow;
     std::vector<uint16_t> wide;
+    std::vector<float> real;
 
     // Sizes the sample store for the geometry above, every sample 0.
     void allocate();
@@ -44,6 +47,7 @@ struct Image {
                 static_cast<size_t>(row)) * static_cast<size_t>(columns) +
                static_cast<size_t>(column);
     }
+    // An 8- or 16-bit image's sample.
     uint32_t sample(int plane, int row, int column) const {
         size_t i = index(plane, row, column);
         return depth == 16 ? wide[i] : narrow[i];
@@ -56,6 +60,9 @@ struct Image {
             narrow[i] = static_cast<uint8_t>(value);
     }
     uint32_t maxSample() const { return depth == 16 ? kHostMax16 : kHostMax8; }
+    // A 32-bit image's sample.
+    float realSample(int plane, int row, int column) const { return real[index(plane, row, column)]; }
+    void setRealSample(int plane, int row, int column, float value) { real[index(plane, row, column)] = value; }
     bool operator==(const Image&) const = default;
 };
 

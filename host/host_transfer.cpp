@@ -73,6 +73,14 @@ OSErr Host::Impl::moveRow() {
                     data[c * stride] = row[c];
             }
         }
+    } else if (image.depth == 32) {
+        float* row = image.real.data() + first;
+        for (size_t c = 0; c < columns; ++c) {
+            if (reading)
+                std::memcpy(&row[c], data + c * stride, 4);
+            else
+                std::memcpy(data + c * stride, &row[c], 4);
+        }
     } else {
         uint16_t* row = image.wide.data() + first;
         if (reading) {
@@ -110,7 +118,7 @@ void Host::Impl::makeDocumentImage() {
     std::string what;
     if (size.v < 1 || size.h < 1)
         what = "image size " + std::to_string(size.h) + "x" + std::to_string(size.v);
-    else if (r.depth != 8 && r.depth != 16)
+    else if (r.depth != 8 && r.depth != 16 && r.depth != 32)
         what = "depth " + std::to_string(r.depth);
     else if (r.planes < 1)
         what = "planes " + std::to_string(r.planes);
@@ -174,13 +182,15 @@ void sizeStore(std::vector<T>& store, size_t count) {
 }  // namespace
 
 void Image::allocate() {
-    if (depth == 16) {
-        std::vector<uint8_t>().swap(narrow);
+    if (depth != 8) std::vector<uint8_t>().swap(narrow);
+    if (depth != 16) std::vector<uint16_t>().swap(wide);
+    if (depth != 32) std::vector<float>().swap(real);
+    if (depth == 32)
+        sizeStore(real, sampleCount());
+    else if (depth == 16)
         sizeStore(wide, sampleCount());
-    } else {
-        std::vector<uint16_t>().swap(wide);
+    else
         sizeStore(narrow, sampleCount());
-    }
 }
 
 }  // namespace nebulite::host

@@ -8,9 +8,14 @@
 namespace nebulite {
 
 void moveMapped(Road& road, options::ResolvedOpen& resolved);
+void moveFloats(Road& road, int32_t& exponent);
 
-PixelRoad choosePixelRoad(int16_t fileSampleBytes, DataExtent extent, bool headerRangeUsable, bool stretched) {
-    if (stretched) return extent == DataExtent::cutShort ? PixelRoad::cutShort : PixelRoad::mapped;
+PixelRoad choosePixelRoad(int16_t fileSampleBytes, DataExtent extent, bool headerRangeUsable, bool stretched,
+                          int16_t depth) {
+    if (stretched || depth == 32) {
+        if (extent == DataExtent::cutShort) return PixelRoad::cutShort;
+        return stretched ? PixelRoad::mapped : PixelRoad::floats;
+    }
     switch (fileSampleBytes) {
         // Bytes need no conversion: the rows a short file has still arrive.
         case 1: return PixelRoad::bytes;
@@ -53,12 +58,17 @@ bool allocateRoadWork(PluginState& state, PixelRoad road, const HeaderKeywords& 
                   work.values.allocate(nebuliteAllocRowBlock, width) &&
                   work.estimator.make(nebuliteAllocOther);
             break;
+        case PixelRoad::floats:
+            had = work.fileRow.allocate(nebuliteAllocRowBlock, width * sampleBytes) &&
+                  work.values.allocate(nebuliteAllocRowBlock, width);
+            break;
         default: break;
     }
     // A document of another depth than the file's own takes each row from
     // a row of the file's depth (the stretches write the document's levels
     // themselves).
-    if (had && road != PixelRoad::mapped && road != PixelRoad::none && plan.depth != keys.hostDepth())
+    if (had && road != PixelRoad::mapped && road != PixelRoad::floats && road != PixelRoad::none &&
+        plan.depth != keys.hostDepth())
         had = work.nativeRow.allocate(nebuliteAllocRowBlock, width * static_cast<uint64_t>(keys.hostSampleBytes()));
     return had || recordError(state, memFullErr);
 }
@@ -213,7 +223,7 @@ void moveTwoPassWide(Road& road) {
 }  // namespace
 
 void moveRows(PluginState& state, PixelRoad road, const HeaderKeywords& keys, RowSource& rows, RowBuffer& buffer,
-              RoadWork& work, const RowPlan& plan, int32_t total, options::ResolvedOpen& resolved) {
+              RoadWork& work, const RowPlan& plan, int32_t total, RoadFindings& findings) {
     if (state.result != noErr) return;
     Road r{state, keys, rows, buffer, work, plan, total};
     double lo = 0.0;
@@ -227,7 +237,8 @@ void moveRows(PluginState& state, PixelRoad road, const HeaderKeywords& keys, Ro
             moveStreamedWide(r, lo, hi);
             break;
         case PixelRoad::twoPassWide: moveTwoPassWide(r); break;
-        case PixelRoad::mapped: moveMapped(r, resolved); break;
+        case PixelRoad::mapped: moveMapped(r, findings.resolved); break;
+        case PixelRoad::floats: moveFloats(r, findings.floatExponent); break;
         // A file too short is refused before anything is read.
         case PixelRoad::cutShort: recordError(state, eofErr); break;
         case PixelRoad::none: break;

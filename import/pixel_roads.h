@@ -27,12 +27,16 @@ enum class PixelRoad {
     twoPassWide,   // 32- or 64-bit: one pass to find the range (or that every
                    // row is there), back to the first row, one to hand the rows over
     mapped,      // a stretch over an interval: physical values through a curve into levels
+    floats,      // a 32-bit document: physical values times a power of two, as 4-byte floats
     cutShort,    // wide samples of a file too short for them: nothing is handed over
 };
 
 // Wide samples go to the host only once the module knows every row is in the
 // file: from its length, or from a first pass that read them all.
-PixelRoad choosePixelRoad(int16_t fileSampleBytes, DataExtent extent, bool headerRangeUsable, bool stretched);
+// `stretched`: the options map samples through a stretch; `depth`: the
+// document's bits per sample (8, 16, 32).
+PixelRoad choosePixelRoad(int16_t fileSampleBytes, DataExtent extent, bool headerRangeUsable, bool stretched,
+                          int16_t depth);
 
 // The range the header gives wide samples, and whether it is usable.
 bool headerRange(const HeaderKeywords& keys, double& lo, double& hi);
@@ -42,7 +46,7 @@ struct RowPlan {
     int16_t planes = 1;                  // document planes
     uint32_t filePlanes[3] = {0, 1, 2};  // the file's plane (from 0) of each
     bool flip = false;                   // file row r goes to document row (rows - 1 - r)
-    int16_t depth = 8;                   // the document's: 8 or 16
+    int16_t depth = 8;                   // the document's: 8, 16 or 32
     DataExtent extent = DataExtent::unknown;  // what the file's length says of the rows
 };
 
@@ -67,10 +71,15 @@ struct RoadWork {
 bool allocateRoadWork(PluginState& state, PixelRoad road, const HeaderKeywords& keys, const RowPlan& plan,
                       int32_t columns, RoadWork& work);
 
+// What a road learnt that outlives it.
+struct RoadFindings {
+    options::ResolvedOpen& resolved;  // the mapped road's points go in here, for what an action records
+    int32_t floatExponent = 0;        // the floats road's: document = physical x 2^-exponent
+};
+
 // Reads, converts and hands over every row on `road` into `buffer`, with
-// the road's work in place; `total` is the progress total. On the mapped
-// road, the points it measured go into `resolved` (what an action records).
+// the road's work in place; `total` is the progress total.
 void moveRows(PluginState& state, PixelRoad road, const HeaderKeywords& keys, RowSource& rows, RowBuffer& buffer,
-              RoadWork& work, const RowPlan& plan, int32_t total, options::ResolvedOpen& resolved);
+              RoadWork& work, const RowPlan& plan, int32_t total, RoadFindings& findings);
 
 }  // namespace nebulite

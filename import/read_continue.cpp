@@ -1,6 +1,7 @@
 // ReadContinue: every sample from the file to the host, one row of one plane
 // at a time, then the header into the document.
 #include "document/kept_header.h"
+#include "document/open_record.h"
 #include "import/open_choices.h"
 #include "import/pixel_roads.h"
 #include "import/read_header.h"
@@ -32,7 +33,8 @@ PixelRoad roadForThisFile(PluginState& state, ReadOperation& read, RowSource& ro
     const bool headerRangeUsable = headerRange(read.keys, lo, hi);
     extent = rows.extent(read.fileLength);
     const bool stretched = read.resolved.chosen.mapping.stretch != options::Stretch::range;
-    return choosePixelRoad(read.keys.fileSampleBytes(), extent, headerRangeUsable, stretched);
+    return choosePixelRoad(read.keys.fileSampleBytes(), extent, headerRangeUsable, stretched,
+                           static_cast<int16_t>(read.resolved.depth));
 }
 
 RowPlan planOf(const ReadOperation& read, DataExtent extent) {
@@ -81,12 +83,15 @@ void doReadContinue(PluginState& state) {
     record.planeBytes = 0;
     record.data = buffer.data();
     if (road != PixelRoad::none && road != PixelRoad::cutShort) rows->begin(state, extent == DataExtent::whole);
-    moveRows(state, road, read->keys, *rows, buffer, work, plan, total, read->resolved);
+    RoadFindings findings{read->resolved};
+    moveRows(state, road, read->keys, *rows, buffer, work, plan, total, findings);
+    read->floatExponent = findings.floatExponent;
     record.data = nullptr;
     buffer.release();
     work.release();
     // The header reaches the document even when the samples did not.
     storeHeaderCards(state, read->header);
+    if (state.result == noErr) addOpenRecord(state, read->resolved, read->floatExponent);
 }
 
 void doReadFinish(PluginState& state) {

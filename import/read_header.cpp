@@ -138,10 +138,6 @@ bool resolveOptions(PluginState& state, ReadOperation& read, const ChosenImage& 
         r.resolved.chosen.image.index = chosen.hdu;
     }
     r.resolved.chosen = options::canonical(r.resolved.chosen);
-    if (r.resolved.depth == 32) {
-        refuse(state, read, notSupported(read, "opened into 32-bit documents"));
-        return false;
-    }
     if (r.resolved.mosaic != options::CfaPattern::none) {
         refuse(state, read, notSupported(read, "demosaiced on open"));
         return false;

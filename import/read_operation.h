@@ -46,6 +46,7 @@ public:
     bool reverting = false;          // the host handed back revertInfo of ours
     options::ResolvedOpen resolved;  // the options measured against the file
     bool resolvedReady = false;
+    int32_t floatExponent = 0;       // a 32-bit document's: document = physical x 2^-exponent
 
     // ---- What the read goes through ---------------------------------------
     InputStream input;
