@@ -17,7 +17,10 @@ constexpr options::FourCharCode kFlippedKey = options::fourCharCode("nbFl");
 
 void addOpenRecord(PluginState& state, const options::ResolvedOpen& resolved, int32_t floatExponent) {
     const FormatRecord& record = *state.formatRecord;
-    if (!resolved.flipRows && resolved.depth != 32) return;
+    // A plain open needs none: its document is what it always was.
+    const bool stretched = resolved.chosen.mapping.stretch != options::Stretch::range;
+    const bool demosaiced = resolved.mosaic != options::CfaPattern::none;
+    if (!resolved.flipRows && resolved.depth != 32 && !stretched && !demosaiced) return;
     if (!resourceSuiteUsable(record.resourceProcs)) return;
     options::DescriptorEntries entries = options::openEntries(resolved);
     entries.add(kFlippedKey, options::DescriptorValue::ofBoolean(resolved.flipRows));

@@ -2,8 +2,8 @@
 // used (the orientation it turned the rows to) and, for a 32-bit document,
 // the power of two its values were taken by. One document resource of the
 // module's own type, beside the header's; kept only when a save needs it
-// (rows turned over, a 32-bit document), so a plain open's document is
-// what it always was.
+// (rows turned over, a 32-bit document, a stretch or a demosaic the saved
+// header tells of), so a plain open's document is what it always was.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 #include "export/rewrite.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "export/rewrite_rules.h"
@@ -45,6 +46,29 @@ void makeValueCard(char* card, const char* keyword, std::string_view value) {
     putRightAligned(card, value, 30);
 }
 
+const char* stretchName(options::Stretch s) {
+    switch (s) {
+        case options::Stretch::linear: return "linear";
+        case options::Stretch::sqrt: return "sqrt";
+        case options::Stretch::log: return "log";
+        case options::Stretch::asinh: return "asinh";
+        case options::Stretch::mtf: return "mtf";
+        case options::Stretch::range: break;
+    }
+    return "range";
+}
+
+// "HISTORY opened through the asinh stretch, black 12.5 white 400.25".
+void stretchHistory(const options::MappingChoice& mapping, char* card) {
+    char text[2 * kCardBytes];
+    if (mapping.interval.black && mapping.interval.white)
+        std::snprintf(text, sizeof text, "HISTORY opened through the %s stretch, black %.9G white %.9G",
+                      stretchName(mapping.stretch), *mapping.interval.black, *mapping.interval.white);
+    else
+        std::snprintf(text, sizeof text, "HISTORY opened through the %s stretch", stretchName(mapping.stretch));
+    setCardText(card, std::string_view(text, std::strlen(text) < kCardBytes ? std::strlen(text) : kCardBytes));
+}
+
 // Remembers where a 32-bit document's range keywords stand.
 void noteRangeSlot(WriteOperation& write, const CardRole& role, uint32_t slot) {
     auto keep = [slot](int32_t (&slots)[WriteOperation::kMaxRangeCards]) {
@@ -68,6 +92,8 @@ bool rewriteHeader(PluginState& state, WriteOperation& write, bool mendCutString
     image.depth = record.depth;
     image.bitpix = write.plan.bitpix;
     image.keepScaling = write.plan.keepScaling;
+    image.demosaiced = write.plan.demosaiced;
+    image.demosaicMethod = write.plan.demosaic == options::Demosaic::quality ? "Hamilton-Adams" : "bilinear";
     image.rows = size.rows;
     image.columns = size.columns;
     image.planes = planesToWrite(record.imageMode, record.planes);
@@ -125,6 +151,13 @@ bool rewriteHeader(PluginState& state, WriteOperation& write, bool mendCutString
         char planesText[24];
         makeValueCard(card, "NAXIS3", decimalText(image.planes, planesText));
         if (!insertCardAt(state, header, static_cast<uint32_t>(naxis2Slot + 1), endSlot, card)) return false;
+        ++endSlot;
+    }
+    // A document opened through a stretch is not the file's data: its
+    // header says how it was made.
+    if (write.plan.stretch.stretch != options::Stretch::range) {
+        stretchHistory(write.plan.stretch, card);
+        if (!insertCardAt(state, header, static_cast<uint32_t>(endSlot), endSlot, card)) return false;
         ++endSlot;
     }
     // A 32-bit document stored as integers keeps a card for the count of

@@ -1,5 +1,6 @@
 #include "export/rewrite_rules.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -116,6 +117,24 @@ void replaceByFixedCard(char* card, int16_t depth) {
     }
 }
 
+// A card that named the colour filter of a mosaic the document no longer is.
+bool isMosaicCard(const char* card) {
+    return keywordOf(card, "BAYERPAT") || keywordOf(card, "XBAYROFF") || keywordOf(card, "YBAYROFF") ||
+           keywordOf(card, "COLORTYP");
+}
+
+// "HISTORY demosaiced (bilinear), was: BAYERPAT= 'RGGB' ...", cut to the card.
+void mosaicHistory(char* card, const char* method) {
+    char was[kCardBytes + 1];
+    std::memcpy(was, card, kCardBytes);
+    size_t length = kCardBytes;
+    while (length > 0 && was[length - 1] == ' ') --length;
+    was[length] = '\0';
+    char text[2 * kCardBytes];
+    std::snprintf(text, sizeof text, "HISTORY demosaiced (%s), was: %s", method, was);
+    setCardText(card, std::string_view(text, std::strlen(text) < kCardBytes ? std::strlen(text) : kCardBytes));
+}
+
 // The cards no size, axis or scaling rule took.
 void rewriteOtherCard(char* card, const SavedImage& image, uint32_t slot, CardRole& role) {
     // The file written is standard FITS whatever the original claimed.
@@ -147,6 +166,7 @@ void rewriteOtherCard(char* card, const SavedImage& image, uint32_t slot, CardRo
     } else {
         replaceByFixedCard(card, image.depth);
     }
+    if (image.demosaiced && isMosaicCard(card)) mosaicHistory(card, image.demosaicMethod);
     // Checksums describe bytes that are about to change.
     if (keywordOf(card, "CHECKSUM")) setCardText(card, kChecksumComment);
     if (keywordOf(card, "DATASUM")) setCardText(card, kDatasumComment);

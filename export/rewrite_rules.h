@@ -16,6 +16,11 @@ struct SavedImage {
     // A 32-bit document written back with the kept header's own BITPIX,
     // BZERO and BSCALE: those cards stay as they are.
     bool keepScaling = false;
+    // The document was demosaiced on open: the cards that named its colour
+    // filter become HISTORY saying so, with the method (`demosaicMethod`),
+    // so that no other program demosaics it again.
+    bool demosaiced = false;
+    const char* demosaicMethod = "";
     int32_t rows = 0;
     int32_t columns = 0;
     int16_t planes = 1;

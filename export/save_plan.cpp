@@ -16,6 +16,17 @@ SavePlan planSave(int16_t depth, const CardBuffer& header, bool headerKept, cons
     plan.depth = depth;
     plan.bitpix = depth;
     plan.flipRows = opened && opened->flipped;
+    // A new document (no header of its own) may go out turned over; one
+    // opened from FITS goes back the way it came.
+    if (!headerKept && !opened && options.orientation == options::Orientation::sky) {
+        plan.flipRows = true;
+        plan.newBottomUp = true;
+    }
+    if (opened) {
+        plan.stretch = opened->used.mapping;
+        plan.demosaiced = opened->used.debayer != options::Debayer::off;
+        plan.demosaic = opened->used.demosaic;
+    }
     if (depth != 32) return plan;
     plan.bitpix = -32;
     if (!opened || !opened->floats) return plan;

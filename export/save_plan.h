@@ -22,6 +22,12 @@ struct SavePlan {
     double bscale = 1.0;
     int32_t floatExponent = 0;
     bool flipRows = false;        // the document's last row is the file's first
+    bool newBottomUp = false;     // a new document saved sky: its header says ROWORDER = 'BOTTOM-UP'
+    // What the open did that the saved header tells of (HISTORY cards):
+    // the stretch and its points, the demosaic and its method.
+    options::MappingChoice stretch;
+    bool demosaiced = false;
+    options::Demosaic demosaic = options::Demosaic::bilinear;
 };
 
 // `header`: the kept header (held when the document kept one), before it is

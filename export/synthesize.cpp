@@ -48,6 +48,9 @@ void synthesizeHeader(PluginState& state, WriteOperation& write) {
     putValueCard(next(), "BZERO   ", wide ? "32768.0" : "0.0");
     write.bzero = wide ? 32768.0 : 0.0;
     putValueCard(next(), "BSCALE  ", "1.0");
+    // A new document saved the way FITS images are drawn, first row at the
+    // bottom: capture programs and viewers read which way from ROWORDER.
+    if (write.plan.newBottomUp) setCardText(next(), "ROWORDER= 'BOTTOM-UP'");
     makeIdentificationCard(next(), IdentificationForm::synthesized);
     std::memcpy(next(), "END", 3);
 }

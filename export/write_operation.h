@@ -21,8 +21,10 @@ public:
     int16_t planesWritten = 0;
     uint64_t bytesWritten = 0;
 
-    // ---- A 32-bit document's --------------------------------------------------
     SavePlan plan;               // BITPIX, scaling and row order the save writes
+    options::SaveOptions plannedWith;  // the options the plan was made for
+
+    // ---- A 32-bit document's --------------------------------------------------
     BlankRule blank;             // how undefined values are stored
     FloatWriteStats written;     // what the samples written were
     // The header's cards the data fills in once written: the range keywords,

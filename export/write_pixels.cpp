@@ -8,6 +8,7 @@
 #include "export/block_writer.h"
 #include "export/float_header.h"
 #include "export/rewrite.h"
+#include "export/save_choices.h"
 #include "export/synthesize.h"
 #include "export/write_layout.h"
 #include "export/write_operation.h"
@@ -144,24 +145,38 @@ void writeFloatRows(PluginState& state, WriteOperation& write, RowBuffer& buffer
 
 }  // namespace
 
+namespace {
+
+// The header made ready for the document and the save's options: the one
+// the document kept, brought up to date, or none (a new document's is made
+// at WriteStart). False, with memFullErr, when the header could not be had.
+bool prepareHeader(PluginState& state, WriteOperation& write) {
+    const FormatRecord& record = *state.formatRecord;
+    if (!write.header.allocate()) return recordError(state, memFullErr);
+    RebuiltHeader rebuilt = rebuildHeaderFromResources(state, write.header);
+    const bool kept = rebuilt != RebuiltHeader::noRoom && write.header.text()[0] == 'S';
+    write.plannedWith = state.saveOptions;
+    write.plan = planSave(record.depth, write.header, kept, readOpenRecord(state), state.saveOptions);
+    write.blank = blankRuleOf(write.header, write.plan);
+    for (int32_t& slot : write.rangeLowSlots) slot = -1;
+    for (int32_t& slot : write.rangeHighSlots) slot = -1;
+    write.historySlot = -1;
+    if (rebuilt == RebuiltHeader::noRoom || !rewriteHeader(state, write, rebuilt == RebuiltHeader::fromHistory)) {
+        // A header that lost cards for want of memory is not written at all.
+        write.header.release();
+        return recordError(state, memFullErr);
+    }
+    return true;
+}
+
+}  // namespace
+
 void doWritePrepare(PluginState& state) {
     FormatRecord& record = *state.formatRecord;
     record.maxData = 0;
     WriteOperation* write = beginOperation<WriteOperation>(state);
     if (write == nullptr) return;
-    if (!write->header.allocate()) {
-        recordError(state, memFullErr);
-        return;
-    }
-    RebuiltHeader rebuilt = rebuildHeaderFromResources(state, write->header);
-    const bool kept = rebuilt != RebuiltHeader::noRoom && write->header.text()[0] == 'S';
-    write->plan = planSave(record.depth, write->header, kept, readOpenRecord(state), options::SaveOptions{});
-    write->blank = blankRuleOf(write->header, write->plan);
-    if (rebuilt == RebuiltHeader::noRoom || !rewriteHeader(state, *write, rebuilt == RebuiltHeader::fromHistory)) {
-        // A header that lost cards for want of memory is not written at all.
-        write->header.release();
-        recordError(state, memFullErr);
-    }
+    prepareHeader(state, *write);
 }
 
 void doWriteStart(PluginState& state) {
@@ -174,6 +189,10 @@ void doWriteStart(PluginState& state) {
         recordError(state, memFullErr);
         return;
     }
+    // A host that ran no options step plays the save's descriptor here; the
+    // header is made again for options other than those it was made with.
+    if (readSaveChoices(state) && !(state.saveOptions == write->plannedWith) && !prepareHeader(state, *write)) return;
+    if (state.result != noErr) return;
     if (!imageCanBeSaved(state)) return;
     fileSeek(record.dataFork, FILE_BEGIN, 0);
     const auto sampleBytes = static_cast<int16_t>(record.depth / 8);

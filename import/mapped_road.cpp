@@ -11,8 +11,6 @@
 
 namespace nebulite {
 
-namespace {
-
 using options::IntervalKind;
 using options::Stretch;
 
@@ -30,7 +28,7 @@ mapping::Curve curveOf(Stretch stretch) {
 
 // The black and white points (and mtf's midtone) from what the estimator
 // saw; nothing when the data has no defined value.
-std::optional<mapping::Transfer> transferFrom(const options::MappingChoice& mapping,
+std::optional<mapping::Transfer> transferFor(const options::MappingChoice& mapping,
                                               const mapping::IntervalEstimator* seen, uint16_t top) {
     mapping::Transfer t;
     t.curve = curveOf(mapping.stretch);
@@ -59,6 +57,9 @@ std::optional<mapping::Transfer> transferFrom(const options::MappingChoice& mapp
     }
     return t;
 }
+
+namespace {
+
 
 // Every defined value of the planes, for the interval: the first pass.
 void measure(Road& road, const SampleRules& rules) {
@@ -91,7 +92,7 @@ void moveMapped(Road& road, options::ResolvedOpen& resolved) {
         road.rows.restart(road.state);
     }
     const uint16_t top = road.plan.depth == 8 ? mapping::kTop8 : mapping::kTop16;
-    const std::optional<mapping::Transfer> found = transferFrom(mapping, road.work.estimator.get(), top);
+    const std::optional<mapping::Transfer> found = transferFor(mapping, road.work.estimator.get(), top);
     // No defined value at all: every level is 0, as blank pixels open.
     mapping::Transfer transfer = found.value_or(mapping::Transfer{mapping::Curve::linear, 0.0, 0.0, 0.5, top});
     if (found) recordMappingPoints(resolved, transfer.black, transfer.white, transfer.midtone);

@@ -3,15 +3,14 @@
 #include <cstddef>
 #include <cstring>
 
+#include "import/debayer/demosaic.h"
 #include "import/road.h"
 
 namespace nebulite {
 
-void moveMapped(Road& road, options::ResolvedOpen& resolved);
-void moveFloats(Road& road, int32_t& exponent);
-
 PixelRoad choosePixelRoad(int16_t fileSampleBytes, DataExtent extent, bool headerRangeUsable, bool stretched,
-                          int16_t depth) {
+                          int16_t depth, bool mosaic) {
+    if (mosaic) return extent == DataExtent::cutShort ? PixelRoad::cutShort : PixelRoad::mosaic;
     if (stretched || depth == 32) {
         if (extent == DataExtent::cutShort) return PixelRoad::cutShort;
         return stretched ? PixelRoad::mapped : PixelRoad::floats;
@@ -42,6 +41,28 @@ bool headerRange(const HeaderKeywords& keys, double& lo, double& hi) {
     return true;
 }
 
+namespace {
+
+// A mosaic's demosaicer and rows beside the row of the file: memory for a
+// few rows, however tall the image.
+bool allocateMosaicWork(const HeaderKeywords& keys, const RowPlan& plan, uint64_t width, uint64_t sampleBytes,
+                        RoadWork& work) {
+    debayer::MosaicGeometry geometry;
+    geometry.width = width;
+    geometry.height = static_cast<uint64_t>(keys.naxis2() < 2 ? 2 : keys.naxis2());
+    geometry.method = plan.demosaic;
+    const std::optional<uint64_t> floats = debayer::demosaicWorkFloats(geometry);
+    return floats && work.fileRow.allocate(nebuliteAllocRowBlock, width * sampleBytes) &&
+           work.values.allocate(nebuliteAllocRowBlock, width) &&
+           work.table16.allocate(nebuliteAllocOther, 65536) &&
+           (!plan.stretched || work.estimator.make(nebuliteAllocOther)) &&
+           work.demosaic.allocate(nebuliteAllocRowBlock, *floats) &&
+           work.mosaicRow.allocate(nebuliteAllocRowBlock, width) &&
+           work.colourRows.allocate(nebuliteAllocRowBlock, 3 * width);
+}
+
+}  // namespace
+
 bool allocateRoadWork(PluginState& state, PixelRoad road, const HeaderKeywords& keys, const RowPlan& plan,
                       int32_t columns, RoadWork& work) {
     if (state.result != noErr) return false;
@@ -62,13 +83,14 @@ bool allocateRoadWork(PluginState& state, PixelRoad road, const HeaderKeywords& 
             had = work.fileRow.allocate(nebuliteAllocRowBlock, width * sampleBytes) &&
                   work.values.allocate(nebuliteAllocRowBlock, width);
             break;
+        case PixelRoad::mosaic: had = allocateMosaicWork(keys, plan, width, sampleBytes, work); break;
         default: break;
     }
     // A document of another depth than the file's own takes each row from
     // a row of the file's depth (the stretches write the document's levels
     // themselves).
-    if (had && road != PixelRoad::mapped && road != PixelRoad::floats && road != PixelRoad::none &&
-        plan.depth != keys.hostDepth())
+    if (had && road != PixelRoad::mapped && road != PixelRoad::floats && road != PixelRoad::mosaic &&
+        road != PixelRoad::none && plan.depth != keys.hostDepth())
         had = work.nativeRow.allocate(nebuliteAllocRowBlock, width * static_cast<uint64_t>(keys.hostSampleBytes()));
     return had || recordError(state, memFullErr);
 }
@@ -239,6 +261,7 @@ void moveRows(PluginState& state, PixelRoad road, const HeaderKeywords& keys, Ro
         case PixelRoad::twoPassWide: moveTwoPassWide(r); break;
         case PixelRoad::mapped: moveMapped(r, findings.resolved); break;
         case PixelRoad::floats: moveFloats(r, findings.floatExponent); break;
+        case PixelRoad::mosaic: moveMosaic(r, findings); break;
         // A file too short is refused before anything is read.
         case PixelRoad::cutShort: recordError(state, eofErr); break;
         case PixelRoad::none: break;

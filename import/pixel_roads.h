@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "header/header_keywords.h"
+#include "import/debayer/method_context.h"
 #include "import/physical_values.h"
 #include "import/row_source.h"
 #include "import/sample_conversion.h"
@@ -28,6 +29,7 @@ enum class PixelRoad {
                    // row is there), back to the first row, one to hand the rows over
     mapped,      // a stretch over an interval: physical values through a curve into levels
     floats,      // a 32-bit document: physical values times a power of two, as 4-byte floats
+    mosaic,      // a colour-filter mosaic demosaiced into RGB, a band of rows at a time
     cutShort,    // wide samples of a file too short for them: nothing is handed over
 };
 
@@ -36,7 +38,7 @@ enum class PixelRoad {
 // `stretched`: the options map samples through a stretch; `depth`: the
 // document's bits per sample (8, 16, 32).
 PixelRoad choosePixelRoad(int16_t fileSampleBytes, DataExtent extent, bool headerRangeUsable, bool stretched,
-                          int16_t depth);
+                          int16_t depth, bool mosaic);
 
 // The range the header gives wide samples, and whether it is usable.
 bool headerRange(const HeaderKeywords& keys, double& lo, double& hi);
@@ -48,6 +50,8 @@ struct RowPlan {
     bool flip = false;                   // file row r goes to document row (rows - 1 - r)
     int16_t depth = 8;                   // the document's: 8, 16 or 32
     DataExtent extent = DataExtent::unknown;  // what the file's length says of the rows
+    bool stretched = false;              // the options map samples through a stretch
+    debayer::DemosaicMethod demosaic = debayer::DemosaicMethod::bilinear;  // a mosaic's method
 };
 
 // What a road holds beside the host's row buffer, for one ReadContinue.
@@ -57,6 +61,9 @@ struct RoadWork {
     ModuleArray<uint16_t> table16;       // the 16-bit conversion table
     ModuleArray<double> values;          // one row of physical values (stretches)
     ModulePtr<mapping::IntervalEstimator> estimator;
+    ModuleArray<float> demosaic;          // the demosaicer's rows
+    ModuleArray<float> mosaicRow;         // one mosaic row, as demosaiced
+    ModuleArray<float> colourRows;        // the red, green and blue rows it gives
     // Everything back before the header goes into the document.
     void release() {
         fileRow.release();
@@ -64,6 +71,9 @@ struct RoadWork {
         table16.release();
         values.release();
         estimator.reset();
+        demosaic.release();
+        mosaicRow.release();
+        colourRows.release();
     }
 };
 // Gets the memory `road` needs for rows of `columns` samples; memFullErr

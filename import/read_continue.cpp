@@ -34,7 +34,7 @@ PixelRoad roadForThisFile(PluginState& state, ReadOperation& read, RowSource& ro
     extent = rows.extent(read.fileLength);
     const bool stretched = read.resolved.chosen.mapping.stretch != options::Stretch::range;
     return choosePixelRoad(read.keys.fileSampleBytes(), extent, headerRangeUsable, stretched,
-                           static_cast<int16_t>(read.resolved.depth));
+                           static_cast<int16_t>(read.resolved.depth), read.resolved.mosaic != options::CfaPattern::none);
 }
 
 RowPlan planOf(const ReadOperation& read, DataExtent extent) {
@@ -44,6 +44,9 @@ RowPlan planOf(const ReadOperation& read, DataExtent extent) {
     plan.flip = read.flipRows;
     plan.depth = read.resolved.depth;
     plan.extent = extent;
+    plan.stretched = read.resolved.chosen.mapping.stretch != options::Stretch::range;
+    plan.demosaic = read.resolved.chosen.demosaic == options::Demosaic::quality ? debayer::DemosaicMethod::quality
+                                                                                  : debayer::DemosaicMethod::bilinear;
     return plan;
 }
 

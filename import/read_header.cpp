@@ -138,10 +138,6 @@ bool resolveOptions(PluginState& state, ReadOperation& read, const ChosenImage& 
         r.resolved.chosen.image.index = chosen.hdu;
     }
     r.resolved.chosen = options::canonical(r.resolved.chosen);
-    if (r.resolved.mosaic != options::CfaPattern::none) {
-        refuse(state, read, notSupported(read, "demosaiced on open"));
-        return false;
-    }
     // The host holds the image in memory with 32-bit byte counts.
     const HeaderKeywords& k = read.keys;
     if (!checkedMul(static_cast<uint64_t>(k.naxis1()) * static_cast<uint64_t>(k.naxis2()),

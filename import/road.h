@@ -8,6 +8,7 @@
 #include <span>
 
 #include "import/pixel_roads.h"
+#include "mapping/transfer.h"
 #include "shell/geometry.h"
 
 namespace nebulite {
@@ -66,5 +67,17 @@ struct Road {
     // The native row at the document's depth, into the host's buffer.
     void toDocumentDepth() const;
 };
+
+// The curve of a stretch.
+mapping::Curve curveOf(options::Stretch stretch);
+// The black and white points (and mtf's midtone) of `mapping` with what the
+// estimator saw (read only for intervals measured from the data); nothing
+// when the data has no defined value. Levels run to `top`.
+std::optional<mapping::Transfer> transferFor(const options::MappingChoice& mapping,
+                                             const mapping::IntervalEstimator* seen, uint16_t top);
+
+void moveMapped(Road& road, options::ResolvedOpen& resolved);
+void moveFloats(Road& road, int32_t& exponent);
+void moveMosaic(Road& road, RoadFindings& findings);
 
 }  // namespace nebulite

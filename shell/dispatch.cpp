@@ -72,12 +72,10 @@ void doAbout(PluginState& state) {
 
 void doOptionsPrepare(PluginState& state) { state.formatRecord->maxData = 0; }
 
-void doOptionsStart(PluginState& state) {
-    if (recordCancel(state, !hostServicesPresent(state))) state.formatRecord->data = nullptr;
-}
-
 void doWriteFinish(PluginState& state) {
     if (state.operation != nullptr && state.operation->kind() == Operation::Kind::write) endOperation(state);
+    // The next save starts from the defaults, or from its own options.
+    state.saveOptions = options::SaveOptions{};
 }
 
 void doFilterFile(PluginState& state) {

@@ -9,7 +9,6 @@ namespace nebulite {
 // shell/
 void doAbout(PluginState& state);
 void doOptionsPrepare(PluginState& state);
-void doOptionsStart(PluginState& state);
 void doWriteFinish(PluginState& state);
 void doFilterFile(PluginState& state);
 
@@ -23,6 +22,7 @@ void disposeImageResources(PluginState& state);
 
 // export/
 void doEstimateStart(PluginState& state);
+void doOptionsStart(PluginState& state);
 void doWritePrepare(PluginState& state);
 void doWriteStart(PluginState& state);
 

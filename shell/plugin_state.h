@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "options/save_options.h"
 #include "platform/host_sdk.h"
 
 namespace nebulite {
@@ -18,6 +19,9 @@ struct PluginState {
     // the operation's first selector, released at its end. Null between
     // operations.
     Operation* operation;
+    // A save's options, from its OptionsStart (descriptor or dialog) to its
+    // WriteFinish, which sets them back to the defaults.
+    options::SaveOptions saveOptions;
 };
 
 // True when `code` is noErr. Otherwise keeps `code` unless an earlier error

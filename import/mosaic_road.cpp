@@ -1,0 +1,225 @@
+// The road of a colour-filter mosaic opened in colour: the one plane of the
+// file read row by row, each row's values pushed through the demosaicer
+// (import/debayer/), and each RGB row it gives handed to the host as three
+// plane rows at once. The demosaicer holds a few rows; nothing holds the
+// mosaic or the result whole. The values demosaiced are linear (the host's
+// levels of the range rules, or physical values), and each output then
+// takes the document's form: levels rounded into range, a stretch, or a
+// 32-bit document's floats.
+#include <cmath>
+#include <cstring>
+
+#include "import/debayer/demosaic.h"
+#include "import/float_scale.h"
+#include "import/road.h"
+#include "mapping/transfer.h"
+
+namespace nebulite {
+
+namespace {
+
+debayer::CfaPattern patternOf(options::CfaPattern p) {
+    switch (p) {
+        case options::CfaPattern::bggr: return debayer::CfaPattern::bggr;
+        case options::CfaPattern::grbg: return debayer::CfaPattern::grbg;
+        case options::CfaPattern::gbrg: return debayer::CfaPattern::gbrg;
+        case options::CfaPattern::rggb:
+        case options::CfaPattern::none: break;
+    }
+    return debayer::CfaPattern::rggb;
+}
+
+// How a file row becomes the values demosaiced, and how a demosaiced value
+// becomes the document's sample.
+enum class Input : uint8_t { bytes, table16, physical };
+enum class Output : uint8_t { level, scaled, stretched, floats };
+
+struct Conversion {
+    Input input = Input::physical;
+    Output output = Output::level;
+    uint16_t top = 32768;          // level, stretched: the document's largest level
+    double lo = 0.0, hi = 0.0;     // scaled: the range the rules give wide samples
+    mapping::Transfer transfer;    // stretched
+    int32_t exponent = 0;          // floats
+};
+
+void inputRow(const Road& road, const Conversion& c, const SampleRules& rules, const unsigned char* file, float* out) {
+    const size_t n = road.columns();
+    switch (c.input) {
+        case Input::bytes:
+            for (size_t i = 0; i < n; ++i) out[i] = static_cast<float>(file[i]);
+            break;
+        case Input::table16: {
+            const std::span<uint16_t, 65536> table = road.table16();
+            for (size_t i = 0; i < n; ++i) out[i] = static_cast<float>(table[size_t{file[2 * i]} << 8 | file[2 * i + 1]]);
+            break;
+        }
+        case Input::physical: {
+            double* values = road.work.values.data();
+            physicalRow(file, n, rules, values);
+            // Blanks demosaic as 0, as they open.
+            for (size_t i = 0; i < n; ++i) out[i] = std::isnan(values[i]) ? 0.0f : static_cast<float>(values[i]);
+            break;
+        }
+    }
+}
+
+void outputRow(const Road& road, const Conversion& c, const float* in, unsigned char* host) {
+    const size_t n = road.columns();
+    for (size_t i = 0; i < n; ++i) {
+        const double v = in[i];
+        switch (c.output) {
+            case Output::level:
+            case Output::stretched: {
+                uint16_t level = 0;
+                if (c.output == Output::stretched) {
+                    level = mapping::mapSample(c.transfer, v);
+                } else {
+                    const double rounded = std::floor(v + 0.5);
+                    level = rounded <= 0.0 ? 0 : rounded >= c.top ? c.top : static_cast<uint16_t>(rounded);
+                }
+                if (road.plan.depth == 8)
+                    host[i] = static_cast<unsigned char>(level);
+                else
+                    std::memcpy(host + 2 * i, &level, 2);
+                break;
+            }
+            case Output::scaled: {
+                const uint16_t level = scaleToHost(v, c.lo, c.hi);
+                std::memcpy(host + 2 * i, &level, 2);
+                break;
+            }
+            case Output::floats: {
+                const auto f = static_cast<float>(std::ldexp(v, -c.exponent));
+                std::memcpy(host + 4 * i, &f, 4);
+                break;
+            }
+        }
+    }
+}
+
+// The conversion for the document asked for, with what it needs from the
+// data found in a first pass when it needs one (which also shows a file of
+// unknown length whole before the host sees a row).
+bool prepare(Road& road, RoadFindings& findings, const SampleRules& rules, Conversion& c) {
+    const options::MappingChoice& mapping = findings.resolved.chosen.mapping;
+    const bool stretched = mapping.stretch != options::Stretch::range;
+    const bool wide = road.keys.fileSampleBytes() > 2;
+    double rangeLo = 0.0;
+    double rangeHi = 0.0;
+    const bool headerRangeUsable = headerRange(road.keys, rangeLo, rangeHi);
+    const std::optional<int32_t> fixed = fixedFloatExponent(rules);
+    c.top = road.plan.depth == 8 ? mapping::kTop8 : mapping::kTop16;
+    if (road.plan.depth == 32) {
+        c.input = Input::physical;
+        c.output = Output::floats;
+    } else if (stretched) {
+        c.input = Input::physical;
+        c.output = Output::stretched;
+    } else if (road.keys.fileSampleBytes() == 1) {
+        c.input = Input::bytes;
+    } else if (!wide) {
+        c.input = Input::table16;
+        build16BitTable(road.keys.bscale, road.keys.bzero, road.table16());
+    } else {
+        c.input = Input::physical;
+        c.output = Output::scaled;
+    }
+    const bool measure = (road.plan.depth == 32 && !fixed) || (stretched && mapping.interval.kind != options::IntervalKind::points) ||
+                         (c.output == Output::scaled && !headerRangeUsable);
+    if (measure || road.plan.extent != DataExtent::whole) {
+        double largest = 0.0;
+        WideRange range;
+        mapping::IntervalEstimator* seen = stretched ? road.work.estimator.get() : nullptr;
+        if (seen != nullptr) {
+            mapping::EstimatorSetup setup;
+            setup.expectedValues = static_cast<uint64_t>(road.columns()) * static_cast<uint64_t>(road.height());
+            setup.lattice = latticeOf(rules);
+            seen->begin(setup);
+        }
+        double* values = road.work.values.data();
+        road.readEvery(road.work.fileRow.data(), road.fileRowBytes(), [&](int16_t, const unsigned char* row) {
+            if (!measure) return;
+            physicalRow(row, road.columns(), rules, values);
+            largest = largestMagnitude(values, road.columns(), largest);
+            for (size_t i = 0; i < road.columns(); ++i) {
+                if (std::isnan(values[i])) continue;
+                if (values[i] < range.lo) range.lo = values[i];
+                if (values[i] > range.hi) range.hi = values[i];
+            }
+            if (seen != nullptr) seen->addRow(0, {values, road.columns()});
+        });
+        road.rows.verify(road.state);
+        if (road.state.result != noErr) return false;
+        road.rows.restart(road.state);
+        if (road.plan.depth == 32 && !fixed) c.exponent = exponentForLargest(largest);
+        if (c.output == Output::scaled && !headerRangeUsable) {
+            rangeLo = range.lo;
+            rangeHi = range.hi;
+        }
+    }
+    if (fixed && road.plan.depth == 32) c.exponent = *fixed;
+    c.lo = rangeLo;
+    c.hi = rangeHi;
+    findings.floatExponent = c.exponent;
+    if (c.output == Output::stretched) {
+        std::optional<mapping::Transfer> found = transferFor(mapping, road.work.estimator.get(), c.top);
+        c.transfer = found.value_or(mapping::Transfer{mapping::Curve::linear, 0.0, 0.0, 0.5, c.top});
+        if (found) recordMappingPoints(findings.resolved, c.transfer.black, c.transfer.white, c.transfer.midtone);
+    }
+    return true;
+}
+
+}  // namespace
+
+void moveMosaic(Road& road, RoadFindings& findings) {
+    FormatRecord& record = *road.state.formatRecord;
+    const SampleRules rules = sampleRulesOf(road.keys);
+    Conversion c;
+    if (!prepare(road, findings, rules, c)) return;
+
+    debayer::MosaicGeometry geometry;
+    geometry.width = road.columns();
+    geometry.height = static_cast<uint64_t>(road.height());
+    // The pattern at the file's first stored pixel: the rows are taken in
+    // the file's order whichever way the document shows them.
+    geometry.pattern = patternOf(findings.resolved.mosaic);
+    geometry.method = findings.resolved.chosen.demosaic == options::Demosaic::quality ? debayer::DemosaicMethod::quality
+                                                                                      : debayer::DemosaicMethod::bilinear;
+    debayer::Demosaicer demosaicer;
+    const std::span<float> work(road.work.demosaic.data(), static_cast<size_t>(road.work.demosaic.size()));
+    if (demosaicer.start(geometry, work) != debayer::DemosaicResult::ok) {
+        recordError(road.state, memFullErr);
+        return;
+    }
+    const size_t n = road.columns();
+    float* in = road.work.mosaicRow.data();
+    float* rgb[3] = {road.work.colourRows.data(), road.work.colourRows.data() + n, road.work.colourRows.data() + 2 * n};
+    const int32_t rows = road.height();
+    int32_t done = 0;
+    auto emitReady = [&] {
+        while (road.state.result == noErr &&
+               demosaicer.nextRow({rgb[0], n}, {rgb[1], n}, {rgb[2], n}) == debayer::DemosaicResult::ok) {
+            const auto fileRow = static_cast<int32_t>(demosaicer.rowsOut() - 1);
+            const int32_t row = road.plan.flip ? rows - 1 - fileRow : fileRow;
+            for (int16_t p = 0; p < 3 && road.state.result == noErr; ++p) {
+                record.loPlane = record.hiPlane = p;
+                setRowRect(record, row, static_cast<int32_t>(n));
+                outputRow(road, c, rgb[p], road.hostRow());
+                road.state.result = record.advanceState();
+                ++done;
+                if (record.progressProc != nullptr) record.progressProc(done, road.total);
+            }
+        }
+    };
+    road.rows.seekPlane(road.state, road.plan.filePlanes[0]);
+    for (int32_t r = 0; road.state.result == noErr && r < rows; ++r) {
+        road.rows.read(road.state, road.work.fileRow.data(), road.fileRowBytes());
+        if (road.state.result != noErr) break;
+        inputRow(road, c, rules, road.work.fileRow.data(), in);
+        demosaicer.pushRow({in, n});
+        emitReady();
+    }
+}
+
+}  // namespace nebulite
