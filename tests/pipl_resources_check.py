@@ -168,7 +168,16 @@ EXPECTED_STRINGS = {
 }
 
 LANGUAGE = 3081  # English (Australia)
-SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "msvcrt.dll"}
+# gdi32 draws the open dialog's preview and histogram.
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "msvcrt.dll"}
+# The dialog templates (RT_DIALOG, extended): id, caption, and the id of
+# every control a user presses or the dialog code looks up, in order (labels,
+# id -1, left out).
+RT_DIALOG = 5
+EXPECTED_DIALOGS = {
+    16100: ("Nebulite: open FITS", list(range(1001, 1022)) + [1, 2]),
+    16101: ("Nebulite: save FITS", list(range(1022, 1033)) + [1, 2]),
+}
 # The Win32 calls the module is written against; each must come from the
 # system, not from a stand-in linked into the module.
 REQUIRED_IMPORTS = {
@@ -435,6 +444,67 @@ def string_table(resources, c):
     return strings
 
 
+def sz_or_ord(r):
+    """A DLGTEMPLATEEX name: 0 none, 0xFFFF then an ordinal, or UTF-16 text."""
+    first = struct.unpack("<H", r.take(2))[0]
+    if first == 0:
+        return ""
+    if first == 0xFFFF:
+        return struct.unpack("<H", r.take(2))[0]
+    out = [first]
+    while True:
+        unit = struct.unpack("<H", r.take(2))[0]
+        if unit == 0:
+            return bytes(struct.pack("<%dH" % len(out), *out)).decode("utf-16-le")
+        out.append(unit)
+
+
+def decode_dialog(data):
+    """An extended dialog template: (caption, font face, [(id, class)])."""
+    r = Reader(data)
+    version, signature = struct.unpack("<HH", r.take(4))
+    if (version, signature) != (1, 0xFFFF):
+        raise Malformed("not an extended dialog template (%d, %#x)" % (version, signature))
+    _, _, style, count = struct.unpack("<IIIH", r.take(14))
+    r.take(8)  # x, y, cx, cy
+    sz_or_ord(r)  # menu
+    sz_or_ord(r)  # class
+    caption = sz_or_ord(r)
+    face = None
+    if style & 0x40:  # DS_SETFONT
+        r.take(6)
+        face = sz_or_ord(r)
+    controls = []
+    for _ in range(count):
+        r.at += -r.at % 4
+        _, _, _ = struct.unpack("<III", r.take(12))
+        r.take(8)
+        ident = struct.unpack("<i", r.take(4))[0]
+        window_class = sz_or_ord(r)
+        sz_or_ord(r)  # text
+        r.take(struct.unpack("<H", r.take(2))[0])
+        controls.append((ident, window_class))
+    return caption, face, controls
+
+
+def check_dialogs(c, resources):
+    keys = sorted(k for k in resources if k[0] == RT_DIALOG)
+    c.equal("dialog resources (type, id, language)", keys,
+            [(RT_DIALOG, ident, LANGUAGE) for ident in sorted(EXPECTED_DIALOGS)])
+    for key in keys:
+        if key[1] not in EXPECTED_DIALOGS:
+            continue
+        want_caption, want_ids = EXPECTED_DIALOGS[key[1]]
+        try:
+            caption, face, controls = decode_dialog(resources[key])
+        except Malformed as e:
+            c.true("dialog %d decodes" % key[1], False, str(e))
+            continue
+        c.equal("dialog %d caption" % key[1], caption, want_caption)
+        c.equal("dialog %d font" % key[1], face, "MS Shell Dlg")
+        c.equal("dialog %d control ids" % key[1], [i for i, _ in controls if i != -1], want_ids)
+
+
 def check_pe(path, machine, same_as=None):
     import pefile
 
@@ -461,6 +531,7 @@ def check_pe(path, machine, same_as=None):
         if keys:
             found[rtype] = resources[keys[0]]
             check(c, found[rtype], MACHINE_BITS[machine])
+    check_dialogs(c, resources)
     # A Windows string table cannot hold an empty string: LoadStringA answers
     # 0 and an empty buffer for it exactly as for a missing one.
     c.equal("string table", string_table(resources, c),
