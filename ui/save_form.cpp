@@ -55,13 +55,18 @@ SaveFormReading readSaveForm(const SaveFormValues& values, const options::SaveFa
     takeSelection(o.compression, options::kCompressionWords, values.compression);
     takeSelection(o.floatBitpix, options::kFloatBitpixWords, values.bitpix);
     takeSelection(o.orientation, options::kOrientationWords, values.orientation);
-    if (o.compression != options::Compression::none) {
+    // A field is read when it applies, as it is editable then, and not
+    // otherwise: what a greyed-out field holds never matters.
+    SaveFormEnables e = saveFormEnables(values, document);
+    if (e.tile) {
         options::Checked<std::optional<options::TileSize>> tile = readTile(values);
         if (!tile.ok()) {
             out.message = options::compose("tile: ", tile.error);
             return out;
         }
         o.tile = tile.value;
+    }
+    if (e.quantize) {
         options::Checked<double> quantize = options::parseNumber(trimmed(values.quantize.view()));
         if (!quantize.ok()) {
             out.message = options::compose("quantize: ", quantize.error);
