@@ -7,10 +7,10 @@
 //
 //   dialog_check.exe [--screenshot PREFIX]
 //
-// With --screenshot, the driven open dialog waits before OK: its window
-// rectangle ("x y width height") goes to PREFIX.ready, and it goes on once
-// PREFIX.done exists (or after 60 s). Prints one line per check; the exit
-// status is the number that failed.
+// With --screenshot, the driven open dialog waits before OK: its client
+// area on the screen ("x y width height") goes to PREFIX.ready, and it goes
+// on once PREFIX.done exists (or after 60 s). Prints one line per check; the
+// exit status is the number that failed.
 #include <windows.h>
 
 #include <array>
@@ -225,8 +225,11 @@ bool renderedHdu(const opt::OpenOptions& o, uint32_t hdu) {
 
 void pauseForScreenshot(Drive& d, HWND dialog) {
     if (d.screenshot == nullptr) return;
+    // The client area: without a window manager there is no title bar to
+    // show, only the strip where it would be.
     RECT r{};
-    GetWindowRect(dialog, &r);
+    GetClientRect(dialog, &r);
+    MapWindowPoints(dialog, nullptr, reinterpret_cast<POINT*>(&r), 2);
     std::string ready = std::string(d.screenshot) + ".ready", done = std::string(d.screenshot) + ".done";
     if (FILE* f = std::fopen(ready.c_str(), "w")) {
         std::fprintf(f, "%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
