@@ -194,20 +194,15 @@ struct Drive {
     Checks checks;
 };
 
-DWORD WINAPI driveThread(void* data) {
-    auto* drive = static_cast<Drive*>(data);
-    drive->steps(*drive);
-    return 0;
-}
-
-// Shows a dialog with `show` on this thread while `steps` drive it from
-// another; the driver's checks join `checks`.
+// Shows a dialog with `show` on this thread while the drive's steps drive it
+// from another; the driver's checks join `checks`.
 template <typename Show>
 auto runDriven(Drive& drive, Checks& checks, Show show) {
-    HANDLE thread = CreateThread(nullptr, 0, driveThread, &drive, 0, nullptr);
+    auto steps = [&drive] { drive.steps(drive); };
+    drv::DriverThread driver(steps);
+    checks.check(driver.started(), "a driving thread starts");
     auto answer = show();
-    bool ended = thread != nullptr && WaitForSingleObject(thread, 2 * kAppear + 60000) == WAIT_OBJECT_0;
-    if (thread != nullptr) CloseHandle(thread);
+    bool ended = driver.join(2 * kAppear + 60000);
     checks.lines.insert(checks.lines.end(), drive.checks.lines.begin(), drive.checks.lines.end());
     checks.failures += drive.checks.failures;
     checks.check(ended, "the driving thread ended");

@@ -30,6 +30,52 @@ bool waitUntil(Predicate done, DWORD timeoutMs) {
 }
 
 namespace detail {
+template <typename Steps>
+DWORD WINAPI runSteps(void* steps) {
+    (*static_cast<Steps*>(steps))();
+    return 0;
+}
+}  // namespace detail
+
+// A second thread that drives a dialog while this one shows it (a modal
+// dialog runs its own loop on the thread that called DialogBoxParam, e.g.
+// inside the host's selector call):
+//
+//   auto steps = [&] { HWND d = waitForDialog("Nebulite: open FITS", 10000); ... clickButton(d, IDOK); };
+//   DriverThread driver(steps);
+//   host.open(...);           // shows the dialog; returns once OK closes it
+//   bool ended = driver.join(30000);
+//
+// `steps` must outlive the thread. (std::thread is not in every mingw-w64
+// runtime.)
+class DriverThread {
+public:
+    template <typename Steps>
+    explicit DriverThread(Steps& steps) : thread_(CreateThread(nullptr, 0, detail::runSteps<Steps>, &steps, 0, nullptr)) {}
+    // A thread still running after a minute is left to the process's end:
+    // its test has failed already (join answered false).
+    ~DriverThread() {
+        if (!join(60000)) CloseHandle(thread_);
+    }
+    DriverThread(const DriverThread&) = delete;
+    DriverThread& operator=(const DriverThread&) = delete;
+
+    bool started() const { return thread_ != nullptr; }
+    // True once the steps have ended, false if they are still running after
+    // `timeoutMs`.
+    bool join(DWORD timeoutMs) {
+        if (thread_ == nullptr) return true;
+        if (WaitForSingleObject(thread_, timeoutMs) != WAIT_OBJECT_0) return false;
+        CloseHandle(thread_);
+        thread_ = nullptr;
+        return true;
+    }
+
+private:
+    HANDLE thread_;
+};
+
+namespace detail {
 struct Search {
     const char* caption;
     HWND found;
