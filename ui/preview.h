@@ -52,7 +52,9 @@ struct Preview {
 // Implemented by the module. The pixels and counts a render points to stay
 // valid until the next render or the provider's end; the dialog copies them.
 // Render is called on the dialog's thread, only with options that resolve
-// against the file (options::resolve answered ok).
+// against the file (options::resolve answered ok). The dialog does not answer
+// the user while a render runs: it should take a fraction of a second (read
+// every k-th row and column of a large image, not all of it).
 class PreviewProvider {
 public:
     virtual Preview render(const options::OpenOptions& options) = 0;
