@@ -6,9 +6,11 @@
 #   NEBULITE_RESOURCE_DIR ${CMAKE_BINARY_DIR}/generated
 #     pipl.bin aete.bin      raw resources (Windows: embedded by windres); the
 #                            PiPL's entry point property follows the target
-#     nebulite.rc            the Windows resource script
+#     nebulite.rc            the Windows resource script (with the dialog templates)
 #     resource_sections.cpp  the .pipl and .aete ELF sections of the POSIX module
 #     nebulite_strings.inc   the string table behind the LoadStringA stand-in
+#     dialog_ids.h           the dialogs' control ids (ui/, tests/windows/)
+#     terminology_table.inc  the terminology as C++ tables, for the check below
 
 # The generator needs nothing beyond the standard library; Debian's interpreter
 # comes first so that every build uses the same one.
@@ -26,7 +28,9 @@ set(NEBULITE_RESOURCE_OUTPUTS
   ${NEBULITE_RESOURCE_DIR}/aete.bin
   ${NEBULITE_RESOURCE_DIR}/nebulite.rc
   ${NEBULITE_RESOURCE_DIR}/resource_sections.cpp
-  ${NEBULITE_RESOURCE_DIR}/nebulite_strings.inc)
+  ${NEBULITE_RESOURCE_DIR}/nebulite_strings.inc
+  ${NEBULITE_RESOURCE_DIR}/dialog_ids.h
+  ${NEBULITE_RESOURCE_DIR}/terminology_table.inc)
 set(NEBULITE_RESOURCE_INPUTS
   ${PROJECT_SOURCE_DIR}/resources/definition.py
   ${PROJECT_SOURCE_DIR}/resources/generate.py)
@@ -50,6 +54,12 @@ set_source_files_properties(${PROJECT_SOURCE_DIR}/resources/string_table.cpp PRO
   OBJECT_DEPENDS ${NEBULITE_RESOURCE_DIR}/nebulite_strings.inc)
 
 add_dependencies(nebulite_module nebulite_resources)
+# The terminology written from the definition must declare the option
+# model's keys and enumerations exactly: the module does not build otherwise.
+target_sources(nebulite_module PRIVATE ${PROJECT_SOURCE_DIR}/resources/terminology_check.cpp)
+target_include_directories(nebulite_module PRIVATE ${NEBULITE_RESOURCE_DIR})
+set_source_files_properties(${PROJECT_SOURCE_DIR}/resources/terminology_check.cpp PROPERTIES
+  OBJECT_DEPENDS ${NEBULITE_RESOURCE_DIR}/terminology_table.inc)
 if(NOT WIN32)
   target_sources(nebulite_module PRIVATE ${NEBULITE_RESOURCE_DIR}/resource_sections.cpp)
 endif()

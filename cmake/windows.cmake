@@ -74,4 +74,13 @@ if(NEBULITE_WINDOWS_HOST)
   target_link_options(wine_host_check PRIVATE -static)
   set_target_properties(wine_host_check PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
   nebulite_warnings(wine_host_check)
+
+  # The dialogs shown and driven under wine with a virtual display: their
+  # templates come from the module's own resource script, linked in.
+  add_executable(dialog_check tests/windows/dialog_check.cpp ${NEBULITE_RC_OBJECT})
+  target_link_libraries(dialog_check PRIVATE nebulite_ui)
+  target_include_directories(dialog_check PRIVATE ${NEBULITE_RESOURCE_DIR})
+  target_link_options(dialog_check PRIVATE -static)
+  set_target_properties(dialog_check PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+  nebulite_warnings(dialog_check)
 endif()

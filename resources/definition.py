@@ -84,6 +84,107 @@ FILE_SIZE_LIMIT_GB = 4096
 ENABLE_CONDITION = "true"
 
 # ---- Scripting terminology --------------------------------------------------
+# Property flags as the host's resource templates set them, first flag in the
+# high bit (reserved, list, enumerated, read-write, ...): a single read-write
+# value, and a single read-write value taken from an enumeration.
+FLAGS_SINGLE = 0x1000
+FLAGS_ENUMERATED = 0x3000
+
+# The enumerations of the options, each value with its name and line, in the
+# order of the option model's own tables (options/option_words.h). The
+# module's build checks these against those tables
+# (resources/terminology_check.cpp), so a change to one without the other
+# does not build.
+ENUMERATIONS = [
+    ("nbTP", [
+        ("auto", "nbAu", "planes 1-3 as RGB for a cube of three or more, else plane 1"),
+        ("one", "nbOn", "one plane as grey"),
+        ("three", "nbTh", "three planes as red, green and blue"),
+    ]),
+    ("nbTO", [
+        ("stored", "nbSd", "the file's first row at the top"),
+        ("sky", "nbSk", "the first row at the bottom, unless ROWORDER is TOP-DOWN"),
+    ]),
+    ("nbTS", [
+        ("range", "nbRn", "scaling and display range from the header, as always"),
+        ("linear", "nbLi", "linear between black and white"),
+        ("sqrt", "nbSq", "square root"),
+        ("log", "nbLg", "log(1 + 1000 x) / log(1001)"),
+        ("asinh", "nbAs", "asinh(x / 0.1) / asinh(10)"),
+        ("mtf", "nbMt", "midtones transfer function, automatic as PixInsight's STF"),
+    ]),
+    ("nbTI", [
+        ("auto", "nbAu", "central 99.5 percent, or minmax for mtf"),
+        ("minmax", "nbMM", "the smallest and largest value"),
+        ("zscale", "nbZs", "IRAF's zscale"),
+        ("percent", "nbPc", "a central percentage of the values"),
+        ("points", "nbPt", "explicit black and white points"),
+    ]),
+    ("nbTD", [
+        ("auto", "nbAu", "8 bits for BITPIX 8, else 16"),
+        ("8", "nb08", "8 bits per channel"),
+        ("16", "nb16", "16 bits per channel"),
+        ("32", "nb32", "32-bit floating point"),
+    ]),
+    ("nbTB", [
+        ("off", "nbOf", "no demosaicing"),
+        ("auto", "nbAu", "the pattern BAYERPAT names, if any"),
+        ("RGGB", "nbRG", "red, green / green, blue"),
+        ("BGGR", "nbBG", "blue, green / green, red"),
+        ("GRBG", "nbGR", "green, red / blue, green"),
+        ("GBRG", "nbGB", "green, blue / red, green"),
+    ]),
+    ("nbTM", [
+        ("bilinear", "nbBl", "bilinear interpolation"),
+        ("quality", "nbQl", "gradient-corrected interpolation"),
+    ]),
+    ("nbTF", [
+        ("original", "nbOg", "the BITPIX the file had"),
+        ("-32", "nbF3", "32-bit IEEE floating point"),
+    ]),
+    ("nbTC", [
+        ("none", "nbNo", "no compression"),
+        ("rice", "nbRi", "RICE_1 tile compression"),
+        ("gzip1", "nbG1", "GZIP_1 tile compression"),
+        ("gzip2", "nbG2", "GZIP_2 tile compression (bytes shuffled)"),
+        ("hcompress", "nbHC", "HCOMPRESS_1 tile compression"),
+    ]),
+]
+
+# The descriptor's keys, in the order of options/descriptor_keys.h: name,
+# key, type ('long' integer, 'doub' float, 'bool', 'TEXT', or an
+# enumeration's type), description. Checked against that table as the
+# enumerations are.
+OPTION_PROPERTIES = [
+    ("image", "nbIm", "long", "HDU number of the image, 0 the primary"),
+    ("extension name", "nbXN", "TEXT", "EXTNAME of the image's HDU"),
+    ("extension version", "nbXV", "long", "EXTVER of the image's HDU"),
+    ("planes", "nbPl", "nbTP", "which planes of a cube open"),
+    ("first plane", "nbP1", "long", "plane for grey or red, from 1"),
+    ("second plane", "nbP2", "long", "plane for green, from 1"),
+    ("third plane", "nbP3", "long", "plane for blue, from 1"),
+    ("orientation", "nbOr", "nbTO", "which row is at the top"),
+    ("stretch", "nbSt", "nbTS", "how samples become 8- or 16-bit levels"),
+    ("interval", "nbIv", "nbTI", "the values the stretch runs from black to white"),
+    ("central percentage", "nbPr", "doub", "values kept between black and white"),
+    ("black point", "nbBk", "doub", "physical value shown black"),
+    ("white point", "nbWh", "doub", "physical value shown white"),
+    ("midtones balance", "nbMd", "doub", "mtf's midtones balance, 0 to 1"),
+    ("depth", "nbDp", "nbTD", "bits per channel of the document"),
+    ("debayer", "nbDb", "nbTB", "colour-filter pattern to demosaic"),
+    ("demosaic method", "nbDm", "nbTM", "how missing colours are found"),
+    ("floating point bitpix", "nbFB", "nbTF", "BITPIX of a 32-bit document"),
+    ("compression", "nbCm", "nbTC", "tile compression of the image"),
+    ("tile rows", "nbRw", "long", "rows of a compression tile"),
+    ("tile columns", "nbCl", "long", "columns of a compression tile"),
+    ("quantize level", "nbQz", "doub", "floating-point quantization, 0 exact"),
+]
+
+
+def _flags(kind):
+    return FLAGS_ENUMERATED if any(kind == code for code, _ in ENUMERATIONS) else FLAGS_SINGLE
+
+
 TERMINOLOGY = {
     "version": 1,
     "terminology_version": (1, 0),
@@ -104,16 +205,19 @@ TERMINOLOGY = {
                     "name": " Nebulite",
                     "id": "FITS",
                     "description": "A FITS Format Plugin for PC Photoshop",
+                    # The two properties from before there were options stay
+                    # where they were: recorded actions name them.
                     "properties": [
-                        ("<Inheritance>", "c@#^", "Fmt ", "parent class format", 0x1000),
-                        ("foo", "fooB", "bool", "foobar", 0x1000),
-                        ("bar", "barF", "bool", "foobar", 0x1000),
-                    ],
+                        ("<Inheritance>", "c@#^", "Fmt ", "parent class format", FLAGS_SINGLE),
+                        ("foo", "fooB", "bool", "foobar", FLAGS_SINGLE),
+                        ("bar", "barF", "bool", "foobar", FLAGS_SINGLE),
+                    ] + [(name, key, kind, description, _flags(kind))
+                         for name, key, kind, description in OPTION_PROPERTIES],
                     "elements": [],
                 },
             ],
             "comparison_operators": [],
-            "enumerations": [],
+            "enumerations": ENUMERATIONS,
         },
     ],
 }
@@ -132,3 +236,104 @@ STRINGS = [
     (16992, "This plug-in requires Adobe Photoshop\u00ae ^1 or later functionality."),
     (16993, "This plug-in is incompatible with this version of the host program."),
 ]
+
+# ---- Dialogs --------------------------------------------------------------------
+# The open and save dialogs of the Windows module, as dialog templates in its
+# resources. Positions and sizes are dialog units (a quarter of the font's
+# average character width across, an eighth of its height down). Each
+# control is (kind, name, text, x, y, width, height); named controls get an
+# id in the generated header (dialog_ids.h: nebulite::ui::ids::<dialog>::<name>)
+# that the dialog code and the tests that drive the dialogs include. Label
+# texts are the dialog's own; the lists are filled at run time.
+#
+# Kinds: label (static text), note (static text the dialog rewrites),
+# message (the dialog's one-line verdict, word-wrapped), list (a list box with
+# tab stops), combo (a drop-down list), edit (a one-line edit field), picture
+# (a static the dialog draws itself), ok and cancel (the default and the
+# cancel push button, ids IDOK and IDCANCEL).
+DIALOG_FONT = (8, "MS Shell Dlg")
+
+DIALOGS = [
+    {
+        "name": "openDialog",
+        "id": 16100,
+        "caption": "Nebulite: open FITS",
+        "size": (452, 272),
+        "controls": [
+            ("label", None, "&Images in the file:", 7, 7, 200, 8),
+            # Column heads over the list's tab stops (open_dialog_text.h).
+            ("label", None, "HDU", 9, 17, 20, 8),
+            ("label", None, "EXTNAME", 31, 17, 60, 8),
+            ("label", None, "Size", 99, 17, 60, 8),
+            ("label", None, "BITPIX", 169, 17, 30, 8),
+            ("label", None, "Compression", 201, 17, 66, 8),
+            ("list", "images", "", 7, 26, 262, 58),
+            ("label", None, "&Planes:", 7, 92, 40, 8),
+            ("combo", "planes", "", 50, 90, 62, 80),
+            ("edit", "plane1", "", 116, 90, 24, 12),
+            ("edit", "plane2", "", 143, 90, 24, 12),
+            ("edit", "plane3", "", 170, 90, 24, 12),
+            ("note", "planesAuto", "", 198, 92, 71, 8),
+            ("label", None, "&Orientation:", 7, 110, 42, 8),
+            ("combo", "orientation", "", 50, 108, 90, 60),
+            ("label", None, "&Stretch:", 7, 128, 40, 8),
+            ("combo", "stretch", "", 50, 126, 90, 100),
+            ("label", None, "In&terval:", 7, 146, 40, 8),
+            ("combo", "interval", "", 50, 144, 90, 100),
+            ("edit", "percent", "", 144, 144, 40, 12),
+            ("label", None, "%", 187, 146, 10, 8),
+            ("label", None, "&Black:", 7, 164, 40, 8),
+            ("edit", "black", "", 50, 162, 70, 12),
+            ("label", None, "&White:", 126, 164, 26, 8),
+            ("edit", "white", "", 155, 162, 70, 12),
+            ("label", None, "&Midtones:", 7, 182, 40, 8),
+            ("edit", "midtone", "", 50, 180, 40, 12),
+            ("label", None, "&Depth:", 7, 200, 40, 8),
+            ("combo", "depth", "", 50, 198, 62, 80),
+            ("note", "depthAuto", "", 116, 200, 153, 8),
+            ("label", None, "Deba&yer:", 7, 218, 40, 8),
+            ("combo", "debayer", "", 50, 216, 62, 100),
+            ("label", None, "Met&hod:", 116, 218, 28, 8),
+            ("combo", "demosaic", "", 146, 216, 62, 60),
+            ("note", "debayerAuto", "", 50, 232, 219, 8),
+            ("label", None, "Preview:", 277, 7, 100, 8),
+            ("picture", "preview", "", 277, 17, 168, 158),
+            ("label", None, "Histogram:", 277, 180, 100, 8),
+            ("picture", "histogram", "", 277, 190, 168, 44),
+            ("message", "message", "", 7, 246, 326, 20),
+            ("ok", "ok", "OK", 339, 251, 50, 14),
+            ("cancel", "cancel", "Cancel", 395, 251, 50, 14),
+        ],
+    },
+    {
+        "name": "saveDialog",
+        "id": 16101,
+        "caption": "Nebulite: save FITS",
+        "size": (260, 150),
+        "controls": [
+            ("label", None, "&Compression:", 7, 9, 60, 8),
+            ("combo", "compression", "", 70, 7, 100, 80),
+            ("label", None, "&Tile:", 7, 27, 60, 8),
+            ("edit", "tileRows", "", 70, 25, 40, 12),
+            ("label", None, "rows by", 113, 27, 26, 8),
+            ("edit", "tileColumns", "", 140, 25, 40, 12),
+            ("label", None, "columns", 183, 27, 40, 8),
+            ("note", "tileAuto", "", 70, 40, 183, 8),
+            ("label", None, "&Quantize:", 7, 57, 60, 8),
+            ("edit", "quantize", "", 70, 55, 40, 12),
+            ("note", "quantizeNote", "", 113, 57, 140, 8),
+            ("label", None, "&BITPIX:", 7, 75, 60, 8),
+            ("combo", "bitpix", "", 70, 73, 100, 60),
+            ("note", "bitpixNote", "", 173, 75, 80, 8),
+            ("label", None, "&Orientation:", 7, 93, 60, 8),
+            ("combo", "orientation", "", 70, 91, 100, 60),
+            ("note", "orientationNote", "", 173, 93, 80, 8),
+            ("message", "message", "", 7, 110, 246, 18),
+            ("ok", "ok", "OK", 147, 129, 50, 14),
+            ("cancel", "cancel", "Cancel", 203, 129, 50, 14),
+        ],
+    },
+]
+# Ids of the named controls that are not OK or Cancel start here, in the
+# order the dialogs above list them.
+FIRST_CONTROL_ID = 1001

@@ -6,7 +6,13 @@
 for a target with 32- or 64-bit pointers, writes into OUTPUT_DIR:
   pipl.bin, aete.bin        the PiPL and terminology resources, byte for byte
   nebulite.rc               the Windows resource script (embeds the two .bin
-                            files, holds the string table)
+                            files, holds the string table and the dialog
+                            templates)
+  dialog_ids.h              the dialogs' control ids, for the dialog code and
+                            the tests that drive the dialogs
+  terminology_table.inc     the terminology's properties and enumerations as
+                            C++ tables, which resources/terminology_check.cpp
+                            holds to the option model's key table
   resource_sections.cpp     the same PiPL and terminology bytes in the ELF
                             sections .pipl and .aete of the POSIX module
   nebulite_strings.inc      the string table for the LoadStringA stand-in
@@ -139,10 +145,174 @@ def aete():
                 out += pascal(name) + fourcc(key) + fourcc(kind) + pascal(description)
                 out += int16(flags)
             out += int16(len(cls["elements"]))
-        if suite["comparison_operators"] or suite["enumerations"]:
-            raise ValueError("comparison operators and enumerations are not encoded")
+        if suite["comparison_operators"]:
+            raise ValueError("comparison operators are not encoded: the module has none")
         out += int16(len(suite["comparison_operators"])) + int16(len(suite["enumerations"]))
+        # Each enumeration: its type code, the count of its values, then per
+        # value its name, code and description, laid out as the properties.
+        for code, values in suite["enumerations"]:
+            out += fourcc(code) + int16(len(values))
+            for name, value_code, description in values:
+                out += pascal(name) + fourcc(value_code) + pascal(description)
     return bytes(out)
+
+
+# ---- Dialog templates --------------------------------------------------------------
+# Window and control styles by their values in the Windows headers; the
+# resource script is compiled without those headers.
+WS_POPUP = 0x80000000
+WS_CHILD = 0x40000000
+WS_VISIBLE = 0x10000000
+WS_CAPTION = 0x00C00000
+WS_VSCROLL = 0x00200000
+WS_SYSMENU = 0x00080000
+WS_TABSTOP = 0x00010000
+DS_FIXEDSYS = 0x0008
+DS_SETFONT = 0x0040
+DS_MODALFRAME = 0x0080
+DS_CENTER = 0x0800
+WS_EX_STATICEDGE = 0x00020000
+WS_EX_CLIENTEDGE = 0x00000200
+SS_LEFT = 0x0000
+SS_LEFTNOWORDWRAP = 0x000C
+SS_OWNERDRAW = 0x000D
+SS_NOPREFIX = 0x0080
+LBS_NOTIFY = 0x0001
+LBS_USETABSTOPS = 0x0080
+LBS_NOINTEGRALHEIGHT = 0x0100
+CBS_DROPDOWNLIST = 0x0003
+ES_AUTOHSCROLL = 0x0080
+BS_PUSHBUTTON = 0x0000
+BS_DEFPUSHBUTTON = 0x0001
+IDOK = 1
+IDCANCEL = 2
+COMBO_FIELD_HEIGHT = 12
+# A label's id: it is never looked up.
+UNNAMED_ID = -1
+
+DIALOG_STYLE = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER | DS_SETFONT | DS_FIXEDSYS
+CHILD = WS_CHILD | WS_VISIBLE
+# kind: (window class, style, extended style). Texts the dialog writes itself
+# (notes, the message) may hold '&' from a file's header: no prefix there.
+CONTROL_KINDS = {
+    "label": ("STATIC", CHILD | SS_LEFT, 0),
+    "note": ("STATIC", CHILD | SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0),
+    "message": ("STATIC", CHILD | SS_LEFT | SS_NOPREFIX, 0),
+    "list": ("LISTBOX", CHILD | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_USETABSTOPS
+             | LBS_NOINTEGRALHEIGHT, WS_EX_CLIENTEDGE),
+    "combo": ("COMBOBOX", CHILD | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, 0),
+    "edit": ("EDIT", CHILD | WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE),
+    "picture": ("STATIC", CHILD | SS_OWNERDRAW, WS_EX_STATICEDGE),
+    "ok": ("BUTTON", CHILD | WS_TABSTOP | BS_DEFPUSHBUTTON, 0),
+    "cancel": ("BUTTON", CHILD | WS_TABSTOP | BS_PUSHBUTTON, 0),
+}
+
+
+def dialog_controls():
+    """Every dialog with its controls' ids: [(dialog, [(control, id)])], the
+    named ones numbered from FIRST_CONTROL_ID in order, OK and Cancel with the
+    system's ids. Refuses controls outside their dialog, unknown kinds and a
+    name used twice in one dialog."""
+    next_id = d.FIRST_CONTROL_ID
+    out = []
+    for dialog in d.DIALOGS:
+        width, height = dialog["size"]
+        names = set()
+        controls = []
+        for control in dialog["controls"]:
+            kind, name, _, x, y, w, h = control
+            if kind not in CONTROL_KINDS:
+                raise ValueError("dialog %s: unknown control kind %r" % (dialog["name"], kind))
+            # A combo's height includes its drop-down list, which may reach
+            # past the dialog; its closed field is 12 units high.
+            shown = min(h, COMBO_FIELD_HEIGHT) if kind == "combo" else h
+            if x < 0 or y < 0 or w <= 0 or h <= 0 or x + w > width or y + shown > height:
+                raise ValueError("dialog %s: control %s lies outside the dialog" % (dialog["name"], name))
+            if (kind in ("ok", "cancel")) != (name in ("ok", "cancel")):
+                raise ValueError("dialog %s: OK and Cancel are named ok and cancel" % dialog["name"])
+            if name is None:
+                ident = UNNAMED_ID
+            elif name in names:
+                raise ValueError("dialog %s: control name %s used twice" % (dialog["name"], name))
+            elif kind == "ok":
+                ident = IDOK
+            elif kind == "cancel":
+                ident = IDCANCEL
+            else:
+                ident = next_id
+                next_id += 1
+            if name is not None:
+                names.add(name)
+            controls.append((control, ident))
+        out.append((dialog, controls))
+    return out
+
+
+def rc_dialogs():
+    lines = []
+    for dialog, controls in dialog_controls():
+        width, height = dialog["size"]
+        size, face = d.DIALOG_FONT
+        lines += [
+            "%d DIALOGEX 0, 0, %d, %d" % (dialog["id"], width, height),
+            "STYLE 0x%08X" % DIALOG_STYLE,
+            "CAPTION %s" % rc_string(dialog["caption"]),
+            "FONT %d, %s, 400, 0, 1" % (size, rc_string(face)),
+            "BEGIN",
+        ]
+        for (kind, name, label, x, y, w, h), ident in controls:
+            window_class, style, ex_style = CONTROL_KINDS[kind]
+            lines.append("    CONTROL %s, %d, %s, 0x%08X, %d, %d, %d, %d, 0x%08X  // %s" % (
+                rc_string(label), ident, rc_string(window_class), style, x, y, w, h, ex_style,
+                name or kind))
+        lines += ["END", ""]
+    return lines
+
+
+def dialog_ids_header():
+    lines = ["// " + GENERATED,
+             "// The dialogs' resource ids and their controls' ids.",
+             "#pragma once",
+             "",
+             "#include <cstdint>",
+             "",
+             "namespace nebulite::ui::ids {",
+             ""]
+    for dialog, controls in dialog_controls():
+        lines.append("namespace %s {" % dialog["name"])
+        lines.append("inline constexpr int32_t dialog = %d;" % dialog["id"])
+        for (_, name, _, _, _, _, _), ident in controls:
+            if name is not None:
+                lines.append("inline constexpr int32_t %s = %d;" % (name, ident))
+        lines += ["}  // namespace %s" % dialog["name"], ""]
+    lines.append("}  // namespace nebulite::ui::ids")
+    return "\n".join(lines) + "\n"
+
+
+def code_literal(code):
+    return "0x%08Xu /* '%s' */" % (int.from_bytes(code.encode("ascii"), "big"), code)
+
+
+def terminology_table():
+    """The class's properties and the suite's enumerations, as the
+    TerminologyProperty and TerminologyValue initializers
+    resources/terminology_check.cpp declares."""
+    suite = d.TERMINOLOGY["suites"][0]
+    lines = ["// " + GENERATED,
+             "// {name, key, type, description, flags}",
+             "inline constexpr TerminologyProperty kTerminologyProperties[] = {"]
+    for name, key, kind, description, flags in suite["classes"][0]["properties"]:
+        lines.append("    {%s, %s, %s, %s, 0x%04X}," % (c_string(name), code_literal(key), code_literal(kind),
+                                                    c_string(description), flags))
+    lines += ["};", "", "// {enumeration, name, code, description}",
+              "inline constexpr TerminologyValue kTerminologyValues[] = {"]
+    for enumeration, values in suite["enumerations"]:
+        for name, code, description in values:
+            lines.append("    {%s, %s, %s, %s}," % (code_literal(enumeration), c_string(name), code_literal(code),
+                                                  c_string(description)))
+    lines += ["};", "", "inline constexpr std::size_t kTerminologyEnumerationCount = %d;"
+              % len(suite["enumerations"])]
+    return "\n".join(lines) + "\n"
 
 
 # ---- Source texts ------------------------------------------------------------------------
@@ -205,6 +375,9 @@ def rc_script(out_dir):
         '%d PIPL "%s"' % (d.RESOURCE_ID, os.path.join(out_dir, "pipl.bin").replace("\\", "/")),
         '%d AETE "%s"' % (d.RESOURCE_ID, os.path.join(out_dir, "aete.bin").replace("\\", "/")),
         "",
+    ]
+    lines += rc_dialogs()
+    lines += [
         "STRINGTABLE",
         "BEGIN",
     ]
@@ -281,6 +454,8 @@ def main(argv):
     write_if_changed(os.path.join(out_dir, "resource_sections.cpp"),
                      sections_source(pipl_bytes, aete_bytes))
     write_if_changed(os.path.join(out_dir, "nebulite_strings.inc"), strings_include())
+    write_if_changed(os.path.join(out_dir, "dialog_ids.h"), dialog_ids_header())
+    write_if_changed(os.path.join(out_dir, "terminology_table.inc"), terminology_table())
     return 0
 
 

@@ -20,6 +20,8 @@ packages=(
   clang libclang-rt-14-dev valgrind
   # the Windows module and its checks
   g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 libz-mingw-w64-dev wine64 python3-pefile
+  # the dialogs under wine: a virtual X display (ImageMagick, above, takes the screenshot)
+  xvfb
 )
 
 missing=()

@@ -15,7 +15,10 @@
 #      1,000 document resources;
 #   4. runs wine_host_check.exe: the module found through its PiPL's '8664'
 #      property by the Windows host, and its about box owned by the host's
-#      window.
+#      window;
+#   5. runs dialog_check.exe on a virtual X display (Xvfb, started and stopped
+#      here): the open and save dialogs shown and driven from a second thread,
+#      and a screenshot of the open dialog written to docs/open-dialog.png.
 #
 # usage: scripts/windows_checks.sh [--linux-build DIR]
 #   --linux-build DIR  the Linux build to compare with (default: build/,
@@ -154,8 +157,10 @@ export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # the ANSI code page, which wine takes from it (Windows-1252 for English).
 wine_locale=(env LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8)
 unset DISPLAY WAYLAND_DISPLAY
+xvfb_pid=""
 cleanup() {
   timeout -k 5 30 "$wineserver" -k >/dev/null 2>&1 || true
+  [[ -n $xvfb_pid ]] && { kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null || true; }
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -346,6 +351,55 @@ else
   fail "wine_host_check"
 fi
 clock "wine runs" "$start"
+
+# ---- The dialogs on a virtual display -------------------------------------------------
+# Xvfb on :99, or the next display number no other X server holds. The wine
+# server started headless above is stopped first, so that the programs wine
+# starts for the desktop come up on the display too.
+start=$SECONDS
+dialogs() {
+  local display=99 socket shot=open-dialog
+  while [[ -e /tmp/.X$display-lock ]]; do display=$((display + 1)); ((display < 200)) || return 1; done
+  Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >xvfb.log 2>&1 &
+  xvfb_pid=$!
+  socket=/tmp/.X11-unix/X$display
+  for _ in $(seq 50); do [[ -S $socket ]] && break; sleep 0.2; done
+  [[ -S $socket ]] || { cat xvfb.log; echo "Xvfb :$display did not start"; return 1; }
+  timeout -k 5 30 "$wineserver" -k >/dev/null 2>&1 || true
+  DISPLAY=:$display timeout -k 5 240 "${wine_locale[@]}" "$wine" "$root/build-win64/dialog_check.exe" \
+    --screenshot "$shot" >dialogs.out 2>&1 &
+  local check=$!
+  # The program waits with the open dialog driven (second image, a stretch,
+  # explicit points) until the screenshot is taken.
+  for _ in $(seq 300); do [[ -s $shot.ready ]] || ! kill -0 $check 2>/dev/null && break; sleep 0.2; done
+  if [[ -s $shot.ready ]]; then
+    read -r x y w h <"$shot.ready"
+    mkdir -p "$root/docs"
+    # Without the date chunks the same dialog gives the same bytes.
+    DISPLAY=:$display import -window root -crop "${w}x${h}+${x}+${y}" +repage \
+      -define png:exclude-chunks=date,time "$root/docs/open-dialog.png" && screenshot=1
+  fi
+  touch "$shot.done"
+  local status=0
+  wait $check || status=$?
+  tr -d '\r' <dialogs.out
+  kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null || true
+  xvfb_pid=""
+  return $status
+}
+if ! command -v Xvfb >/dev/null || ! command -v import >/dev/null; then
+  echo "windows_checks: dialogs skipped: Xvfb or ImageMagick's import is not installed (scripts/setup.sh)"
+else
+  screenshot=0
+  if dialogs >dialogs.log 2>&1; then
+    ok "dialog_check: $(grep -c '^ok' dialogs.log) checks of the open and save dialogs driven on a virtual display"
+  else
+    cat dialogs.log
+    fail "dialog_check"
+  fi
+  ((screenshot)) && ok "screenshot of the open dialog: docs/open-dialog.png" || fail "no screenshot of the open dialog"
+fi
+clock "dialogs" "$start"
 
 echo
 echo "timings:"

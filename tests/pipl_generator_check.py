@@ -106,6 +106,31 @@ def check_refusals(c):
             c.equal(what + " refused", False, True)
         except (ValueError, UnicodeEncodeError):
             c.equal(what + " refused", True, True)
+    # Dialog layouts a later edit of the definition could bring.
+    def dialog(*controls):
+        return [{"name": "d", "id": 1, "caption": "d", "size": (100, 50), "controls": list(controls)}]
+    ok, cancel = ("ok", "ok", "OK", 10, 30, 40, 14), ("cancel", "cancel", "Cancel", 55, 30, 40, 14)
+    layouts = [
+        ("control past the right edge", dialog(("edit", "e", "", 70, 5, 40, 12), ok, cancel)),
+        ("control past the bottom", dialog(("label", None, "x", 5, 45, 40, 8), ok, cancel)),
+        ("name used twice", dialog(("edit", "e", "", 5, 5, 20, 12), ("edit", "e", "", 30, 5, 20, 12), ok, cancel)),
+        ("unknown kind", dialog(("slider", "s", "", 5, 5, 20, 12), ok, cancel)),
+        ("OK under another name", dialog(("ok", "go", "OK", 10, 30, 40, 14), cancel)),
+    ]
+    kept = generate.d.DIALOGS
+    try:
+        for what, layout in layouts:
+            generate.d.DIALOGS = layout
+            try:
+                generate.dialog_controls()
+                c.equal("dialog with a " + what + " refused", False, True)
+            except ValueError:
+                c.equal("dialog with a " + what + " refused", True, True)
+        # A combo's drop-down may reach past the dialog; its field may not.
+        generate.d.DIALOGS = dialog(("combo", "c", "", 5, 30, 40, 100), ok, cancel)
+        c.equal("combo list past the bottom accepted", len(generate.dialog_controls()[0][1]), 3)
+    finally:
+        generate.d.DIALOGS = kept
     c.equal("Pascal string of 255 bytes", len(generate.pascal("x" * 255)), 256)
     c.equal("code stored little-endian", generate.fourcc("8BIF"), b"FIB8")
     c.equal("flag bits from the high bit", generate.flag_bytes([True] * 10 + [False] * 2),

@@ -72,6 +72,60 @@ SET_FORMAT_FLAGS = FORMAT_FLAG_NAMES[1:]
 
 # Four-character ids in the terminology are stored like the PiPL's: 32-bit
 # little-endian integers, so 'FITS' is the bytes "STIF".
+def stored(code):
+    return code.encode("ascii")[::-1]
+
+
+# The host's property flags: a single read-write value, and one taken from an
+# enumeration.
+SINGLE = 0x1000
+ENUMERATED = 0x3000
+
+# Every key the module's descriptors use, after the two from before there
+# were options: name, key, type, description, flags.
+OPTION_PROPERTIES = [
+    ("image", "nbIm", "long", "HDU number of the image, 0 the primary", SINGLE),
+    ("extension name", "nbXN", "TEXT", "EXTNAME of the image's HDU", SINGLE),
+    ("extension version", "nbXV", "long", "EXTVER of the image's HDU", SINGLE),
+    ("planes", "nbPl", "nbTP", "which planes of a cube open", ENUMERATED),
+    ("first plane", "nbP1", "long", "plane for grey or red, from 1", SINGLE),
+    ("second plane", "nbP2", "long", "plane for green, from 1", SINGLE),
+    ("third plane", "nbP3", "long", "plane for blue, from 1", SINGLE),
+    ("orientation", "nbOr", "nbTO", "which row is at the top", ENUMERATED),
+    ("stretch", "nbSt", "nbTS", "how samples become 8- or 16-bit levels", ENUMERATED),
+    ("interval", "nbIv", "nbTI", "the values the stretch runs from black to white", ENUMERATED),
+    ("central percentage", "nbPr", "doub", "values kept between black and white", SINGLE),
+    ("black point", "nbBk", "doub", "physical value shown black", SINGLE),
+    ("white point", "nbWh", "doub", "physical value shown white", SINGLE),
+    ("midtones balance", "nbMd", "doub", "mtf's midtones balance, 0 to 1", SINGLE),
+    ("depth", "nbDp", "nbTD", "bits per channel of the document", ENUMERATED),
+    ("debayer", "nbDb", "nbTB", "colour-filter pattern to demosaic", ENUMERATED),
+    ("demosaic method", "nbDm", "nbTM", "how missing colours are found", ENUMERATED),
+    ("floating point bitpix", "nbFB", "nbTF", "BITPIX of a 32-bit document", ENUMERATED),
+    ("compression", "nbCm", "nbTC", "tile compression of the image", ENUMERATED),
+    ("tile rows", "nbRw", "long", "rows of a compression tile", SINGLE),
+    ("tile columns", "nbCl", "long", "columns of a compression tile", SINGLE),
+    ("quantize level", "nbQz", "doub", "floating-point quantization, 0 exact", SINGLE),
+]
+
+# Each enumeration: its type, then its values' names and codes (descriptions
+# are held to the option model's by the module's build).
+ENUMERATIONS = [
+    ("nbTP", [("auto", "nbAu"), ("one", "nbOn"), ("three", "nbTh")]),
+    ("nbTO", [("stored", "nbSd"), ("sky", "nbSk")]),
+    ("nbTS", [("range", "nbRn"), ("linear", "nbLi"), ("sqrt", "nbSq"), ("log", "nbLg"),
+              ("asinh", "nbAs"), ("mtf", "nbMt")]),
+    ("nbTI", [("auto", "nbAu"), ("minmax", "nbMM"), ("zscale", "nbZs"), ("percent", "nbPc"),
+              ("points", "nbPt")]),
+    ("nbTD", [("auto", "nbAu"), ("8", "nb08"), ("16", "nb16"), ("32", "nb32")]),
+    ("nbTB", [("off", "nbOf"), ("auto", "nbAu"), ("RGGB", "nbRG"), ("BGGR", "nbBG"),
+              ("GRBG", "nbGR"), ("GBRG", "nbGB")]),
+    ("nbTM", [("bilinear", "nbBl"), ("quality", "nbQl")]),
+    ("nbTF", [("original", "nbOg"), ("-32", "nbF3")]),
+    ("nbTC", [("none", "nbNo"), ("rice", "nbRi"), ("gzip1", "nbG1"), ("gzip2", "nbG2"),
+              ("hcompress", "nbHC")]),
+]
+
 EXPECTED_AETE = {
     "version": 1,
     "terminology_version": (1, 0),
@@ -92,14 +146,16 @@ EXPECTED_AETE = {
                 (b"<Inheritance>", b"^#@c", b" tmF", b"parent class format", 0x1000),
                 (b"foo", b"Boof", b"loob", b"foobar", 0x1000),
                 (b"bar", b"Frab", b"loob", b"foobar", 0x1000),
-            ],
+            ] + [(name.encode(), stored(key), stored(kind), description.encode(), flags)
+                 for name, key, kind, description, flags in OPTION_PROPERTIES],
             "elements": 0,
         }],
         "comparison_operators": 0,
-        "enumerations": 0,
+        "enumerations": [(stored(kind), [(name.encode(), stored(code)) for name, code in values])
+                         for kind, values in ENUMERATIONS],
     }],
 }
-AETE_LENGTH = 206
+AETE_LENGTH = 2812
 
 EXPECTED_STRINGS = {
     16000: ("Nebulite\n\nVersion 1.0.0\n"
@@ -112,7 +168,16 @@ EXPECTED_STRINGS = {
 }
 
 LANGUAGE = 3081  # English (Australia)
-SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "msvcrt.dll"}
+# gdi32 draws the open dialog's preview and histogram.
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "msvcrt.dll"}
+# The dialog templates (RT_DIALOG, extended): id, caption, and the id of
+# every control a user presses or the dialog code looks up, in order (labels,
+# id -1, left out).
+RT_DIALOG = 5
+EXPECTED_DIALOGS = {
+    16100: ("Nebulite: open FITS", list(range(1001, 1022)) + [1, 2]),
+    16101: ("Nebulite: save FITS", list(range(1022, 1033)) + [1, 2]),
+}
 # The Win32 calls the module is written against; each must come from the
 # system, not from a stand-in linked into the module.
 REQUIRED_IMPORTS = {
@@ -207,7 +272,15 @@ def decode_aete(data):
             cls["elements"] = r.int16()
             suite["classes"].append(cls)
         suite["comparison_operators"] = r.int16()
-        suite["enumerations"] = r.int16()
+        if suite["comparison_operators"]:
+            raise Malformed("comparison operators present; this reader does not decode them")
+        suite["enumerations"] = []
+        for _ in range(r.int16()):
+            kind = r.take(4)
+            values = []
+            for _ in range(r.int16()):
+                values.append((r.pascal(), r.take(4), r.pascal()))
+            suite["enumerations"].append((kind, values))
         out["suites"].append(suite)
     return out, len(data) - r.at
 
@@ -272,13 +345,21 @@ def check_aete(c, data, bits=None):
     c.equal("suite count", len(decoded["suites"]), 1)
     for suite, want in zip(decoded["suites"], EXPECTED_AETE["suites"]):
         for key in ("name", "description", "id", "level", "version", "events",
-                    "comparison_operators", "enumerations"):
+                    "comparison_operators"):
             c.equal("suite %s" % key, suite[key], want[key])
+        c.equal("enumeration types in order", [e[0] for e in suite["enumerations"]],
+                [e[0] for e in want["enumerations"]])
+        for (kind, values), (_, want_values) in zip(suite["enumerations"], want["enumerations"]):
+            label = kind[::-1].decode("latin-1")
+            c.equal("enumeration %s values (name, code)" % label,
+                    [(name, code) for name, code, _ in values], want_values)
+            c.true("enumeration %s values described" % label,
+                   all(description for _, _, description in values))
         c.equal("class count", len(suite["classes"]), 1)
         for cls, want_cls in zip(suite["classes"], want["classes"]):
             for key in ("name", "id", "description", "elements"):
                 c.equal("class %s" % key, cls[key], want_cls[key])
-            c.equal("class property count", len(cls["properties"]), 3)
+            c.equal("class property count", len(cls["properties"]), len(want_cls["properties"]))
             for got, expected in zip(cls["properties"], want_cls["properties"]):
                 label = expected[0].decode()
                 for i, part in enumerate(("name", "key", "type", "description", "flags")):
@@ -363,6 +444,67 @@ def string_table(resources, c):
     return strings
 
 
+def sz_or_ord(r):
+    """A DLGTEMPLATEEX name: 0 none, 0xFFFF then an ordinal, or UTF-16 text."""
+    first = struct.unpack("<H", r.take(2))[0]
+    if first == 0:
+        return ""
+    if first == 0xFFFF:
+        return struct.unpack("<H", r.take(2))[0]
+    out = [first]
+    while True:
+        unit = struct.unpack("<H", r.take(2))[0]
+        if unit == 0:
+            return bytes(struct.pack("<%dH" % len(out), *out)).decode("utf-16-le")
+        out.append(unit)
+
+
+def decode_dialog(data):
+    """An extended dialog template: (caption, font face, [(id, class)])."""
+    r = Reader(data)
+    version, signature = struct.unpack("<HH", r.take(4))
+    if (version, signature) != (1, 0xFFFF):
+        raise Malformed("not an extended dialog template (%d, %#x)" % (version, signature))
+    _, _, style, count = struct.unpack("<IIIH", r.take(14))
+    r.take(8)  # x, y, cx, cy
+    sz_or_ord(r)  # menu
+    sz_or_ord(r)  # class
+    caption = sz_or_ord(r)
+    face = None
+    if style & 0x40:  # DS_SETFONT
+        r.take(6)
+        face = sz_or_ord(r)
+    controls = []
+    for _ in range(count):
+        r.at += -r.at % 4
+        _, _, _ = struct.unpack("<III", r.take(12))
+        r.take(8)
+        ident = struct.unpack("<i", r.take(4))[0]
+        window_class = sz_or_ord(r)
+        sz_or_ord(r)  # text
+        r.take(struct.unpack("<H", r.take(2))[0])
+        controls.append((ident, window_class))
+    return caption, face, controls
+
+
+def check_dialogs(c, resources):
+    keys = sorted(k for k in resources if k[0] == RT_DIALOG)
+    c.equal("dialog resources (type, id, language)", keys,
+            [(RT_DIALOG, ident, LANGUAGE) for ident in sorted(EXPECTED_DIALOGS)])
+    for key in keys:
+        if key[1] not in EXPECTED_DIALOGS:
+            continue
+        want_caption, want_ids = EXPECTED_DIALOGS[key[1]]
+        try:
+            caption, face, controls = decode_dialog(resources[key])
+        except Malformed as e:
+            c.true("dialog %d decodes" % key[1], False, str(e))
+            continue
+        c.equal("dialog %d caption" % key[1], caption, want_caption)
+        c.equal("dialog %d font" % key[1], face, "MS Shell Dlg")
+        c.equal("dialog %d control ids" % key[1], [i for i, _ in controls if i != -1], want_ids)
+
+
 def check_pe(path, machine, same_as=None):
     import pefile
 
@@ -389,6 +531,7 @@ def check_pe(path, machine, same_as=None):
         if keys:
             found[rtype] = resources[keys[0]]
             check(c, found[rtype], MACHINE_BITS[machine])
+    check_dialogs(c, resources)
     # A Windows string table cannot hold an empty string: LoadStringA answers
     # 0 and an empty buffer for it exactly as for a missing one.
     c.equal("string table", string_table(resources, c),
@@ -450,6 +593,10 @@ def damaged_copies(pipl, aete):
     yield "class name without blank", "aete", aete.replace(b"\x09 Nebulite", b"\x08Nebulite", 1)
     yield "type 'bool' big-endian", "aete", aete.replace(b"loob", b"bool", 1)
     yield "terminology version 0.1", "aete", patch(aete, 2, b"\x00\x01")
+    yield "enumerated property flagged single", "aete", aete.replace(b"\x00\x30", b"\x00\x10", 1)
+    yield "enumeration type big-endian", "aete", aete.replace(b"CTbn", b"nbTC", 1)
+    yield "enumeration value code big-endian", "aete", aete.replace(b"iRbn", b"nbRi", 1)
+    yield "trailing byte after the enumerations", "aete", aete + b"\0"
 
 
 def self_test(path):
