@@ -89,6 +89,9 @@ ExtensionSearch findExtension(PluginState& state, InputStream& input, int64_t st
         return ExtensionSearch::failed;
     };
     end.index = 0;
+    // Already there after a primary without data: nothing moves.
+    input.seek(state, start);
+    if (state.result != noErr) return ExtensionSearch::failed;
     for (;;) {
         ++end.index;
         HeaderKeywords& hdu = end.keys;
@@ -143,6 +146,36 @@ ExtensionSearch findExtension(PluginState& state, InputStream& input, int64_t st
         input.seek(state, position);
         if (state.result != noErr) return ExtensionSearch::failed;
     }
+}
+
+bool surveyExtensions(PluginState& state, InputStream& input, int64_t start, SurveyVisit visit, void* context) {
+    const int64_t maxOffset = input.reachableEnd(state);
+    int64_t position = start;
+    HeaderCards cards;
+    bool complete = false;
+    input.seek(state, start);
+    for (uint32_t index = 1; state.result == noErr; ++index) {
+        HeaderKeywords keys;
+        const HeaderRead read = readExtensionHeader(state, input, keys, cards);
+        if (read.end != HeaderEnd::complete) {
+            complete = read.end == HeaderEnd::noBytes || read.end == HeaderEnd::notHeader;
+            break;
+        }
+        const int64_t headerEnd = position + static_cast<int64_t>(cardBytes(read.cards));
+        const SurveyedHdu hdu{index, &keys, headerEnd, &cards};
+        if (!visit(context, hdu)) {
+            complete = true;
+            break;
+        }
+        const auto bytes = dataUnitBytes(keys);
+        if (!bytes) break;
+        const auto next = nextHeaderOffset(static_cast<uint64_t>(headerEnd), *bytes, static_cast<uint64_t>(maxOffset));
+        if (!next) break;
+        position = static_cast<int64_t>(*next);
+        input.seek(state, position);
+    }
+    releaseHeaderCards(cards);
+    return complete && state.result == noErr;
 }
 
 }  // namespace nebulite

@@ -54,4 +54,21 @@ struct WalkEnd {
 ExtensionSearch findExtension(PluginState& state, InputStream& input, int64_t start, const HduTarget& target,
                               HeaderCards& image, int64_t& dataStart, WalkEnd& end);
 
+// One HDU past the primary as the survey meets it: its number, its
+// keywords, the offset of its data unit, and its header's cards (an image's
+// or a table's; empty for other kinds).
+struct SurveyedHdu {
+    uint32_t index = 0;
+    const HeaderKeywords* keys = nullptr;
+    int64_t dataStart = 0;
+    const HeaderCards* cards = nullptr;
+};
+using SurveyVisit = bool (*)(void* context, const SurveyedHdu& hdu);
+
+// Every HDU past the primary from `start` to the file's end, handed to
+// `visit` (which answers false to stop). False when the walk ended in a
+// failure `result` names, or at a header it could not size (the HDUs
+// before it were visited).
+bool surveyExtensions(PluginState& state, InputStream& input, int64_t start, SurveyVisit visit, void* context);
+
 }  // namespace nebulite

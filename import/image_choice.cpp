@@ -107,7 +107,13 @@ bool chooseImage(PluginState& state, ReadOperation& read, uint32_t primaryCards,
     HeaderCards image;
     WalkEnd end;
     int64_t dataStart = 0;
-    ExtensionSearch found = findExtension(state, read.input, read.filePos, target, image, dataStart, end);
+    // The extensions begin after the primary's data unit (none, for the
+    // image every open took before there were options).
+    int64_t start = read.filePos;
+    if (const auto primaryData = dataUnitBytes(read.keys))
+        if (const auto next = nextHeaderOffset(static_cast<uint64_t>(read.filePos), *primaryData, INT64_MAX))
+            start = static_cast<int64_t>(*next);
+    ExtensionSearch found = findExtension(state, read.input, start, target, image, dataStart, end);
     const char* refusal = nullptr;
     tiled::TiledImage tiledImage;
     if (found == ExtensionSearch::compressed) {

@@ -21,8 +21,15 @@ constexpr std::array<options::FourCharCode, options::kDescriptorKeys.size() + 1>
 }
 constexpr auto kOpenKeys = openKeys();
 
+struct Applied {
+    options::OpenOptions options;
+    bool any = false;
+};
+
 options::Message applyKey(void* context, options::FourCharCode key, const options::DescriptorValue& value) {
-    return options::applyOpenKey(*static_cast<options::OpenOptions*>(context), key, value);
+    auto& applied = *static_cast<Applied*>(context);
+    applied.any = true;
+    return options::applyOpenKey(applied.options, key, value);
 }
 
 // The options a revert hands back, when the revertInfo holds ones this
@@ -72,9 +79,12 @@ void readOpenChoices(PluginState& state, ReadOperation& read) {
     read.refusedValue = options::Message{};
     // A revert reopens the way the document was opened, and asks nothing.
     read.reverting = readRevertInfo(state, read);
-    options::OpenOptions fromScript;
+    Applied fromScript;
     readScriptDescriptor(state, kOpenKeys.data(), applyKey, &fromScript, read.refusedValue);
-    if (!read.reverting) read.asked = fromScript;
+    if (!read.reverting) {
+        read.asked = fromScript.options;
+        read.optionsGiven = fromScript.any;
+    }
 }
 
 void recordOpenChoices(PluginState& state, ReadOperation& read) {

@@ -10,6 +10,7 @@
 #include "header/header_reader.h"
 #include "import/image_choice.h"
 #include "import/open_choices.h"
+#include "import/open_dialog_step.h"
 #include "import/refusals.h"
 #include "header/header_keywords.h"
 #include "import/read_operation.h"
@@ -242,6 +243,8 @@ void readHeader(PluginState& state, ReadOperation& read) {
         return;
     }
 
+    // The user's say, where the host and the file call for a dialog.
+    if (!askOpenChoices(state, read, read.filePos)) return;
     // The image asked for: the primary's, or one past it.
     ChosenImage chosen;
     if (!chooseImage(state, read, cardsBeforeEnd, chosen)) return;

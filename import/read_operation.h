@@ -44,6 +44,7 @@ public:
     options::OpenOptions asked;      // from the descriptor or a revert
     options::Message refusedValue;   // a descriptor value the options could not take
     bool reverting = false;          // the host handed back revertInfo of ours
+    bool optionsGiven = false;       // the descriptor named at least one option
     options::ResolvedOpen resolved;  // the options measured against the file
     bool resolvedReady = false;
     int32_t floatExponent = 0;       // a 32-bit document's: document = physical x 2^-exponent

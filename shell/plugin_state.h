@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "options/open_options.h"
 #include "options/save_options.h"
 #include "platform/host_sdk.h"
 
@@ -22,6 +23,10 @@ struct PluginState {
     // A save's options, from its OptionsStart (descriptor or dialog) to its
     // WriteFinish, which sets them back to the defaults.
     options::SaveOptions saveOptions;
+    // The options the last open in this cell chose, which the open dialog
+    // offers again.
+    options::OpenOptions lastOpen;
+    bool lastOpenKept;
 };
 
 // True when `code` is noErr. Otherwise keeps `code` unless an earlier error

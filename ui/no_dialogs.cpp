@@ -6,6 +6,8 @@
 
 namespace nebulite::ui {
 
+bool dialogsAvailable() { return false; }
+
 OpenDialogAnswer showOpenDialog(const OpenDialogRequest& request) {
     return {DialogOutcome::notShown, request.current};
 }

@@ -42,6 +42,10 @@ struct OpenDialogAnswer {
     options::OpenOptions options;
 };
 
+// Whether this build shows dialogs at all (the Windows DLLs); elsewhere the
+// module need not look at the file for a dialog that never shows.
+bool dialogsAvailable();
+
 // Shows the dialog modally, owned by the host's window, and answers when it
 // closes. On platforms without dialogs, and when the file holds no image
 // to list, it answers notShown at once.

@@ -224,6 +224,8 @@ INT_PTR CALLBACK openDialogProc(HWND d, UINT message, WPARAM wParam, LPARAM lPar
 
 }  // namespace
 
+bool dialogsAvailable() { return true; }
+
 OpenDialogAnswer showOpenDialog(const OpenDialogRequest& request) {
     OpenDialogState state;
     state.request = &request;
