@@ -183,7 +183,8 @@ TEST(FaultMatrix, ScriptingSuitesUnusable) {
         SCOPED_TRACE(shape.name);
         Host host(&ENTRYPOINT);
         shape.apply(host.setup());
-        host.setup().script.keys.assign(5, 0x6b657920);
+        for (int i = 0; i < 5; ++i)
+            host.setup().script.descriptor.put(DescriptorItem::ofInteger(static_cast<DescriptorKeyID>(0x6b657920 + i), i));
         File file = File::memory(roadFile(kRoads[0]));
         Outcome read = host.read(file);
         ASSERT_TRUE(read.ok()) << describe(read);
@@ -207,8 +208,9 @@ TEST(FaultMatrix, ScriptDescriptorKeysAndCloseCodes) {
             SCOPED_TRACE("close " + std::to_string(close) + ", " + std::to_string(keys) + " keys");
             Host host(&ENTRYPOINT);
             host.setup().script.closeCode = close;
-            host.setup().script.keys.resize(keys);
-            for (size_t i = 0; i < keys; ++i) host.setup().script.keys[i] = static_cast<DescriptorKeyID>(0x6b000000 + i);
+            for (size_t i = 0; i < keys; ++i)
+                host.setup().script.descriptor.items.push_back(
+                    DescriptorItem::ofInteger(static_cast<DescriptorKeyID>(0x6b000000 + i), static_cast<int32_t>(i)));
             File file = File::memory(roadFile(kRoads[1]));
             Outcome o = host.read(file);
             // A missing parameter is what a script without values says; any
