@@ -323,9 +323,9 @@ OSErr pinFloat(const char* routine, const real64* min, const real64* max, double
         Impl::current()->violation(routine, "min above max");
         return paramErr;
     }
-    double pinned = v < *min ? *min : v > *max ? *max : v;
-    out = pinned;
-    return pinned == v ? noErr : coercedParamErr;
+    const bool moved = v < *min || v > *max;
+    out = v < *min ? *min : v > *max ? *max : v;
+    return moved ? coercedParamErr : noErr;
 }
 
 }  // namespace
@@ -493,7 +493,7 @@ void Host::offerDescriptor(const Descriptor& descriptor, bool forSave) {
     if (record_.descriptorParameters == nullptr) return;
     const ScriptDescriptor& script = forSave ? setup_.saveScript : setup_.script;
     Handle h = impl_->descriptorHandle(descriptor);
-    impl_->offeredDescriptor = h;
+    impl_->offeredDescriptor = impl_->serialOf(h);
     record_.descriptorParameters->descriptor = h;
     record_.descriptorParameters->playInfo = script.playInfo;
     record_.descriptorParameters->recordInfo = script.recordInfo;
@@ -519,7 +519,7 @@ void Host::Impl::takeRecorded(int16_t after) {
     if (params == nullptr || params->descriptor == nullptr) return;
     Handle h = params->descriptor;
     params->descriptor = nullptr;
-    if (h == offeredDescriptor && findHandle(h) != nullptr) return;
+    if (offeredDescriptor != 0 && serialOf(h) == offeredDescriptor) return;
     int16_t saved = selector;
     selector = after;
     if (std::optional<Descriptor> d = descriptorIn(h, "descriptorParameters->descriptor")) log.recorded = std::move(d);
@@ -530,12 +530,12 @@ void Host::Impl::takeRecorded(int16_t after) {
 // Revert information is the host's: the module reads it, and may put a
 // handle of its own in its place, which the host then keeps instead.
 void Host::Impl::offerRevertInfo() {
-    offeredRevert = nullptr;
+    offeredRevert = 0;
     const std::optional<std::vector<uint8_t>>& info = host.setup_.revertInfo;
     if (!info) return;
     Handle h = makeHandle(info->size(), Leak::Kind::handle, true);
     if (h != nullptr && !info->empty()) std::memcpy(*h, info->data(), info->size());
-    offeredRevert = h;
+    offeredRevert = serialOf(h);
     host.record_.revertInfo = h;
 }
 
@@ -552,7 +552,7 @@ void Host::Impl::takeRevertInfo() {
         return;
     }
     log.revertInfo.emplace(record->data, record->data + record->size);
-    if (h != offeredRevert) freeHandle(h);
+    if (record->serial != offeredRevert) freeHandle(h);
 }
 
 }  // namespace nebulite::host

@@ -42,6 +42,7 @@ struct Host::Impl {
         bool hostOwned = false;  // resource handles from getProc
         int16_t selector = -1;
         uint64_t sequence = 0;
+        uint64_t serial = 0;  // one per handle ever made: a freed handle's address may come back
     };
     struct BufferRecord {
         char* data = nullptr;
@@ -72,8 +73,16 @@ struct Host::Impl {
     std::unordered_map<BufferID, std::unique_ptr<BufferRecord>> buffers;
     std::vector<std::unique_ptr<ReadToken>> readTokens;
     std::vector<std::unique_ptr<WriteToken>> writeTokens;
-    Handle offeredDescriptor = nullptr;  // the last descriptor handle the host offered
-    Handle offeredRevert = nullptr;      // the revert information the host handed the module
+    // The last descriptor handle the host offered, and the revert
+    // information it handed the module, by serial (0: none).
+    uint64_t offeredDescriptor = 0;
+    uint64_t offeredRevert = 0;
+    uint64_t handleSerial = 0;
+    // The serial of a live handle of the host's, 0 for anything else.
+    uint64_t serialOf(Handle h) {
+        HandleRecord* record = findHandle(h);
+        return record == nullptr ? 0 : record->serial;
+    }
     bool saving = false;                 // the sequence is a save (its script is the save's)
 
     BufferProcs bufferProcs{};

@@ -87,8 +87,8 @@ void Host::begin() {
     impl_->log = Outcome{};
     impl_->readTokens.clear();
     impl_->writeTokens.clear();
-    impl_->offeredDescriptor = nullptr;
-    impl_->offeredRevert = nullptr;
+    impl_->offeredDescriptor = 0;
+    impl_->offeredRevert = 0;
     impl_->saving = false;
     impl_->documentError = noErr;
     ++impl_->sequence;

@@ -80,6 +80,7 @@ Handle Host::Impl::makeHandle(size_t size, Leak::Kind kind, bool hostOwned) {
     record->hostOwned = hostOwned;
     record->selector = selector;
     record->sequence = sequence;
+    record->serial = ++handleSerial;
     Handle h = &record->data;
     handles.emplace(h, std::move(record));
     return h;
