@@ -439,7 +439,8 @@ constexpr bool kHeaderFormats = imageFileFormat(ImageFormat::png)->built() && im
 
 constexpr TextBuilder openHelp() {
     TextBuilder text;
-    text += "usage: nebulite open FILE OUT [--stretch [linear|sqrt|log|asinh]]\n\n"
+    text += "usage: nebulite open FILE OUT [OPEN OPTIONS] [--record JSON | --replay JSON]\n"
+            "                     [--stretch [linear|sqrt|log|asinh]]\n\n"
             "Opens FILE through the module and writes the image to OUT, in the format\n"
             "OUT's extension names:\n";
     appendFormatLines(text);
@@ -456,9 +457,37 @@ constexpr TextBuilder openHelp() {
             "                       sqrt    sqrt(x)\n"
             "                       log     log(1 + 1000 x) / log(1001)\n"
             "                       asinh   asinh(10 x) / asinh(10)\n"
-            "                     The preview carries no FITS header.\n";
+            "                     The preview carries no FITS header.\n\n"
+            "Open options, handed to the module as the scripting descriptor an action\n"
+            "plays (never a dialog); the last of a kind wins:\n"
+            "  --image N|EXTNAME[,EXTVER]|auto   the image of HDU N (0 the primary), or\n"
+            "                     of the first HDU named EXTNAME (a name that reads as a\n"
+            "                     number or auto in single quotes)\n"
+            "  --plane K          plane K of a cube (from 1) as grey\n"
+            "  --planes R,G,B|auto  three planes as red, green and blue\n"
+            "  --orientation stored|sky  the first row at the top, or at the bottom\n"
+            "  --interval minmax|zscale|P|auto  the values the stretch runs over\n"
+            "  --black V --white V  explicit points, in physical values\n"
+            "  --midtone M        the midtones balance over explicit points\n"
+            "  --depth 8|16|32|auto  the document's bits per channel\n"
+            "  --debayer auto|off|RGGB|BGGR|GRBG|GBRG  demosaic a colour-filter mosaic\n"
+            "  --demosaic bilinear|quality  how the missing colours are found\n"
+            "  --record JSON      write the descriptor the module hands back (every\n"
+            "                     option, resolved) as JSON\n"
+            "  --replay JSON      open with a descriptor --record wrote, and no open\n"
+            "                     options besides\n";
     return text;
 }
+
+constexpr std::string_view kSaveOptionsHelp =
+    "Save options, handed to the module as the scripting descriptor an action\n"
+    "plays (never a dialog):\n"
+    "  --compress none|rice|gzip1|gzip2|hcompress  tile-compress the image (an OUT\n"
+    "                     ending in .fz: RICE_1 for integers, GZIP_2 for floats)\n"
+    "  --tile ROWSxCOLS|auto  the compression tile\n"
+    "  --quantize Q       floating-point samples to steps of noise / Q (0 exact)\n"
+    "  --orientation stored|sky  which way up a new document is written\n"
+    "  --bitpix original|-32  the BITPIX of a floating-point document\n";
 
 constexpr TextBuilder saveSummary() {
     TextBuilder text;
@@ -470,7 +499,7 @@ constexpr TextBuilder saveSummary() {
 
 constexpr TextBuilder saveHelp() {
     TextBuilder text;
-    text += "usage: nebulite save IN OUT.fits\n\n"
+    text += "usage: nebulite save IN OUT.fits [SAVE OPTIONS]\n\n"
             "Loads IN, in the format its extension names, and saves it through the\n"
             "module:\n";
     appendFormatLines(text);
@@ -481,7 +510,22 @@ constexpr TextBuilder saveHelp() {
                 "that `nebulite open` put in a PNG or TIFF file is written back.\n";
     else
         text += "PNM files may have any maxval up to 65535.\n";
-    text += "OUT is replaced only when the save succeeds.\n";
+    text += "OUT is replaced only when the save succeeds.\n\n";
+    text += kSaveOptionsHelp;
+    return text;
+}
+
+constexpr TextBuilder convertHelp() {
+    TextBuilder text;
+    text += "usage: nebulite convert IN.fits OUT.fits [--gray | --rgb] [--depth 8|16]\n"
+            "                        [SAVE OPTIONS]\n\n"
+            "Opens IN through the module, converts in the host, and saves through the\n"
+            "module with the header it kept.\n"
+            "  --gray      RGB to grey by Rec. 601 luminance (0.299 R + 0.587 G + 0.114 B)\n"
+            "  --rgb       grey to RGB by copying the grey plane three times\n"
+            "  --depth N   8 to 16: round(v * 32768 / 255); 16 to 8: round(v * 255 / 32768)\n"
+            "OUT is replaced only when the save succeeds.\n\n";
+    text += kSaveOptionsHelp;
     return text;
 }
 
@@ -501,20 +545,14 @@ constexpr Command kCommands[] = {
      "usage: nebulite info FILE [--json]\n\n"
      "Reads the file's header through the module (ReadPrepare, ReadStart,\n"
      "ReadFinish) and prints width, height, depth, planes, mode, the header\n"
-     "length, the result and the header cards up to END.\n\n"
+     "length, the result, every HDU of the file (index, type, EXTNAME, EXTVER,\n"
+     "BITPIX, axes, a compressed image's ZCMPTYPE) and the header cards up to END.\n\n"
      "  --json   one JSON object: result, resultName, width, height, depth,\n"
-     "           planes, mode, modeName, headerLength, cards\n",
+     "           planes, mode, modeName, headerLength, hdus, cards\n",
      runInfo},
     {"open", kFrozenText<openSummary>, kFrozenText<openHelp>, runOpen},
     {"save", kFrozenText<saveSummary>, kFrozenText<saveHelp>, runSave},
-    {"convert", "open a FITS file and save it again, optionally converted",
-     "usage: nebulite convert IN.fits OUT.fits [--gray | --rgb] [--depth 8|16]\n\n"
-     "Opens IN through the module, converts in the host, and saves through the\n"
-     "module with the header it kept.\n"
-     "  --gray      RGB to grey by Rec. 601 luminance (0.299 R + 0.587 G + 0.114 B)\n"
-     "  --rgb       grey to RGB by copying the grey plane three times\n"
-     "  --depth N   8 to 16: round(v * 32768 / 255); 16 to 8: round(v * 255 / 32768)\n"
-     "OUT is replaced only when the save succeeds.\n",
+    {"convert", "open a FITS file and save it again, optionally converted", kFrozenText<convertHelp>,
      runConvert},
     {"modules", kModulesSummary, kModulesHelp, runModules},
     // More commands go here; main() and `nebulite --help` pick them up from
