@@ -20,7 +20,9 @@ namespace {
 
 constexpr std::string_view kFormat = "nebulite descriptor";
 constexpr int kVersion = 1;
-constexpr int kMaxDepth = 40;
+// JSON nesting: enough for the 32 levels of objects a descriptor may hold
+// (two JSON levels each, the item and its "items").
+constexpr int kMaxDepth = 80;
 
 // ---- Writing -------------------------------------------------------------------------
 
@@ -352,7 +354,7 @@ private:
 
 std::string ascii(std::u32string_view s) {
     std::string out;
-    for (char32_t c : s) out += c < 0x80 ? static_cast<char>(c) : '?';
+    for (char32_t c : s) out += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
     return out;
 }
 

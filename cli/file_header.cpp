@@ -226,14 +226,10 @@ HduListing listing(int index, const std::vector<std::string>& cards, const Heade
     h.extver = keys.extver;
     h.bitpix = keys.bitpix;
     for (int32_t a = 1; a <= keys.naxis && a <= kMaxAxes; ++a) h.axes.push_back(keys.axis(a));
-    switch (keys.type) {
-        case HduType::primary: h.type = "primary"; break;
-        case HduType::image: h.type = "IMAGE"; break;
-        case HduType::binaryTable: h.type = "BINTABLE"; break;
-        case HduType::other:
-        case HduType::unknown: h.type = trimmed(stringValueOf(cards, "XTENSION")); break;
-    }
-    if (keys.type == HduType::binaryTable && keys.zimage) {
+    // The kind the header's first card gives (the reader checked it starts
+    // the header asked for): later SIMPLE or XTENSION cards change nothing.
+    h.type = index == 0 ? std::string("primary") : trimmed(stringValue(cards.front().data()));
+    if (h.type == "BINTABLE" && keys.zimage) {
         std::string text;
         for (const std::string& c : cards) text += c;
         tiled::TiledImage image;
