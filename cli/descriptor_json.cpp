@@ -121,8 +121,8 @@ struct Json {
     bool boolean = false;
     std::string number;  // as written
     std::u32string string;
-    std::vector<Json> array;
-    std::vector<std::pair<std::u32string, Json>> object;
+    std::vector<Json> array;           // an array's elements, an object's member values
+    std::vector<std::u32string> names;  // an object's member names, beside their values
     size_t at = 0;  // where it starts in the text
 };
 
@@ -210,7 +210,8 @@ private:
             ++pos_;
             Json member;
             if (!value(member, depth + 1)) return false;
-            out.object.emplace_back(std::move(name), std::move(member));
+            out.names.push_back(std::move(name));
+            out.array.push_back(std::move(member));
             space();
             if (pos_ < text_.size() && text_[pos_] == ',') {
                 ++pos_;
@@ -369,19 +370,20 @@ public:
     const std::string& error() const { return error_; }
 
     const Json* member(const Json& object, std::u32string_view name) {
-        for (const auto& [n, v] : object.object)
-            if (n == name) return &v;
+        for (size_t i = 0; i < object.names.size(); ++i)
+            if (object.names[i] == name) return &object.array[i];
         return nullptr;
     }
 
     // Every member of `object` is one of `names`, none twice.
     bool onlyMembers(const Json& object, std::initializer_list<std::u32string_view> names) {
-        for (size_t i = 0; i < object.object.size(); ++i) {
-            const auto& [n, v] = object.object[i];
+        for (size_t i = 0; i < object.names.size(); ++i) {
+            const std::u32string& n = object.names[i];
+            const Json& v = object.array[i];
             if (std::find(names.begin(), names.end(), n) == names.end())
                 return fail(v, "unknown member \"" + ascii(n) + "\"");
             for (size_t j = 0; j < i; ++j)
-                if (object.object[j].first == n) return fail(v, "member \"" + ascii(n) + "\" given twice");
+                if (object.names[j] == n) return fail(v, "member \"" + ascii(n) + "\" given twice");
         }
         return true;
     }

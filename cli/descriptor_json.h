@@ -14,7 +14,8 @@
 // Items in the descriptor's order, each with "key" and "type" and:
 //   integer     "value": a whole number of 32 bits, signed
 //   count       "value": a whole number of 32 bits, unsigned
-//   float       "value": a number, or "NaN", "Infinity", "-Infinity"
+//   float       "value": a number, or "NaN", "Infinity", "-Infinity" (any
+//               NaN is written "NaN", which reads as the quiet NaN)
 //   unitFloat   "unit": a code, "value": as for float
 //   boolean     "value": true or false
 //   enumerated  "enumType": a code, "value": a code

@@ -1,6 +1,7 @@
 // The reference host's inside, shared by the files that make it up: the
 // files the module reads and writes (host_files.cpp), the suites it calls
-// (host_suites.cpp), the record as the editor fills it (host_record.cpp), the
+// (host_suites.cpp; the scripting descriptor's in host_descriptors.cpp, its
+// items in descriptor.h), the record as the editor fills it (host_record.cpp), the
 // rows advanceState moves and the document a read makes (host_transfer.cpp),
 // the selector sequences (host_sequences.cpp), and the hooks a module on a
 // POSIX system finds by name (host_hooks.cpp).
