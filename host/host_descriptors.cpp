@@ -1,8 +1,10 @@
 // The scripting descriptor's suites as the editor serves them: a read
 // descriptor walks the items of the handle it was opened on, the get
 // routines read the item getKeyProc yielded last (a get of another type
-// answers errAECoercionFail), closeReadDescriptorProc answers
-// errMissingParameter when a key of the module's key array never came; a
+// answers errAECoercionFail), and closeReadDescriptorProc reports what
+// went wrong while reading: the first get that did not answer noErr (its
+// error "sticks", as the SDK's samples say), else errMissingParameter when
+// a key of the module's key array never came; a
 // write descriptor collects items (a key put twice keeps its place and
 // takes the new value) and closeWriteDescriptorProc makes a new descriptor
 // handle of them. What a module does wrong (unknown or closed tokens, null
@@ -35,16 +37,20 @@ OSErr getValue(const char* routine, PIReadDescriptor token, Out* out, Read read)
     const bool fault = self->descriptorFault();
     Impl::ReadToken* t = self->findReadToken(token, routine);
     if (t == nullptr) return paramErr;
+    auto answer = [t](OSErr e) {
+        if (e != noErr && t->sticky == noErr) t->sticky = e;
+        return e;
+    };
     if (out == nullptr) {
         self->violation(routine, "null value pointer");
-        return paramErr;
+        return answer(paramErr);
     }
     if (!t->current) {
         self->violation(routine, "no current key (getKeyProc has not yielded one)");
-        return paramErr;
+        return answer(paramErr);
     }
-    if (fault) return self->host.faults().descriptorCode;
-    return read(t->descriptor.items[*t->current], *out);
+    if (fault) return answer(self->host.faults().descriptorCode);
+    return answer(read(t->descriptor.items[*t->current], *out));
 }
 
 // The shared checks of every put routine; `make` gives the item, or an
@@ -191,6 +197,7 @@ OSErr SPAPI Host::Impl::closeReadDescriptor(PIReadDescriptor token) {
     if (fault) return self->host.faults_.descriptorCode;
     const ScriptDescriptor& script = self->saving ? self->host.setup_.saveScript : self->host.setup_.script;
     if (script.closeCode) return *script.closeCode;
+    if (t->sticky != noErr) return t->sticky;
     bool missing = std::find(t->arrived.begin(), t->arrived.end(), false) != t->arrived.end();
     return missing ? errMissingParameter : noErr;
 }

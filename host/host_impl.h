@@ -62,6 +62,7 @@ struct Host::Impl {
         std::vector<bool> arrived;
         size_t next = 0;                  // the item getKeyProc yields next
         std::optional<size_t> current;   // the item the get routines read
+        OSErr sticky = noErr;             // the first get that failed, which close reports
         bool open = true;
     };
     struct WriteToken {

@@ -410,6 +410,8 @@ TEST_F(HostDescriptors, AGetOfAnotherTypeAnswersTheCoercionError) {
     }
 }
 
+// (A pinned get that pinned also makes close answer coercedParamErr: the
+// first answer other than noErr sticks.)
 TEST_F(HostDescriptors, PinnedGetsPinAndSaySo) {
     struct Case {
         DescriptorItem item;
@@ -501,6 +503,45 @@ TEST_F(HostDescriptors, CloseAnswersMissingParameterWhenAnExpectedKeyNeverCame) 
         Host host(&scriptedEntry);
         for (DescriptorKeyID k : c.items) host.setup().script.descriptor.items.push_back(DescriptorItem::ofInteger(k, 1));
         host.setup().script.closeCode = c.closeCode;
+        File file = File::memory(fitsStart());
+        Outcome o = host.read(file);
+        EXPECT_EQ(closed, c.close);
+        EXPECT_TRUE(o.violations.empty()) << describe(o);
+    }
+}
+
+TEST_F(HostDescriptors, CloseReportsTheFirstGetThatFailed) {
+    struct Case {
+        const char* name;
+        std::vector<Get> gets;                 // on the one item, an integer
+        std::vector<DescriptorKeyID> expected;  // the key array
+        OSErr close;
+    } cases[] = {
+        {"a wrong type", {Get::floating}, {}, errAECoercionFail},
+        {"the first of two", {Get::text, Get::floating}, {}, errAECoercionFail},
+        {"a good get after a bad one", {Get::boolean, Get::integer}, {}, errAECoercionFail},
+        {"before a missing key", {Get::floating}, {kA, kB}, errAECoercionFail},
+        {"good gets, a missing key", {Get::integer, Get::count}, {kA, kB}, errMissingParameter},
+        {"good gets", {Get::integer}, {kA}, noErr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        OSErr closed = 1;
+        g_steps[formatSelectorReadStart] = [&](FormatRecord& r) {
+            std::vector<DescriptorKeyID> keys = c.expected;
+            keys.push_back(0);
+            const ReadDescriptorProcs& p = readProcs(r);
+            PIReadDescriptor t = p.openReadDescriptorProc(r.descriptorParameters->descriptor, keys.data());
+            DescriptorKeyID key = 0;
+            EXPECT_TRUE(p.getKeyProc(t, &key, nullptr, nullptr));
+            for (Get g : c.gets) callGet(r, t, g);
+            closed = p.closeReadDescriptorProc(t);
+            r.handleProcs->disposeProc(r.descriptorParameters->descriptor);
+            r.descriptorParameters->descriptor = nullptr;
+            return noErr;
+        };
+        Host host(&scriptedEntry);
+        host.setup().script.descriptor.items = {DescriptorItem::ofInteger(kA, 5)};
         File file = File::memory(fitsStart());
         Outcome o = host.read(file);
         EXPECT_EQ(closed, c.close);
