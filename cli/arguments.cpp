@@ -21,6 +21,12 @@ std::string Parsed::value(std::string_view name) const {
 
 Parsed parse(const Args& args, std::string_view command, std::initializer_list<std::string_view> switches,
              std::initializer_list<std::string_view> valued, std::initializer_list<OptionalValued> optional) {
+    return parse(args, command, std::span(switches.begin(), switches.size()), std::span(valued.begin(), valued.size()),
+                 std::span(optional.begin(), optional.size()));
+}
+
+Parsed parse(const Args& args, std::string_view command, std::span<const std::string_view> switches,
+             std::span<const std::string_view> valued, std::span<const OptionalValued> optional) {
     Parsed parsed;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];

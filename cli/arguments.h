@@ -33,6 +33,8 @@ struct OptionalValued {
 // `--name=VALUE`); anything else that starts with '-' is a usage error.
 Parsed parse(const Args& args, std::string_view command, std::initializer_list<std::string_view> switches,
              std::initializer_list<std::string_view> valued, std::initializer_list<OptionalValued> optional = {});
+Parsed parse(const Args& args, std::string_view command, std::span<const std::string_view> switches,
+             std::span<const std::string_view> valued, std::span<const OptionalValued> optional);
 
 void expectCount(const Parsed& p, size_t min, size_t max, std::string_view command);
 

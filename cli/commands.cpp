@@ -3,15 +3,19 @@
 #include <cstdio>
 #include <cstring>
 #include <algorithm>
+#include <fstream>
+#include <sstream>
 #include <iterator>
 #include <optional>
 
+#include "cli/descriptor_json.h"
 #include "cli/file_header.h"
 #include "cli/fixed_text.h"
 #include "cli/modules.h"
 #include "cli/image_files.h"
 #include "cli/image_formats.h"
 #include "cli/sample_scaling.h"
+#include "cli/script_options.h"
 #include "cli/stretch.h"
 #include "header/fits_units.h"
 #include "host/pipl.h"
@@ -39,24 +43,78 @@ Outcome withProgress(host::Host& h, Run run) {
     return outcome;
 }
 
-Document openFits(Context& context, const std::string& path) {
+// The CLI plays its options as an action does: the descriptor of the
+// options (or none), and never a dialog.
+Document openFits(Context& context, const std::string& path, const std::optional<host::Descriptor>& play = {},
+                  std::optional<host::Descriptor>* recorded = nullptr) {
     auto h = context.makeHost();
+    h->setup().script.present = play.has_value();
+    if (play) h->setup().script.descriptor = *play;
+    h->setup().script.playInfo = plugInDialogSilent;
     File file = File::disk(path);
     Outcome outcome = withProgress(*h, [&] { return h->read(file); });
     if (!outcome.ok()) failSequence("opening " + path, outcome);
+    if (recorded != nullptr) *recorded = outcome.recorded;
     return h->takeDocument();
 }
 
-void saveFits(Context& context, Document& document, const std::string& path) {
+void saveFits(Context& context, Document& document, const std::string& path,
+              const std::optional<host::Descriptor>& play = {}) {
     const Image& image = document.image;
     // The editor's largest document; the module takes it through 32-bit geometry.
     if (image.rows > static_cast<int32_t>(kMaxSide) || image.columns > static_cast<int32_t>(kMaxSide))
         throw Failure("the image is larger than " + std::to_string(kMaxSide) + " on a side", formatBadParameters);
     AtomicOutput output(path);
     auto h = context.makeHost();
+    h->setup().saveScript.present = play.has_value();
+    if (play) h->setup().saveScript.descriptor = *play;
+    h->setup().saveScript.playInfo = plugInDialogSilent;
     File file = File::disk(output.path());
     Outcome outcome = withProgress(*h, [&] { return h->save(document, file); });
     if (!outcome.ok()) failSequence("saving " + path, outcome);
+    output.commit();
+}
+
+bool hasAny(const Parsed& p, const std::vector<std::string_view>& names) {
+    return std::any_of(names.begin(), names.end(), [&](std::string_view n) { return p.has(n); });
+}
+
+// The save options of the command line as the save's descriptor: none
+// when no option is given and the name asks for nothing.
+std::optional<host::Descriptor> saveScriptFor(const Parsed& p, const std::string& out, const Document& document,
+                                              std::string_view command) {
+    options::SaveOptions o = saveOptionsFrom(p.flags, command);
+    bool asked = hasAny(p, saveOptionFlags());
+    if (!p.has("--compress")) {
+        if (auto byName = compressionForName(out, document.image.depth == 32)) {
+            o.compression = *byName;
+            asked = true;
+        }
+    }
+    if (!asked) return std::nullopt;
+    return saveDescriptor(o);
+}
+
+host::Descriptor readDescriptorFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw Failure("reading " + path + ": cannot open it", readErr);
+    std::stringstream text;
+    text << in.rdbuf();
+    if (in.bad()) throw Failure("reading " + path + ": read failed", readErr);
+    std::string error;
+    std::optional<host::Descriptor> d = descriptorFromJson(text.str(), &error);
+    if (!d) throw Failure("reading " + path + ": " + error, formatBadParameters);
+    return *d;
+}
+
+void writeTextAtomically(const std::string& path, const std::string& text) {
+    AtomicOutput output(path);
+    {
+        std::ofstream out(output.path(), std::ios::binary);
+        out << text;
+        out.flush();
+        if (!out) throw Failure("writing " + path + ": write failed", writErr);
+    }
     output.commit();
 }
 
@@ -118,6 +176,30 @@ int runCheck(Context& context, const Args& args) {
 
 // ---- info ----------------------------------------------------------------------
 
+std::string axesText(const std::vector<int64_t>& axes) {
+    if (axes.empty()) return "-";
+    std::string text;
+    for (size_t a = 0; a < axes.size(); ++a) {
+        if (a > 0) text += 'x';
+        text += std::to_string(axes[a]);
+    }
+    return text;
+}
+
+// One line per HDU, in columns; "-" for what an HDU has not.
+void printHdus(const HduList& list) {
+    std::printf("hdus:\n");
+    std::printf("  %-3s %-16s %-12s %5s %6s  %-15s %s\n", "#", "type", "extname", "ver", "bitpix", "axes",
+                "compression");
+    for (const HduListing& h : list.hdus) {
+        std::string name = h.extname.empty() ? "-" : host::ansiToUtf8(h.extname);
+        std::printf("  %-3d %-16s %-12s %5lld %6lld  %-15s %s\n", h.index, h.type.c_str(), name.c_str(),
+                    static_cast<long long>(h.extver), static_cast<long long>(h.bitpix), axesText(h.axes).c_str(),
+                    h.compression.empty() ? "-" : h.compression.c_str());
+    }
+    if (!list.incomplete.empty()) std::printf("  (the list stops here: %s)\n", list.incomplete.c_str());
+}
+
 int runInfo(Context& context, const Args& args) {
     Parsed p = parse(args, "info", {"--json"}, {});
     expectCount(p, 1, 1, "info");
@@ -135,6 +217,7 @@ int runInfo(Context& context, const Args& args) {
                                       : std::to_string(image->hdu) + " (IMAGE extension" +
                                             (image->extname.empty() ? "" : " " + image->extname) + ")";
     const host::Geometry& g = outcome.told;
+    const HduList hdus = listHdus(path);
     if (p.has("--json")) {
         std::string json = "{";
         json += "\"result\": " + std::to_string(outcome.result);
@@ -151,6 +234,21 @@ int runInfo(Context& context, const Args& args) {
         if (image && !image->tiling.empty())
             json += ", \"tiling\": " + jsonString(image->tiling) +
                     ", \"quantization\": " + jsonString(image->quantization);
+        json += ", \"hdus\": [";
+        for (size_t i = 0; i < hdus.hdus.size(); ++i) {
+            const HduListing& listed = hdus.hdus[i];
+            if (i > 0) json += ", ";
+            json += "{\"index\": " + std::to_string(listed.index) + ", \"type\": " + jsonString(listed.type) +
+                    ", \"extname\": " + jsonString(host::ansiToUtf8(listed.extname)) + ", \"extver\": " +
+                    std::to_string(listed.extver) + ", \"bitpix\": " + std::to_string(listed.bitpix) + ", \"axes\": [";
+            for (size_t a = 0; a < listed.axes.size(); ++a) {
+                if (a > 0) json += ", ";
+                json += std::to_string(listed.axes[a]);
+            }
+            json += "], \"compression\": " + jsonString(listed.compression) + "}";
+        }
+        json += "]";
+        if (!hdus.incomplete.empty()) json += ", \"hdusIncomplete\": " + jsonString(hdus.incomplete);
         json += ", \"cards\": [";
         for (size_t i = 0; i < cards.size(); ++i) {
             if (i > 0) json += ", ";
@@ -178,6 +276,7 @@ int runInfo(Context& context, const Args& args) {
                                                   : ("quantized (" + image->quantization + ")").c_str());
     else if (image && image->compression != "none")
         std::printf("compression:  %s\n", image->compression.c_str());
+    printHdus(hdus);
     std::printf("header:\n");
     for (const std::string& card : cards) std::printf("%s\n", printableCard(card).c_str());
     return 0;
@@ -185,8 +284,17 @@ int runInfo(Context& context, const Args& args) {
 
 // ---- open ----------------------------------------------------------------------
 
+std::vector<std::string_view> withFlags(const std::vector<std::string_view>& names,
+                                       std::initializer_list<std::string_view> more) {
+    std::vector<std::string_view> all = names;
+    all.insert(all.end(), more.begin(), more.end());
+    return all;
+}
+
 int runOpen(Context& context, const Args& args) {
-    Parsed p = parse(args, "open", {}, {}, {{"--stretch", kStretchNames, "asinh"}});
+    const std::vector<std::string_view> valued = withFlags(openOptionFlags(), {"--record", "--replay"});
+    const OptionalValued stretchFlag{"--stretch", kStretchNames, "asinh"};
+    Parsed p = parse(args, "open", {}, valued, std::span(&stretchFlag, 1));
     expectCount(p, 2, 2, "open");
     const std::string& in = p.positional[0];
     const std::string& out = p.positional[1];
@@ -196,7 +304,21 @@ int runOpen(Context& context, const Args& args) {
         stretch = stretchNamed(p.value("--stretch"));
         if (!stretch) usageError("--stretch must be linear, sqrt, log or asinh", "open");
     }
-    Document document = openFits(context, in);
+    // The options, checked before anything is opened: from the flags, or
+    // the descriptor a --record wrote.
+    const bool anyOption = hasAny(p, openOptionFlags());
+    if (p.has("--replay") && anyOption)
+        usageError("--replay plays a recorded descriptor as it is: give it without open options", "open");
+    if (p.has("--record") && p.value("--record") == out) usageError("--record names the image's own file", "open");
+    std::optional<host::Descriptor> play;
+    if (anyOption) play = openDescriptor(openOptionsFrom(p.flags, "open"));
+    if (p.has("--replay")) play = readDescriptorFile(p.value("--replay"));
+    std::optional<host::Descriptor> recorded;
+    Document document = openFits(context, in, play, &recorded);
+    const std::string record = p.value("--record");
+    if (p.has("--record") && !recorded)
+        throw Failure("recording " + record + ": the module wrote no descriptor back at ReadFinish",
+                      errMissingParameter);
     if (stretch) {
         // A preview is not the data: it goes without the FITS header, so
         // that saving it cannot pass it off as the original frame.
@@ -205,19 +327,21 @@ int runOpen(Context& context, const Args& args) {
         document = std::move(preview);
     }
     saveImageAtomically(document, out);
+    if (recorded && p.has("--record")) writeTextAtomically(record, descriptorToJson(*recorded));
     return 0;
 }
 
 // ---- save ----------------------------------------------------------------------
 
 int runSave(Context& context, const Args& args) {
-    Parsed p = parse(args, "save", {}, {});
+    Parsed p = parse(args, "save", {}, saveOptionFlags(), {});
     expectCount(p, 2, 2, "save");
     const std::string& in = p.positional[0];
     const std::string& out = p.positional[1];
     if (!isImageFile(in)) usageError(in + " is not a " + std::string(kImageExtensionList) + " file", "save");
+    saveOptionsFrom(p.flags, "save");  // a mistake is told before the input is read
     Document document = loadImageOrFail(in);
-    saveFits(context, document, out);
+    saveFits(context, document, out, saveScriptFor(p, out, document, "save"));
     return 0;
 }
 
@@ -274,7 +398,9 @@ void toDepth(Image& image, int16_t depth) {
 }
 
 int runConvert(Context& context, const Args& args) {
-    Parsed p = parse(args, "convert", {"--gray", "--grey", "--rgb"}, {"--depth"});
+    const std::vector<std::string_view> switches = {"--gray", "--grey", "--rgb"};
+    const std::vector<std::string_view> valued = withFlags(saveOptionFlags(), {"--depth"});
+    Parsed p = parse(args, "convert", switches, valued, {});
     expectCount(p, 2, 2, "convert");
     bool gray = p.has("--gray") || p.has("--grey");
     bool rgb = p.has("--rgb");
@@ -289,11 +415,12 @@ int runConvert(Context& context, const Args& args) {
         else
             usageError("--depth must be 8 or 16", "convert");
     }
+    saveOptionsFrom(p.flags, "convert");  // a mistake is told before the input is read
     Document document = openFits(context, p.positional[0]);
     if (gray) toGray(document.image);
     if (rgb) toRgb(document.image);
     if (depth != 0) toDepth(document.image, depth);
-    saveFits(context, document, p.positional[1]);
+    saveFits(context, document, p.positional[1], saveScriptFor(p, p.positional[1], document, "convert"));
     return 0;
 }
 
@@ -312,7 +439,8 @@ constexpr bool kHeaderFormats = imageFileFormat(ImageFormat::png)->built() && im
 
 constexpr TextBuilder openHelp() {
     TextBuilder text;
-    text += "usage: nebulite open FILE OUT [--stretch [linear|sqrt|log|asinh]]\n\n"
+    text += "usage: nebulite open FILE OUT [OPEN OPTIONS] [--record JSON | --replay JSON]\n"
+            "                     [--stretch [linear|sqrt|log|asinh]]\n\n"
             "Opens FILE through the module and writes the image to OUT, in the format\n"
             "OUT's extension names:\n";
     appendFormatLines(text);
@@ -329,9 +457,37 @@ constexpr TextBuilder openHelp() {
             "                       sqrt    sqrt(x)\n"
             "                       log     log(1 + 1000 x) / log(1001)\n"
             "                       asinh   asinh(10 x) / asinh(10)\n"
-            "                     The preview carries no FITS header.\n";
+            "                     The preview carries no FITS header.\n\n"
+            "Open options, handed to the module as the scripting descriptor an action\n"
+            "plays (never a dialog); the last of a kind wins:\n"
+            "  --image N|EXTNAME[,EXTVER]|auto   the image of HDU N (0 the primary), or\n"
+            "                     of the first HDU named EXTNAME (a name that reads as a\n"
+            "                     number or auto in single quotes)\n"
+            "  --plane K          plane K of a cube (from 1) as grey\n"
+            "  --planes R,G,B|auto  three planes as red, green and blue\n"
+            "  --orientation stored|sky  the first row at the top, or at the bottom\n"
+            "  --interval minmax|zscale|P|auto  the values the stretch runs over\n"
+            "  --black V --white V  explicit points, in physical values\n"
+            "  --midtone M        the midtones balance over explicit points\n"
+            "  --depth 8|16|32|auto  the document's bits per channel\n"
+            "  --debayer auto|off|RGGB|BGGR|GRBG|GBRG  demosaic a colour-filter mosaic\n"
+            "  --demosaic bilinear|quality  how the missing colours are found\n"
+            "  --record JSON      write the descriptor the module hands back (every\n"
+            "                     option, resolved) as JSON\n"
+            "  --replay JSON      open with a descriptor --record wrote, and no open\n"
+            "                     options besides\n";
     return text;
 }
+
+constexpr std::string_view kSaveOptionsHelp =
+    "Save options, handed to the module as the scripting descriptor an action\n"
+    "plays (never a dialog):\n"
+    "  --compress none|rice|gzip1|gzip2|hcompress  tile-compress the image (an OUT\n"
+    "                     ending in .fz: RICE_1 for integers, GZIP_2 for floats)\n"
+    "  --tile ROWSxCOLS|auto  the compression tile\n"
+    "  --quantize Q       floating-point samples to steps of noise / Q (0 exact)\n"
+    "  --orientation stored|sky  which way up a new document is written\n"
+    "  --bitpix original|-32  the BITPIX of a floating-point document\n";
 
 constexpr TextBuilder saveSummary() {
     TextBuilder text;
@@ -343,7 +499,7 @@ constexpr TextBuilder saveSummary() {
 
 constexpr TextBuilder saveHelp() {
     TextBuilder text;
-    text += "usage: nebulite save IN OUT.fits\n\n"
+    text += "usage: nebulite save IN OUT.fits [SAVE OPTIONS]\n\n"
             "Loads IN, in the format its extension names, and saves it through the\n"
             "module:\n";
     appendFormatLines(text);
@@ -354,7 +510,22 @@ constexpr TextBuilder saveHelp() {
                 "that `nebulite open` put in a PNG or TIFF file is written back.\n";
     else
         text += "PNM files may have any maxval up to 65535.\n";
-    text += "OUT is replaced only when the save succeeds.\n";
+    text += "OUT is replaced only when the save succeeds.\n\n";
+    text += kSaveOptionsHelp;
+    return text;
+}
+
+constexpr TextBuilder convertHelp() {
+    TextBuilder text;
+    text += "usage: nebulite convert IN.fits OUT.fits [--gray | --rgb] [--depth 8|16]\n"
+            "                        [SAVE OPTIONS]\n\n"
+            "Opens IN through the module, converts in the host, and saves through the\n"
+            "module with the header it kept.\n"
+            "  --gray      RGB to grey by Rec. 601 luminance (0.299 R + 0.587 G + 0.114 B)\n"
+            "  --rgb       grey to RGB by copying the grey plane three times\n"
+            "  --depth N   8 to 16: round(v * 32768 / 255); 16 to 8: round(v * 255 / 32768)\n"
+            "OUT is replaced only when the save succeeds.\n\n";
+    text += kSaveOptionsHelp;
     return text;
 }
 
@@ -374,20 +545,14 @@ constexpr Command kCommands[] = {
      "usage: nebulite info FILE [--json]\n\n"
      "Reads the file's header through the module (ReadPrepare, ReadStart,\n"
      "ReadFinish) and prints width, height, depth, planes, mode, the header\n"
-     "length, the result and the header cards up to END.\n\n"
+     "length, the result, every HDU of the file (index, type, EXTNAME, EXTVER,\n"
+     "BITPIX, axes, a compressed image's ZCMPTYPE) and the header cards up to END.\n\n"
      "  --json   one JSON object: result, resultName, width, height, depth,\n"
-     "           planes, mode, modeName, headerLength, cards\n",
+     "           planes, mode, modeName, headerLength, hdus, cards\n",
      runInfo},
     {"open", kFrozenText<openSummary>, kFrozenText<openHelp>, runOpen},
     {"save", kFrozenText<saveSummary>, kFrozenText<saveHelp>, runSave},
-    {"convert", "open a FITS file and save it again, optionally converted",
-     "usage: nebulite convert IN.fits OUT.fits [--gray | --rgb] [--depth 8|16]\n\n"
-     "Opens IN through the module, converts in the host, and saves through the\n"
-     "module with the header it kept.\n"
-     "  --gray      RGB to grey by Rec. 601 luminance (0.299 R + 0.587 G + 0.114 B)\n"
-     "  --rgb       grey to RGB by copying the grey plane three times\n"
-     "  --depth N   8 to 16: round(v * 32768 / 255); 16 to 8: round(v * 255 / 32768)\n"
-     "OUT is replaced only when the save succeeds.\n",
+    {"convert", "open a FITS file and save it again, optionally converted", kFrozenText<convertHelp>,
      runConvert},
     {"modules", kModulesSummary, kModulesHelp, runModules},
     // More commands go here; main() and `nebulite --help` pick them up from

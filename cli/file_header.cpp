@@ -199,6 +199,100 @@ std::optional<ImageHeader> imageHeader(const std::string& path) {
     return image;
 }
 
+namespace {
+
+std::string trimmed(std::string_view text) {
+    size_t end = text.find_last_not_of(' ');
+    return end == std::string_view::npos ? std::string() : std::string(text.substr(0, end + 1));
+}
+
+std::string whyHeaderEnded(HeaderEnd end, int index) {
+    const std::string hdu = "HDU " + std::to_string(index);
+    switch (end) {
+        case HeaderEnd::notHeader: return "the bytes after HDU " + std::to_string(index - 1) + " start no extension header";
+        case HeaderEnd::tooLong: return hdu + "'s header has no END";
+        case HeaderEnd::cutShort: return "the file ends inside " + hdu + "'s header";
+        case HeaderEnd::failed: return "reading " + hdu + "'s header failed";
+        case HeaderEnd::complete:
+        case HeaderEnd::noBytes: break;
+    }
+    return {};
+}
+
+HduListing listing(int index, const std::vector<std::string>& cards, const HeaderKeywords& keys) {
+    HduListing h;
+    h.index = index;
+    h.extname = std::string(keys.extensionName());
+    h.extver = keys.extver;
+    h.bitpix = keys.bitpix;
+    for (int32_t a = 1; a <= keys.naxis && a <= kMaxAxes; ++a) h.axes.push_back(keys.axis(a));
+    // The kind the header's first card gives (the reader checked it starts
+    // the header asked for): later SIMPLE or XTENSION cards change nothing.
+    h.type = index == 0 ? std::string("primary") : trimmed(stringValue(cards.front().data()));
+    if (h.type == "BINTABLE" && keys.zimage) {
+        std::string text;
+        for (const std::string& c : cards) text += c;
+        tiled::TiledImage image;
+        if (tiled::parseTiledHeader(text.data(), static_cast<uint32_t>(cards.size()), image) ==
+            tiled::TiledHeaderError::none) {
+            h.type = "compressed image";
+            h.compression = trimmed(stringValueOf(cards, "ZCMPTYPE"));
+            h.bitpix = image.bitpix;
+            h.axes.assign(image.axes, image.axes + image.naxis);
+            // EXTNAME and EXTVER of the image as the module restores its
+            // header (the table's default name 'COMPRESSED_IMAGE' is none).
+            const auto count = static_cast<uint32_t>(cards.size());
+            std::string restored((size_t{count} + 4) * kCardBytes, ' ');
+            const int64_t n = tiled::restoreImageHeader(text.data(), count, restored.data(), count + 4);
+            if (n >= 0) {
+                HeaderKeywords own;
+                for (int64_t i = 0; i < n; ++i) noteKeyword(restored.data() + i * int64_t{kCardBytes}, own);
+                h.extname = std::string(own.extensionName());
+                h.extver = own.extver;
+            }
+        }
+    }
+    return h;
+}
+
+}  // namespace
+
+HduList listHdus(const std::string& path) {
+    HduList list;
+    SourceFile in(path);
+    uint64_t offset = 0;
+    for (int index = 0;; ++index) {
+        if (!in.seek(offset)) {
+            list.incomplete = "cannot reach HDU " + std::to_string(index);
+            return list;
+        }
+        std::vector<std::string> cards;
+        HeaderKeywords keys;
+        const HeaderRead read = readHeader(in, index == 0 ? HeaderStart::primary : HeaderStart::extension,
+                                           [&](const char* card, const CardPlace& place) {
+                                               if (place.afterEnd || place.isEnd) return true;
+                                               cards.emplace_back(card, kCardBytes);
+                                               noteKeyword(card, keys);
+                                               return true;
+                                           });
+        if (read.end == HeaderEnd::noBytes && index > 0) return list;
+        if (read.end != HeaderEnd::complete) {
+            list.incomplete = index == 0 ? "the file does not start with a FITS primary header"
+                                         : whyHeaderEnded(read.end, index);
+            return list;
+        }
+        list.hdus.push_back(listing(index, cards, keys));
+        const std::optional<uint64_t> bytes = dataUnitBytes(keys);
+        const std::optional<uint64_t> next =
+            bytes ? nextHeaderOffset(offset + cardBytes(read.cards), *bytes, INT64_MAX) : std::nullopt;
+        if (!next) {
+            list.incomplete = "the size of HDU " + std::to_string(index) + "'s data cannot be told";
+            return list;
+        }
+        offset = *next;
+    }
+}
+
 // Header cards are ASCII; anything else is shown the way the module would
 // show it (Windows-1252), with control characters made visible.
 std::string printableCard(const std::string& card) {

@@ -5,6 +5,7 @@
 // identification card goes where the reader puts it.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +26,32 @@ struct ImageHeader {
 };
 
 std::optional<ImageHeader> imageHeader(const std::string& path);
+
+// One HDU of a file as `nebulite info` lists it.
+struct HduListing {
+    int index = 0;
+    // "primary", "IMAGE", "BINTABLE", "TABLE", "compressed image" (a
+    // BINTABLE with ZIMAGE = T whose table header reads), or XTENSION's
+    // value for any other extension.
+    std::string type;
+    std::string extname;     // empty without EXTNAME
+    int64_t extver = 1;      // 1 without EXTVER, as the convention has it
+    int64_t bitpix = 0;      // a compressed image's own: ZBITPIX
+    std::vector<int64_t> axes;  // NAXIS1, NAXIS2, ...; a compressed image's ZNAXISn
+    std::string compression;    // a compressed image's ZCMPTYPE, else empty
+};
+
+struct HduList {
+    std::vector<HduListing> hdus;
+    // Empty when every HDU was listed up to the file's end; else why the
+    // listing stopped (a header cut short, a data unit whose size cannot
+    // be told, bytes that start no header).
+    std::string incomplete;
+};
+
+// Every HDU of the file, read with the module's header reader (a gzip file
+// through zlib, as the module reads it).
+HduList listHdus(const std::string& path);
 
 // A card as text for a terminal: control characters made visible, the
 // rest in the module's code page (Windows-1252) shown as UTF-8.

@@ -30,18 +30,22 @@ using ImageWriter = void (*)(const Document& document, const std::string& path);
 struct ImageCodec {
     ImageReader read = nullptr;
     ImageWriter write = nullptr;
+    // Said, not found by comparing the pointers: a constant expression may
+    // not compare a function's address with null where the sanitizers
+    // instrument the build.
+    bool present = false;
 };
 
 // A format whose library this build lacks (the Windows build has neither
 // libpng nor libtiff) keeps its row without a codec: its files are then
 // refused by name, not taken for files of no known kind.
 #if NEBULITE_WITH_LIBPNG
-inline constexpr ImageCodec kPngCodec{loadPng, savePng};
+inline constexpr ImageCodec kPngCodec{loadPng, savePng, true};
 #else
 inline constexpr ImageCodec kPngCodec{};
 #endif
 #if NEBULITE_WITH_LIBTIFF
-inline constexpr ImageCodec kTiffCodec{loadTiff, saveTiff};
+inline constexpr ImageCodec kTiffCodec{loadTiff, saveTiff, true};
 #else
 inline constexpr ImageCodec kTiffCodec{};
 #endif
@@ -56,16 +60,16 @@ struct ImageFileFormat {
     std::string_view description;
     ImageCodec codec;
 
-    constexpr bool built() const { return codec.read != nullptr && codec.write != nullptr; }
+    constexpr bool built() const { return codec.present; }
 };
 
 // In the order the help texts list them. Every PNM row reads P5 and P6
 // alike; they differ in what they write.
 inline constexpr ImageFileFormat kImageFormats[] = {
     {ImageFormat::png, "PNG", {"png", ""}, "8- or 16-bit grey or RGB, FITS header in a private chunk", kPngCodec},
-    {ImageFormat::pgm, "PGM", {"pgm", ""}, "grey, the host's samples exactly (binary, P5)", {loadPnm, savePgm}},
-    {ImageFormat::ppm, "PPM", {"ppm", ""}, "RGB, the host's samples exactly (binary, P6)", {loadPnm, savePpm}},
-    {ImageFormat::pnm, "PNM", {"pnm", ""}, "PGM or PPM, as the image is grey or RGB", {loadPnm, savePnm}},
+    {ImageFormat::pgm, "PGM", {"pgm", ""}, "grey, the host's samples exactly (binary, P5)", {loadPnm, savePgm, true}},
+    {ImageFormat::ppm, "PPM", {"ppm", ""}, "RGB, the host's samples exactly (binary, P6)", {loadPnm, savePpm, true}},
+    {ImageFormat::pnm, "PNM", {"pnm", ""}, "PGM or PPM, as the image is grey or RGB", {loadPnm, savePnm, true}},
     {ImageFormat::tiff, "TIFF", {"tif", "tiff"}, "8- or 16-bit grey or RGB, FITS header in a private tag", kTiffCodec},
 };
 

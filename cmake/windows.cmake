@@ -55,6 +55,8 @@ if(NEBULITE_WINDOWS_HOST)
   add_library(nebulite_host STATIC
     host/host_files.cpp
     host/host_suites.cpp
+    host/host_descriptors.cpp
+    host/descriptor.cpp
     host/host_record.cpp
     host/host_transfer.cpp
     host/host_sequences.cpp

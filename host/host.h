@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "host/descriptor.h"
 #include "host/document.h"
 #include "platform/host_hooks.h"
 #include "platform/host_sdk.h"
@@ -110,12 +111,20 @@ struct SuiteShape {
     int nullRoutine = -1;
 };
 
-// The scripting descriptor a read is played with.
+// The scripting descriptor a sequence is played with: what an action
+// replays. The host offers it in descriptorParameters before ReadStart (a
+// read), before OptionsStart and again before WriteStart (a save).
+// Without one (present false) the parameters' descriptor is null, as in an
+// interactive open or save.
 struct ScriptDescriptor {
     bool present = true;                   // a descriptor handle is offered at all
-    std::vector<DescriptorKeyID> keys;     // what getKeyProc yields, in order
-    OSErr closeCode = noErr;               // what closeReadDescriptorProc answers
-    int16_t playInfo = 0;                  // plugInDialogDontDisplay
+    Descriptor descriptor;                 // its items, in the order getKeyProc yields them
+    // What closeReadDescriptorProc answers instead of the editor's answer
+    // (errMissingParameter when a key of the module's key array never came,
+    // else noErr).
+    std::optional<OSErr> closeCode;
+    int16_t playInfo = plugInDialogDontDisplay;
+    int16_t recordInfo = plugInDialogOptional;
 };
 
 struct Setup {
@@ -139,7 +148,16 @@ struct Setup {
     // and theRect32 and uses them once the module takes them; false plays
     // an older host with 16-bit geometry only.
     bool coordinates32 = true;
-    ScriptDescriptor script;
+    ScriptDescriptor script;  // a read's (present, and empty, unless a test says otherwise)
+    // A save's: none by default, as in the editor's Save As. WriteStart gets
+    // the descriptor the module left after OptionsFinish, else this one.
+    ScriptDescriptor saveScript{false, {}, std::nullopt, plugInDialogDontDisplay, plugInDialogOptional};
+    // What a read finds in record.revertInfo: nothing at a first open; on a
+    // revert, the bytes the module left there when the document was opened
+    // (Outcome::revertInfo), in a handle the host keeps.
+    std::optional<std::vector<uint8_t>> revertInfo;
+    // record.openForPreview: the editor reads the file for a preview.
+    bool openForPreview = false;
 };
 
 // GoogleTest's fixtures have a member named Setup (a trap for SetUp), which
@@ -171,6 +189,12 @@ struct Faults {
     Trigger resourceAdd;                    // addProc answers resourceAddCode
     OSErr resourceAddCode = memFullErr;
     Trigger moduleAllocation[kAllocKinds];  // the hook's failAllocation, by kind
+    // Every routine of the read and write descriptor suites, counted
+    // together in the order the module calls them: the call fails as that
+    // routine can (open: null; getKeyProc: no more keys; the others answer
+    // descriptorCode, a closeWriteDescriptorProc leaving no descriptor).
+    Trigger descriptor;
+    OSErr descriptorCode = memFullErr;
 };
 
 // ---- What the module told the host ----------------------------------------
@@ -216,6 +240,7 @@ struct Counters {
     int64_t advanceStateCalls = 0;
     int64_t resourceAdds = 0;
     int64_t moduleAllocations[kAllocKinds] = {};
+    int64_t descriptorCalls = 0;  // calls of the read and write descriptor suites' routines
 };
 
 struct Outcome {
@@ -233,6 +258,15 @@ struct Outcome {
     int32_t minDataBytes = 0;        // what EstimateStart said
     int32_t maxDataBytes = 0;
     Counters counters;
+    // The descriptor the module left in descriptorParameters->descriptor
+    // after ReadFinish (a save: after OptionsFinish, then WriteFinish), which
+    // the editor keeps for the action; the host takes and disposes of it.
+    // Nothing when none was left, or only the one the host offered (which
+    // then counts as the module's leak).
+    std::optional<Descriptor> recorded;
+    // What the module left in record.revertInfo after a read, which the
+    // editor keeps with the document and hands back on a revert.
+    std::optional<std::vector<uint8_t>> revertInfo;
 
     bool ok() const { return result == noErr; }
     std::vector<int16_t> selectors() const;
@@ -287,6 +321,13 @@ public:
     Outcome read(File& file);
     // ReadPrepare, ReadStart, ReadFinish: the header without the samples.
     Outcome info(File& file);
+    // File > Revert: a read with the revert information the open left
+    // (Outcome::revertInfo) in record.revertInfo and no script descriptor,
+    // as the editor reopens a document.
+    Outcome revert(File& file, std::vector<uint8_t> revertInfo);
+    // A read for the editor's preview: record.openForPreview set, no script
+    // descriptor (a preview is no step of an action).
+    Outcome preview(File& file);
     Outcome estimate(Document& document);
     // WritePrepare, WriteStart, WriteContinue, WriteFinish.
     Outcome write(Document& document, File& file);
@@ -304,8 +345,16 @@ public:
     // The document advanceState and the resource suite work on. For a write
     // its geometry also goes into the record.
     void useDocument(Document& document, bool describeInRecord);
-    // Puts a fresh script descriptor handle in the descriptor parameters.
-    void offerScriptDescriptor();
+    // Puts a fresh handle of the setup's script descriptor (a read's, or
+    // with `forSave` a save's) in the descriptor parameters, with its
+    // playInfo and recordInfo.
+    void offerScriptDescriptor(bool forSave = false);
+    // Puts a handle of `descriptor` there instead, with the playInfo and
+    // recordInfo of the read's or the save's script.
+    void offerDescriptor(const Descriptor& descriptor, bool forSave = false);
+    // Takes what the module left in the descriptor parameters (after a
+    // Finish) into the log's `recorded`, and disposes of it.
+    void takeRecordedDescriptor();
     // The call as the host makes it; after a successful ReadStart the host
     // makes the document's image from what the record says.
     OSErr call(int16_t selector);
@@ -341,7 +390,7 @@ private:
     Outcome readLike(File& file, bool withSamples);
     Outcome writeLike(Document& document, File& file, bool withOptionsAndEstimate);
     bool runGroup(int16_t prepare, int16_t start, int16_t cont, int16_t finish,
-                  bool continueStep);
+                  bool continueStep, const std::function<void()>& beforeStart = {});
 };
 
 // Windows-1252 text as UTF-8 (the module's messages are ANSI text).

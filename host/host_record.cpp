@@ -4,7 +4,6 @@
 // routines, one routine null).
 #include <cstddef>
 #include <cstring>
-#include <type_traits>
 
 #include "host/host_impl.h"
 
@@ -28,63 +27,44 @@ void nullRoutine(Suite& suite, size_t firstOffset, int index) {
     std::memset(bytes + firstOffset + static_cast<size_t>(index) * sizeof(void*), 0, sizeof(void*));
 }
 
-// A descriptor routine the module has no business calling: one function per
-// slot, with that slot's own signature, reporting the slot when called.
-template <typename Proc, bool Reading, int Index>
-struct Unexpected;
-
-template <typename R, typename... Args, bool Reading, int Index>
-struct Unexpected<R(SPAPI*)(Args...), Reading, Index> {
-    static R SPAPI call(Args...) {
-        if (Host::Impl* self = Host::Impl::current())
-            self->unexpectedDescriptorRoutine(Reading, Index);
-        if constexpr (!std::is_void_v<R>) return R{};
-    }
-};
-
-template <bool Reading, int Index, typename Proc>
-void unexpected(Proc& slot) {
-    slot = &Unexpected<Proc, Reading, Index>::call;
-}
-
 void fillReadProcs(ReadDescriptorProcs& p) {
     p.openReadDescriptorProc = &Host::Impl::openReadDescriptor;
     p.closeReadDescriptorProc = &Host::Impl::closeReadDescriptor;
     p.getKeyProc = &Host::Impl::getKey;
-    unexpected<true, 3>(p.getIntegerProc);
-    unexpected<true, 4>(p.getFloatProc);
-    unexpected<true, 5>(p.getUnitFloatProc);
-    unexpected<true, 6>(p.getBooleanProc);
-    unexpected<true, 7>(p.getTextProc);
-    unexpected<true, 8>(p.getAliasProc);
-    unexpected<true, 9>(p.getEnumeratedProc);
-    unexpected<true, 10>(p.getClassProc);
-    unexpected<true, 11>(p.getSimpleReferenceProc);
-    unexpected<true, 12>(p.getObjectProc);
-    unexpected<true, 13>(p.getCountProc);
-    unexpected<true, 14>(p.getStringProc);
-    unexpected<true, 15>(p.getPinnedIntegerProc);
-    unexpected<true, 16>(p.getPinnedFloatProc);
-    unexpected<true, 17>(p.getPinnedUnitFloatProc);
+    p.getIntegerProc = &Host::Impl::getInteger;
+    p.getFloatProc = &Host::Impl::getFloat;
+    p.getUnitFloatProc = &Host::Impl::getUnitFloat;
+    p.getBooleanProc = &Host::Impl::getBoolean;
+    p.getTextProc = &Host::Impl::getText;
+    p.getAliasProc = &Host::Impl::getAlias;
+    p.getEnumeratedProc = &Host::Impl::getEnumerated;
+    p.getClassProc = &Host::Impl::getClass;
+    p.getSimpleReferenceProc = &Host::Impl::getSimpleReference;
+    p.getObjectProc = &Host::Impl::getObject;
+    p.getCountProc = &Host::Impl::getCount;
+    p.getStringProc = &Host::Impl::getString;
+    p.getPinnedIntegerProc = &Host::Impl::getPinnedInteger;
+    p.getPinnedFloatProc = &Host::Impl::getPinnedFloat;
+    p.getPinnedUnitFloatProc = &Host::Impl::getPinnedUnitFloat;
 }
 
 void fillWriteProcs(WriteDescriptorProcs& p) {
-    unexpected<false, 0>(p.openWriteDescriptorProc);
-    unexpected<false, 1>(p.closeWriteDescriptorProc);
-    unexpected<false, 2>(p.putIntegerProc);
-    unexpected<false, 3>(p.putFloatProc);
-    unexpected<false, 4>(p.putUnitFloatProc);
-    unexpected<false, 5>(p.putBooleanProc);
-    unexpected<false, 6>(p.putTextProc);
-    unexpected<false, 7>(p.putAliasProc);
-    unexpected<false, 8>(p.putEnumeratedProc);
-    unexpected<false, 9>(p.putClassProc);
-    unexpected<false, 10>(p.putSimpleReferenceProc);
-    unexpected<false, 11>(p.putObjectProc);
-    unexpected<false, 12>(p.putCountProc);
-    unexpected<false, 13>(p.putStringProc);
-    unexpected<false, 14>(p.putScopedClassProc);
-    unexpected<false, 15>(p.putScopedObjectProc);
+    p.openWriteDescriptorProc = &Host::Impl::openWriteDescriptor;
+    p.closeWriteDescriptorProc = &Host::Impl::closeWriteDescriptor;
+    p.putIntegerProc = &Host::Impl::putInteger;
+    p.putFloatProc = &Host::Impl::putFloat;
+    p.putUnitFloatProc = &Host::Impl::putUnitFloat;
+    p.putBooleanProc = &Host::Impl::putBoolean;
+    p.putTextProc = &Host::Impl::putText;
+    p.putAliasProc = &Host::Impl::putAlias;
+    p.putEnumeratedProc = &Host::Impl::putEnumerated;
+    p.putClassProc = &Host::Impl::putClass;
+    p.putSimpleReferenceProc = &Host::Impl::putSimpleReference;
+    p.putObjectProc = &Host::Impl::putObject;
+    p.putCountProc = &Host::Impl::putCount;
+    p.putStringProc = &Host::Impl::putString;
+    p.putScopedClassProc = &Host::Impl::putScopedClass;
+    p.putScopedObjectProc = &Host::Impl::putScopedObject;
 }
 
 }  // namespace
@@ -122,6 +102,7 @@ void Host::Impl::applySetup() {
     descriptorParams = {};
     descriptorParams.descriptorParametersVersion = s.descriptorParameters.version;
     descriptorParams.playInfo = s.script.playInfo;
+    descriptorParams.recordInfo = s.script.recordInfo;
     descriptorParams.readDescriptorProcs = s.readDescriptor.present ? &readProcs : nullptr;
     descriptorParams.writeDescriptorProcs = s.writeDescriptor.present ? &writeProcs : nullptr;
 
@@ -146,6 +127,7 @@ void Host::Impl::applySetup() {
     r.advanceState = s.advanceState ? &Impl::advanceState : nullptr;
     r.descriptorParameters = s.descriptorParameters.present ? &descriptorParams : nullptr;
     r.HostSupports32BitCoordinates = s.coordinates32 ? 1 : 0;
+    r.openForPreview = s.openForPreview ? 1 : 0;
 
     AboutRecord& about = host.about_;
     std::memset(&about, 0, sizeof about);

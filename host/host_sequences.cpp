@@ -85,7 +85,11 @@ Host::~Host() {
 void Host::begin() {
     impl_->applySetup();
     impl_->log = Outcome{};
-    impl_->tokens.clear();
+    impl_->readTokens.clear();
+    impl_->writeTokens.clear();
+    impl_->offeredDescriptor = 0;
+    impl_->offeredRevert = 0;
+    impl_->saving = false;
     impl_->documentError = noErr;
     ++impl_->sequence;
 }
@@ -104,16 +108,6 @@ void Host::useDocument(Document& document, bool describeInRecord) {
     record_.planes = image.planes;
     record_.imageRsrcData = nullptr;
     record_.imageRsrcSize = 0;
-}
-
-void Host::offerScriptDescriptor() {
-    const ScriptDescriptor& script = setup_.script;
-    if (!script.present || record_.descriptorParameters == nullptr) return;
-    size_t bytes = script.keys.size() * sizeof(DescriptorKeyID);
-    Handle h = impl_->makeHandle(bytes, Leak::Kind::descriptor, false);
-    if (h != nullptr && bytes > 0) std::memcpy(*h, script.keys.data(), bytes);
-    record_.descriptorParameters->descriptor = h;
-    record_.descriptorParameters->playInfo = script.playInfo;
 }
 
 OSErr Host::call(int16_t selector) {
@@ -153,9 +147,12 @@ Outcome Host::end() {
     }
     // Resource handles are the host's; they last as long as the sequence.
     for (Handle h : hostOwned) I.freeHandle(h);
-    for (auto& token : I.tokens)
+    for (auto& token : I.readTokens)
         if (token->open) I.log.violations.push_back("read descriptor left open at the end");
-    I.tokens.clear();
+    for (auto& token : I.writeTokens)
+        if (token->open) I.log.violations.push_back("write descriptor left open at the end");
+    I.readTokens.clear();
+    I.writeTokens.clear();
     detach();
     Outcome out = std::move(I.log);
     I.log = Outcome{};
@@ -211,6 +208,7 @@ Outcome Host::readLike(File& file, bool withSamples) {
         I.fail(selector, r);
         return r == noErr;
     };
+    I.offerRevertInfo();
     bool going = step(formatSelectorReadPrepare);
     if (going) {
         offerScriptDescriptor();
@@ -229,14 +227,50 @@ Outcome Host::readLike(File& file, bool withSamples) {
             I.violation("ReadContinue", "data left set; this host moves rows through advanceState only");
     }
     step(formatSelectorReadFinish);
+    I.takeRecorded(formatSelectorReadFinish);
+    I.takeRevertInfo();
     return end();
 }
 
 Outcome Host::read(File& file) { return readLike(file, true); }
 Outcome Host::info(File& file) { return readLike(file, false); }
 
+namespace {
+
+// Runs `sequence` with the setup changed by `change`, then puts it back.
+template <typename Change, typename Sequence>
+Outcome withSetup(Setup& setup, Change change, Sequence sequence) {
+    Setup saved = setup;
+    change(setup);
+    Outcome outcome = sequence();
+    setup = std::move(saved);
+    return outcome;
+}
+
+}  // namespace
+
+Outcome Host::revert(File& file, std::vector<uint8_t> revertInfo) {
+    return withSetup(
+        setup_,
+        [&](Setup& s) {
+            s.revertInfo = std::move(revertInfo);
+            s.script.present = false;
+        },
+        [&] { return readLike(file, true); });
+}
+
+Outcome Host::preview(File& file) {
+    return withSetup(
+        setup_,
+        [](Setup& s) {
+            s.openForPreview = true;
+            s.script.present = false;
+        },
+        [&] { return readLike(file, true); });
+}
+
 bool Host::runGroup(int16_t prepare, int16_t start, int16_t cont, int16_t finish,
-                    bool continueStep) {
+                    bool continueStep, const std::function<void()>& beforeStart) {
     Impl& I = *impl_;
     bool failed = false;
     auto step = [&](int16_t selector) {
@@ -250,6 +284,7 @@ bool Host::runGroup(int16_t prepare, int16_t start, int16_t cont, int16_t finish
     record_.maxData = setup_.maxData;
     bool going = step(prepare);
     if (going) {
+        if (beforeStart) beforeStart();
         going = step(start);
         if (start == formatSelectorEstimateStart) {
             I.log.minDataBytes = record_.minDataBytes;
@@ -310,16 +345,30 @@ Outcome Host::writeLike(Document& document, File& file, bool withOptionsAndEstim
         return end();
     }
     useDocument(document, true);
+    impl_->saving = true;
     if (attach(file, true, &error)) {
         bool going = true;
-        if (withOptionsAndEstimate)
+        // The script descriptor goes to OptionsStart; WriteStart gets what
+        // the options left (the editor does not always run the options, so
+        // the module reads its descriptor again there), or the script's.
+        if (withOptionsAndEstimate) {
             going = runGroup(formatSelectorOptionsPrepare, formatSelectorOptionsStart,
-                             formatSelectorOptionsContinue, formatSelectorOptionsFinish, true) &&
-                    runGroup(formatSelectorEstimatePrepare, formatSelectorEstimateStart,
-                             formatSelectorEstimateContinue, formatSelectorEstimateFinish, true);
-        if (going)
-            runGroup(formatSelectorWritePrepare, formatSelectorWriteStart,
-                     formatSelectorWriteContinue, formatSelectorWriteFinish, true);
+                             formatSelectorOptionsContinue, formatSelectorOptionsFinish, true,
+                             [this] { offerScriptDescriptor(true); });
+            impl_->takeRecorded(formatSelectorOptionsFinish);
+            going = going && runGroup(formatSelectorEstimatePrepare, formatSelectorEstimateStart,
+                                      formatSelectorEstimateContinue, formatSelectorEstimateFinish, true);
+        }
+        if (going) {
+            runGroup(formatSelectorWritePrepare, formatSelectorWriteStart, formatSelectorWriteContinue,
+                     formatSelectorWriteFinish, true, [this] {
+                         if (impl_->log.recorded)
+                             offerDescriptor(*impl_->log.recorded, true);
+                         else
+                             offerScriptDescriptor(true);
+                     });
+            impl_->takeRecorded(formatSelectorWriteFinish);
+        }
     } else {
         impl_->hostFailure(writErr, error);
     }

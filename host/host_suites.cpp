@@ -1,5 +1,5 @@
-// The suites the host hands the module: buffers, pseudo-resources, handles,
-// the scripting descriptor, and the progress, abort and advanceState
+// The suites the host hands the module: buffers, pseudo-resources, handles
+// (the scripting descriptor's suites are in host_descriptors.cpp), and the progress, abort and advanceState
 // routines. Each routine records what a module does wrong instead of
 // trusting it, and the ones a test may want to fail consult the faults.
 #include <algorithm>
@@ -11,8 +11,6 @@
 namespace nebulite::host {
 
 namespace {
-
-constexpr DescriptorTypeID kTypeInteger = 0x6C6F6E67;  // 'long'
 
 // Lock and unlock work alike on buffers and handles: count, and record what
 // a module does wrong instead of trusting it.
@@ -45,7 +43,7 @@ void disposeAny(std::string_view routine, Handle h) {
         self->violation(routine, "unknown or already disposed handle");
         return;
     }
-    if (record->hostOwned) self->violation(routine, "disposed a resource handle the host owns");
+    if (record->hostOwned) self->violation(routine, "disposed a handle the host owns");
     self->freeHandle(h);
 }
 
@@ -82,6 +80,7 @@ Handle Host::Impl::makeHandle(size_t size, Leak::Kind kind, bool hostOwned) {
     record->hostOwned = hostOwned;
     record->selector = selector;
     record->sequence = sequence;
+    record->serial = ++handleSerial;
     Handle h = &record->data;
     handles.emplace(h, std::move(record));
     return h;
@@ -99,12 +98,6 @@ void Host::Impl::freeBuffer(BufferID id) {
     if (it == buffers.end()) return;
     std::free(it->second->data);
     buffers.erase(it);
-}
-
-Host::Impl::DescriptorToken* Host::Impl::findToken(PIReadDescriptor token) {
-    for (auto& t : tokens)
-        if (reinterpret_cast<PIReadDescriptor>(t.get()) == token) return t.get();
-    return nullptr;
 }
 
 // ---- Buffer suite -----------------------------------------------------------------
@@ -288,56 +281,6 @@ void SPAPI Host::Impl::unlockHandle(Handle h) {
 }
 
 void SPAPI Host::Impl::recoverSpace(int32_t) {}
-
-// ---- Scripting descriptor ------------------------------------------------------------
-
-PIReadDescriptor SPAPI Host::Impl::openReadDescriptor(PIDescriptorHandle descriptor,
-                                                      const DescriptorKeyID*) {
-    Impl* self = current();
-    if (self == nullptr || descriptor == nullptr) return nullptr;
-    if (self->findHandle(descriptor) == nullptr) {
-        self->violation("openReadDescriptorProc", "not the descriptor the host offered");
-        return nullptr;
-    }
-    auto token = std::make_unique<DescriptorToken>();
-    token->keys = self->host.setup_.script.keys;
-    auto* key = reinterpret_cast<PIReadDescriptor>(token.get());
-    self->tokens.push_back(std::move(token));
-    return key;
-}
-
-Boolean SPAPI Host::Impl::getKey(PIReadDescriptor token, DescriptorKeyID* key,
-                                DescriptorTypeID* type, int32_t* flags) {
-    Impl* self = current();
-    if (self == nullptr) return false;
-    DescriptorToken* t = self->findToken(token);
-    if (t == nullptr || !t->open) {
-        self->violation("getKeyProc", "unknown or closed descriptor");
-        return false;
-    }
-    if (t->next >= t->keys.size()) return false;
-    if (key != nullptr) *key = t->keys[t->next];
-    if (type != nullptr) *type = kTypeInteger;
-    if (flags != nullptr) *flags = 0;
-    ++t->next;
-    return true;
-}
-
-OSErr SPAPI Host::Impl::closeReadDescriptor(PIReadDescriptor token) {
-    Impl* self = current();
-    if (self == nullptr) return noErr;
-    DescriptorToken* t = self->findToken(token);
-    if (t == nullptr || !t->open)
-        self->violation("closeReadDescriptorProc", "unknown or closed descriptor");
-    else
-        t->open = false;
-    return self->host.setup_.script.closeCode;
-}
-
-void Host::Impl::unexpectedDescriptorRoutine(bool reading, int index) {
-    violation(reading ? "read descriptor suite" : "write descriptor suite",
-              "routine " + std::to_string(index) + " called");
-}
 
 // ---- Progress, abort and rows -----------------------------------------------------------
 

@@ -484,9 +484,22 @@ constexpr OSErr writErr = -20;
 constexpr OSErr eofErr = -39;
 constexpr OSErr memFullErr = -108;
 constexpr OSErr userCanceledErr = -128;
+constexpr OSErr paramErr = -50;
+constexpr OSErr coercedParamErr = 2;  // a pinned get moved the value into its range
+// The Apple Event Manager's answer to a get whose type the descriptor's item
+// cannot be coerced to: the descriptor suites' wrong-type answer.
+constexpr OSErr errAECoercionFail = -1700;
 constexpr OSErr errMissingParameter = -1715;
 constexpr OSErr formatBadParameters = -30500;
 constexpr OSErr formatCannotRead = -30501;
+
+// ---- Scripting: PIDescriptorParameters' playInfo and recordInfo -----------
+constexpr int16_t plugInDialogDontDisplay = 0;  // a dialog only if parameters are missing or wrong
+constexpr int16_t plugInDialogDisplay = 1;      // show the dialog
+constexpr int16_t plugInDialogSilent = 2;       // never a dialog: fail instead
+constexpr int16_t plugInDialogOptional = 0;     // recordInfo
+constexpr int16_t plugInDialogRequired = 1;
+constexpr int16_t plugInDialogNone = 2;
 
 // ---- Image modes ------------------------------------------------------------
 constexpr int16_t plugInModeBitmap = 0;

@@ -538,12 +538,13 @@ TEST(HostSuites, TheRecordIsFilledAsTheEditorFillsIt) {
 
 TEST_F(HostSequences, ScriptKeysAreYieldedInOrderAndCloseAnswersTheConfiguredCode) {
     nebulite::host::Setup setup;
-    setup.script.keys = {0x6B657931, 0x6B657932, 0x6B657933};
+    const std::vector<DescriptorKeyID> keys = {0x6B657931, 0x6B657932, 0x6B657933};
+    for (DescriptorKeyID k : keys) setup.script.descriptor.items.push_back(DescriptorItem::ofInteger(k, 7));
     setup.script.closeCode = errMissingParameter;
     Host host(&fakeEntry, setup);
     File file = File::memory(fitsStart());
     Outcome outcome = host.read(file);
-    EXPECT_EQ(g_fake.keysSeen, setup.script.keys);
+    EXPECT_EQ(g_fake.keysSeen, keys);
     EXPECT_EQ(g_fake.closeResult, errMissingParameter);
     EXPECT_TRUE(outcome.leaks.empty());
     EXPECT_TRUE(outcome.violations.empty()) << outcome.violations[0];

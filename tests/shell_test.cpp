@@ -293,7 +293,8 @@ TEST(ScriptParameters, CloseCodes) {
     for (const Case& c : cases) {
         Host host(&ENTRYPOINT);
         host.setup().script.closeCode = c.close;
-        host.setup().script.keys.assign(c.keys, 0x6b657920);
+        for (size_t i = 0; i < c.keys; ++i)
+            host.setup().script.descriptor.items.push_back(nebulite::host::DescriptorItem::ofInteger(0x6b657920, 0));
         File file = memoryFile(smallFits());
         Outcome outcome = host.read(file);
         EXPECT_EQ(resultOf(outcome, formatSelectorReadStart), c.expected) << c.close;

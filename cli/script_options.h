@@ -1,0 +1,43 @@
+// The CLI's open and save options as the scripting descriptor an action
+// plays: flags applied one at a time through the options library's CLI
+// face (options/cli_flags.h), then turned into the descriptor's items by
+// its descriptor face (options/descriptor_apply.h), exactly the keys and
+// values the module writes back for the same options.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "host/descriptor.h"
+#include "options/open_options.h"
+#include "options/save_options.h"
+
+namespace nebulite::cli {
+
+// The open flags `nebulite open` takes (all of the options library's but
+// --stretch, which the CLI keeps for its own preview), and the save flags
+// `nebulite save` and `convert` take.
+const std::vector<std::string_view>& openOptionFlags();
+const std::vector<std::string_view>& saveOptionFlags();
+
+// The options the flags give, applied in order (the last of a kind wins);
+// a refused flag is a usage error of `command` (exit 2).
+options::OpenOptions openOptionsFrom(const std::vector<std::pair<std::string, std::string>>& flags,
+                                     std::string_view command);
+options::SaveOptions saveOptionsFrom(const std::vector<std::pair<std::string, std::string>>& flags,
+                                     std::string_view command);
+
+// The descriptor of a set of options, as options::openEntries and
+// saveEntries give its keys.
+host::Descriptor openDescriptor(const options::OpenOptions& options);
+host::Descriptor saveDescriptor(const options::SaveOptions& options);
+
+// A `.fz` output name asks for tile compression: RICE_1 for integer
+// samples, GZIP_2 for floating-point ones (fpack's defaults), unless
+// --compress said otherwise. Nothing for other names.
+std::optional<options::Compression> compressionForName(const std::string& path, bool floatingPoint);
+
+}  // namespace nebulite::cli
