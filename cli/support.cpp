@@ -31,7 +31,9 @@ void usageError(const std::string& what, std::string_view command) {
 
 void failSequence(std::string_view doing, const host::Outcome& outcome) {
     std::string what(doing);
-    if (!outcome.hostFailure.empty())
+    if (!outcome.reported.empty())
+        what += ": " + host::ansiToUtf8(outcome.reported);
+    else if (!outcome.hostFailure.empty())
         what += ": " + outcome.hostFailure;
     else if (outcome.failedSelector >= 0)
         what += " failed at " + std::string(host::selectorName(outcome.failedSelector));

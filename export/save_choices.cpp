@@ -1,5 +1,6 @@
 #include "export/save_choices.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
@@ -9,9 +10,9 @@
 #include "header/fits_units.h"
 #include "header/header_keywords.h"
 #include "options/descriptor_apply.h"
-#include "platform/win32.h"
 #include "shell/geometry.h"
 #include "shell/handlers.h"
+#include "shell/host_report.h"
 #include "shell/host_services.h"
 #include "shell/script_descriptor.h"
 
@@ -33,10 +34,12 @@ options::Message applyKey(void* context, options::FourCharCode key, const option
     return options::applySaveKey(*static_cast<options::SaveOptions*>(context), key, value);
 }
 
-void tellUser(const char* prefix, std::string_view why) {
-    char text[200];
-    std::snprintf(text, sizeof text, "%s%.*s", prefix, static_cast<int>(why.size()), why.data());
-    MessageBoxA(nullptr, text, "Nebulite", MB_OK);
+// The host tells the user, as it tells of any step of an action that failed.
+void refuseAsAsked(PluginState& state, std::string_view why) {
+    char text[256];
+    const int length = std::snprintf(text, sizeof text, "this image cannot be saved as asked: %.*s",
+                                     static_cast<int>(why.size()), why.data());
+    refuseThroughHost(state, std::string_view(text, length < 0 ? 0 : std::min(static_cast<size_t>(length), sizeof text - 1)));
 }
 
 // The BITPIX of the whole-header record the document kept, if any.
@@ -88,14 +91,12 @@ bool readSaveChoices(PluginState& state) {
     readScriptDescriptor(state, kSaveKeys.data(), applyKey, &asked, refused);
     if (state.result != noErr) return false;
     if (!refused.empty()) {
-        tellUser("This image cannot be saved as asked: ", refused.view());
-        recordCancel(state, true);
+        refuseAsAsked(state, refused.view());
         return false;
     }
     const options::SaveResolution r = options::resolve(asked, saveFactsOf(state));
     if (!r.ok()) {
-        tellUser("This image cannot be saved as asked: ", r.message.view());
-        recordCancel(state, true);
+        refuseAsAsked(state, r.message.view());
         return false;
     }
     state.saveOptions = asked;
@@ -107,7 +108,7 @@ void recordSaveChoices(PluginState& state) {
     const options::SaveResolution r = options::resolve(state.saveOptions, saveFactsOf(state));
     if (!r.ok()) return;
     const options::DescriptorEntries entries = options::saveEntries(r.resolved);
-    writeScriptDescriptor(state, entries.view());
+    recordError(state, writeScriptDescriptor(state, entries.view()));
 }
 
 void doOptionsStart(PluginState& state) {

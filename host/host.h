@@ -158,6 +158,9 @@ struct Setup {
     std::optional<std::vector<uint8_t>> revertInfo;
     // record.openForPreview: the editor reads the file for a preview.
     bool openForPreview = false;
+    // record.errorString: the editor offers a Str255 for a module's
+    // errReportString; false plays a host without one.
+    bool errorString = true;
 };
 
 // GoogleTest's fixtures have a member named Setup (a trap for SetUp), which
@@ -267,6 +270,10 @@ struct Outcome {
     // What the module left in record.revertInfo after a read, which the
     // editor keeps with the document and hands back on a revert.
     std::optional<std::vector<uint8_t>> revertInfo;
+    // The text a step that answered errReportString left in errorString,
+    // which the editor shows the user ("Could not complete your request
+    // because ..."); empty when no step did.
+    std::string reported;
 
     bool ok() const { return result == noErr; }
     std::vector<int16_t> selectors() const;

@@ -93,6 +93,7 @@ struct Host::Impl {
     ReadDescriptorProcs readProcs{};
     WriteDescriptorProcs writeProcs{};
     PIDescriptorParameters descriptorParams{};
+    Str255 errorText{};
     PlatformData platform{};
     FSSpec location{};
 
@@ -105,6 +106,7 @@ struct Host::Impl {
     void violation(std::string_view routine, const std::string& what);
     void fail(int16_t step, OSErr code);
     void hostFailure(OSErr code, std::string why);
+    void takeReport();
 
     // ---- Handles and buffers (host_suites.cpp) -------------------------------
     HandleRecord* findHandle(Handle h);

@@ -128,6 +128,8 @@ void Host::Impl::applySetup() {
     r.descriptorParameters = s.descriptorParameters.present ? &descriptorParams : nullptr;
     r.HostSupports32BitCoordinates = s.coordinates32 ? 1 : 0;
     r.openForPreview = s.openForPreview ? 1 : 0;
+    errorText[0] = 0;
+    r.errorString = s.errorString ? &errorText : nullptr;
 
     AboutRecord& about = host.about_;
     std::memset(&about, 0, sizeof about);

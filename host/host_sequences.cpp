@@ -42,6 +42,17 @@ void Host::Impl::fail(int16_t step, OSErr code) {
     log.result = code;
 }
 
+// The editor shows the text of the first step that reported one.
+void Host::Impl::takeReport() {
+    if (host.record_.errorString == nullptr) {
+        violation("result", "errReportString, but the host offered no errorString");
+        return;
+    }
+    const unsigned char* text = *host.record_.errorString;
+    if (log.reported.empty()) log.reported.assign(reinterpret_cast<const char*>(text + 1), text[0]);
+    if (log.reported.empty()) violation("errorString", "errReportString with an empty text");
+}
+
 void Host::Impl::hostFailure(OSErr code, std::string why) {
     if (log.hostFailure.empty()) log.hostFailure = std::move(why);
     if (log.result == noErr) log.result = code;
@@ -124,6 +135,7 @@ OSErr Host::callWith(int16_t selector, void* params) {
     int16_t result = noErr;
     entry_(selector, params, &cell_, &result);
     impl_->log.calls.push_back({selector, result});
+    if (result == errReportString) impl_->takeReport();
     if (selector == formatSelectorReadStart && params == &record_ && result == noErr)
         impl_->makeDocumentImage();
     impl_->selector = -1;
@@ -134,6 +146,10 @@ OSErr Host::callWith(int16_t selector, void* params) {
 
 Outcome Host::end() {
     Impl& I = *impl_;
+    // A sequence a test drives call by call ends as the editor ends any:
+    // it keeps the descriptor and revert information the module left.
+    I.takeRecorded(I.log.calls.empty() ? -1 : I.log.calls.back().selector);
+    I.takeRevertInfo();
     for (auto& [id, record] : I.buffers)
         if (record->sequence == I.sequence)
             I.log.leaks.push_back({Leak::Kind::buffer, static_cast<int64_t>(record->size), record->selector});

@@ -28,6 +28,7 @@ inline constexpr CodeName kResultCodes[] = {
     {errMissingParameter, "errMissingParameter"},
     {formatBadParameters, "formatBadParameters"},
     {formatCannotRead, "formatCannotRead"},
+    {errReportString, "errReportString"},
 };
 
 inline constexpr std::string_view kSelectorNames[] = {

@@ -136,9 +136,9 @@ bool chooseImage(PluginState& state, ReadOperation& read, uint32_t primaryCards,
         case ExtensionSearch::none:
             // Today's words for a file with no image at all.
             if (target.select == options::ImageSelect::automatic) return true;
-            refusal = cannotOpenAsAsked(read, missedTarget(target, found, end).view());
-            break;
-        case ExtensionSearch::notImage: refusal = cannotOpenAsAsked(read, missedTarget(target, found, end).view()); break;
+            refuseAsAsked(state, read, missedTarget(target, found, end).view());
+            return false;
+        case ExtensionSearch::notImage: refuseAsAsked(state, read, missedTarget(target, found, end).view()); return false;
         case ExtensionSearch::failed: return false;
         case ExtensionSearch::compressed: break;
         case ExtensionSearch::unknownSize: refusal = notSupported(read, "with an extension of unknown size"); break;

@@ -52,16 +52,17 @@ bool readRevertInfo(PluginState& state, ReadOperation& read) {
 }
 
 // The used options as bytes of the module's own in revertInfo, replacing
-// what was there.
+// what was there. Without memory for them the old ones are dropped too: a
+// revert then opens the way an open without options does.
 void writeRevertInfo(PluginState& state, const options::DescriptorEntries& entries) {
     FormatRecord& record = *state.formatRecord;
     if (!handleSuiteUsable(record.handleProcs)) return;
     uint8_t bytes[options::kEntryBytesMax];
     const auto size = options::encodeEntries(entries.view(), bytes);
-    if (!size) return;
-    Handle handle = handleNew(record.handleProcs, static_cast<int32_t>(*size));
+    Handle handle = size ? handleNew(record.handleProcs, static_cast<int32_t>(*size)) : nullptr;
     if (handle == nullptr) {
-        recordError(state, memFullErr);
+        if (record.revertInfo != nullptr) handleDispose(record.handleProcs, record.revertInfo);
+        record.revertInfo = nullptr;
         return;
     }
     if (Ptr p = handleLock(record.handleProcs, handle); p != nullptr) {
@@ -90,7 +91,9 @@ void readOpenChoices(PluginState& state, ReadOperation& read) {
 void recordOpenChoices(PluginState& state, ReadOperation& read) {
     if (state.result != noErr || !read.resolvedReady) return;
     const options::DescriptorEntries entries = options::openEntries(read.resolved);
-    writeScriptDescriptor(state, entries.view());
+    // The image is read by now: a host that cannot take the record of how
+    // costs the action its options, never the user the document.
+    (void)writeScriptDescriptor(state, entries.view());
     writeRevertInfo(state, entries);
 }
 

@@ -171,7 +171,7 @@ ui::Preview OpenPreview::render(const options::OpenOptions& asked) {
     setup.planes = channels;
     setup.lattice = latticeOf(data.rules);
     seen->begin(setup);
-    for (uint32_t c = 0; c < channels; ++c) seen->addRow(static_cast<size_t>(c), {values_.data() + c * samples, samples});
+    for (uint32_t c = 0; c < channels; ++c) seen->addRow(static_cast<size_t>(c), {values_.data() + c * static_cast<size_t>(samples), static_cast<size_t>(samples)});
     options::MappingChoice mapping = chosen.chosen.mapping;
     if (mapping.stretch == options::Stretch::range) {
         // The rules of a plain open: 8- and 16-bit data over their type's

@@ -101,7 +101,7 @@ void doReadFinish(PluginState& state) {
     if (ReadOperation* read = operationAs<ReadOperation>(state)) {
         // The options the file opened with, for the action the host records
         // and for a revert; only for a read that got that far.
-        if (read->readReady && false) recordOpenChoices(state, *read);
+        if (read->readReady) recordOpenChoices(state, *read);
         endOperation(state);
     }
     // A host that could not make the document never calls ReadContinue,

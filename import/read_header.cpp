@@ -126,7 +126,7 @@ bool resolveOptions(PluginState& state, ReadOperation& read, const ChosenImage& 
     const options::HduFacts one[1] = {chosen.facts};
     options::OpenResolution r = options::resolve(asked, options::FileFacts{one});
     if (!r.ok()) {
-        refuse(state, read, cannotOpenAsAsked(read, r.message.view()));
+        refuseAsAsked(state, read, r.message.view());
         return false;
     }
     // What an action records: a name stays a name, anything else the HDU's number.
@@ -181,7 +181,7 @@ void readHeader(PluginState& state, ReadOperation& read) {
     if (!recordCancel(state, !hostServicesPresent(state))) return;
     // A value of the descriptor the options cannot take: told, not guessed.
     if (!read.refusedValue.empty()) {
-        refuse(state, read, cannotOpenAsAsked(read, read.refusedValue.view()));
+        refuseAsAsked(state, read, read.refusedValue.view());
         return;
     }
     read.input.open(state);

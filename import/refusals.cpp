@@ -1,9 +1,11 @@
 #include "import/refusals.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "header/fits_units.h"
 #include "platform/win32.h"
+#include "shell/host_report.h"
 
 namespace nebulite {
 
@@ -31,17 +33,20 @@ const char* unusableTable(ReadOperation& read, const char* why) {
     return read.refusal;
 }
 
-const char* cannotOpenAsAsked(ReadOperation& read, std::string_view why) {
-    std::snprintf(read.refusal, sizeof read.refusal, "This Fits File cannot be opened as asked: %.*s",
-                  static_cast<int>(why.size()), why.data());
-    return read.refusal;
-}
-
 void refuse(PluginState& state, ReadOperation& read, const char* message) {
     read.input.verifyToEnd(state);
     if (state.result != noErr) return;
     MessageBoxA(nullptr, message, "Nebulite", MB_OK);
     recordCancel(state, true);
+}
+
+void refuseAsAsked(PluginState& state, ReadOperation& read, std::string_view why) {
+    read.input.verifyToEnd(state);
+    const int length = std::snprintf(read.refusal, sizeof read.refusal,
+                                     "this Fits File cannot be opened as asked: %.*s",
+                                     static_cast<int>(why.size()), why.data());
+    const size_t kept = length < 0 ? 0 : std::min(static_cast<size_t>(length), sizeof read.refusal - 1);
+    refuseThroughHost(state, std::string_view(read.refusal, kept));
 }
 
 }  // namespace nebulite

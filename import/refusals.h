@@ -17,13 +17,16 @@ const char* notSupported(ReadOperation& read, const char* what, int64_t value);
 const char* headerTooLong(ReadOperation& read);
 // A compressed image's table that does not add up, `why` naming the fault.
 const char* unusableTable(ReadOperation& read, const char* why);
-// A choice of the options the file cannot honour, as the options word it.
-const char* cannotOpenAsAsked(ReadOperation& read, std::string_view why);
 
 // Tells the user why and ends the read with userCanceledErr (the user has
 // been told). A gzip file is first read to its end: cards that damaged data
 // inflated to are no grounds for telling the user what the file holds, the
 // damage is what they hear of.
 void refuse(PluginState& state, ReadOperation& read, const char* message);
+
+// A choice of the options the file cannot honour (`why`, as the options word
+// it): the host tells the user, as it tells of any step of an action that
+// failed; a host that cannot gets the message box.
+void refuseAsAsked(PluginState& state, ReadOperation& read, std::string_view why);
 
 }  // namespace nebulite

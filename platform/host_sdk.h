@@ -266,11 +266,6 @@ struct ReadDescriptorProcs {
     GetPinnedUnitFloatProc getPinnedUnitFloatProc;
 };
 
-// What playInfo asks of a module that can show a dialog.
-constexpr int16_t plugInDialogDontDisplay = 0;  // only when the parameters are missing or wrong
-constexpr int16_t plugInDialogDisplay = 1;      // show it
-constexpr int16_t plugInDialogSilent = 2;       // never; fail instead
-
 struct PIDescriptorParameters {
     int16_t descriptorParametersVersion;
     int16_t playInfo;
@@ -492,6 +487,9 @@ constexpr OSErr errAECoercionFail = -1700;
 constexpr OSErr errMissingParameter = -1715;
 constexpr OSErr formatBadParameters = -30500;
 constexpr OSErr formatCannotRead = -30501;
+// The module wrote the reason into FormatRecord::errorString; the host tells
+// the user ("Could not complete your request because ...").
+constexpr OSErr errReportString = -30904;
 
 // ---- Scripting: PIDescriptorParameters' playInfo and recordInfo -----------
 constexpr int16_t plugInDialogDontDisplay = 0;  // a dialog only if parameters are missing or wrong

@@ -271,29 +271,4 @@ Handle handleFromPString(const HandleProcs* procs, const PascalString& text) {
 
 // ---- Scripting parameters ----------------------------------------------------
 
-void consumeScriptParameters(PluginState& state) {
-    FormatRecord& record = *state.formatRecord;
-    PIDescriptorParameters* params = record.descriptorParameters;
-    if (!descriptorSuitesUsable(params)) return;
-    const ReadDescriptorProcs* read = params->readDescriptorProcs;
-    static const DescriptorKeyID noKeys[] = {0};
-    PIReadDescriptor token = read->openReadDescriptorProc(params->descriptor, noKeys);
-    if (token == nullptr) return;
-    DescriptorKeyID key = 0;
-    DescriptorTypeID type = 0;
-    int32_t flags = 0;
-    while (read->getKeyProc(token, &key, &type, &flags)) {
-        // Nothing of a script changes how a FITS file is read.
-    }
-    OSErr closed = read->closeReadDescriptorProc(token);
-    // The descriptor is the host's handle: only the host's suite can give it
-    // back. Without that suite the read stops at the services check anyway,
-    // and the host still holds the handle.
-    if (handleSuiteUsable(record.handleProcs)) {
-        handleDispose(record.handleProcs, params->descriptor);
-        params->descriptor = nullptr;
-    }
-    if (closed != errMissingParameter) recordError(state, closed);
-}
-
 }  // namespace nebulite

@@ -59,7 +59,5 @@ uint32_t moduleHandleSize(Handle handle);
 void pstringFromHandle(const HandleProcs* procs, Handle handle, PascalString& out);
 Handle handleFromPString(const HandleProcs* procs, const PascalString& text);
 
-// Reads and drops the scripting parameters the host passes with a read.
-void consumeScriptParameters(PluginState& state);
 
 }  // namespace nebulite

@@ -65,6 +65,16 @@ bool readValue(const FormatRecord& record, const ReadDescriptorProcs& read, PIRe
     return error == noErr;
 }
 
+// The descriptor is the host's handle: only the host's suite can give it
+// back. Without that suite the read stops at the services check anyway,
+// and the host still holds the handle.
+void giveDescriptorBack(FormatRecord& record) {
+    PIDescriptorParameters* params = record.descriptorParameters;
+    if (params->descriptor == nullptr || !handleSuiteUsable(record.handleProcs)) return;
+    handleDispose(record.handleProcs, params->descriptor);
+    params->descriptor = nullptr;
+}
+
 }  // namespace
 
 void readScriptDescriptor(PluginState& state, const FourCharCode* wanted, ApplyDescriptorKey apply, void* context,
@@ -73,8 +83,15 @@ void readScriptDescriptor(PluginState& state, const FourCharCode* wanted, ApplyD
     PIDescriptorParameters* params = record.descriptorParameters;
     if (!descriptorSuitesUsable(params)) return;
     const ReadDescriptorProcs* read = params->readDescriptorProcs;
-    PIReadDescriptor token = read->openReadDescriptorProc(params->descriptor, wanted);
-    if (token == nullptr) return;
+    // The editor marks each key it finds in the array it is given: it must
+    // be writable, so the wanted keys go to the stack first.
+    DescriptorKeyID keys[kMaxWantedKeys + 1] = {};
+    for (size_t i = 0; i < kMaxWantedKeys && wanted[i] != 0; ++i) keys[i] = wanted[i];
+    PIReadDescriptor token = read->openReadDescriptorProc(params->descriptor, keys);
+    if (token == nullptr) {
+        giveDescriptorBack(record);
+        return;
+    }
     DescriptorKeyID key = 0;
     DescriptorTypeID type = 0;
     int32_t flags = 0;
@@ -86,25 +103,19 @@ void readScriptDescriptor(PluginState& state, const FourCharCode* wanted, ApplyD
         if (!m.empty() && refusal.empty()) refusal = m;
     }
     OSErr closed = read->closeReadDescriptorProc(token);
-    // The descriptor is the host's handle: only the host's suite can give it
-    // back. Without that suite the read stops at the services check anyway,
-    // and the host still holds the handle.
-    if (handleSuiteUsable(record.handleProcs)) {
-        handleDispose(record.handleProcs, params->descriptor);
-        params->descriptor = nullptr;
-    }
+    giveDescriptorBack(record);
     recordError(state, failure);
     if (closed != errMissingParameter) recordError(state, closed);
 }
 
-void writeScriptDescriptor(PluginState& state, std::span<const options::DescriptorEntry> entries) {
+OSErr writeScriptDescriptor(PluginState& state, std::span<const options::DescriptorEntry> entries) {
     FormatRecord& record = *state.formatRecord;
     PIDescriptorParameters* params = record.descriptorParameters;
-    if (state.result != noErr || !descriptorSuitesUsable(params)) return;
+    if (state.result != noErr || !descriptorSuitesUsable(params)) return noErr;
     const WriteDescriptorProcs* write = params->writeDescriptorProcs;
     // A host that gives no token records nothing; the open itself is done.
     PIWriteDescriptor token = write->openWriteDescriptorProc();
-    if (token == nullptr) return;
+    if (token == nullptr) return noErr;
     OSErr failure = noErr;
     for (const options::DescriptorEntry& e : entries) {
         if (failure != noErr) break;
@@ -142,11 +153,10 @@ void writeScriptDescriptor(PluginState& state, std::span<const options::Descript
         if (params->descriptor != nullptr && handleSuiteUsable(record.handleProcs))
             handleDispose(record.handleProcs, params->descriptor);
         params->descriptor = made;
-        return;
+        return noErr;
     }
     if (made != nullptr && handleSuiteUsable(record.handleProcs)) handleDispose(record.handleProcs, made);
-    recordError(state, failure);
-    recordError(state, closed);
+    return failure != noErr ? failure : closed;
 }
 
 DialogPolicy dialogPolicy(const PluginState& state, bool reverting) {

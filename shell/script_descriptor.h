@@ -17,9 +17,12 @@ namespace nebulite {
 using ApplyDescriptorKey = options::Message (*)(void* context, options::FourCharCode key,
                                                 const options::DescriptorValue& value);
 
+// The most keys a face asks the host for.
+inline constexpr size_t kMaxWantedKeys = 32;
+
 // Reads the descriptor the host offers (if its suites are usable), handing
 // every key of a type the options know to `apply`, and gives the handle
-// back. `wanted`: the keys, ended by 0. A get routine's failure lands in
+// back. `wanted`: the keys, ended by 0 (at most kMaxWantedKeys). A get routine's failure lands in
 // `result`, and so does closing's (errMissingParameter excepted: a key of
 // `wanted` the action lacks is no fault). The first refusal of `apply` is
 // kept in `refusal`; the caller decides what a refused value means.
@@ -27,8 +30,9 @@ void readScriptDescriptor(PluginState& state, const options::FourCharCode* wante
                           void* context, options::Message& refusal);
 
 // Hands the host a new descriptor holding `entries`, for the action it
-// records (the suites unusable: nothing). The host's failure lands in `result`.
-void writeScriptDescriptor(PluginState& state, std::span<const options::DescriptorEntry> entries);
+// records (the suites unusable: nothing). Answers the host's failure; the
+// caller decides whether an unrecorded action fails its operation.
+OSErr writeScriptDescriptor(PluginState& state, std::span<const options::DescriptorEntry> entries);
 
 // Whether this operation may show the user a dialog: the host's play mode,
 // and never for a preview or a revert.

@@ -1,8 +1,6 @@
 // The CLI's options as a user gives them: open and save flags parsed by the
 // options library and played as the scripting descriptor an action plays,
-// --record and --replay and their JSON, `info`'s list of HDUs. The tests
-// named DISABLED_ need the module to read its descriptor (and, for saves,
-// to compress): they are enabled when the module reads its descriptor.
+// --record and --replay and their JSON, `info`'s list of HDUs.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -279,8 +277,7 @@ TEST_F(CliOptions, AReplayFileThatIsNoDescriptorIsOneLine) {
     }
 }
 
-// enabled when the module reads its descriptor
-TEST_F(CliOptions, DISABLED_AnOptionChangesTheDocument) {
+TEST_F(CliOptions, AnOptionChangesTheDocument) {
     spit(at("cube.fits"), imageFile(6, 4, 3));
     ASSERT_EQ(run("open " + at("cube.fits") + " " + at("rgb.ppm")).status, 0);
     Run r = run("open " + at("cube.fits") + " " + at("plane2.pgm") + " --plane 2");
@@ -300,8 +297,7 @@ TEST_F(CliOptions, DISABLED_AnOptionChangesTheDocument) {
     EXPECT_NE(slurp(at("eight.pgm")).find("\n255\n"), std::string::npos);
 }
 
-// enabled when the module reads its descriptor
-TEST_F(CliOptions, DISABLED_RecordHoldsTheResolvedOptionsAndReplayOpensTheSame) {
+TEST_F(CliOptions, RecordHoldsTheResolvedOptionsAndReplayOpensTheSame) {
     spit(at("cube.fits"), imageFile(6, 4, 3));
     Run r = run("open " + at("cube.fits") + " " + at("a.pgm") + " --plane 2 --record " + at("a.json"));
     ASSERT_EQ(r.status, 0) << r.err;
@@ -329,7 +325,7 @@ TEST_F(CliOptions, DISABLED_RecordHoldsTheResolvedOptionsAndReplayOpensTheSame) 
     EXPECT_EQ(slurp(at("c.pgm")), slurp(at("d.pgm")));
 }
 
-// enabled when the module reads its descriptor
+// Enabled when the module's saves compress.
 TEST_F(CliOptions, DISABLED_SaveOptionsReachTheFile) {
     ASSERT_EQ(run("open " + sample_ + " " + at("m51.pgm")).status, 0);
     // A .fz name: RICE_1 for integer samples.
