@@ -1,6 +1,7 @@
 #include "import/open_choices.h"
 
 #include <array>
+#include <span>
 
 #include "options/descriptor_apply.h"
 #include "options/entry_bytes.h"
@@ -51,25 +52,40 @@ bool readRevertInfo(PluginState& state, ReadOperation& read) {
     return true;
 }
 
-// The used options as bytes of the module's own in revertInfo, replacing
-// what was there. Without memory for them the old ones are dropped too: a
-// revert then opens the way an open without options does.
+// Fills `handle` with `bytes`; false when it cannot be locked.
+bool fillHandle(const HandleProcs* procs, Handle handle, std::span<const uint8_t> bytes) {
+    Ptr p = handleLock(procs, handle);
+    if (p == nullptr) return false;
+    for (size_t i = 0; i < bytes.size(); ++i) p[i] = static_cast<char>(bytes[i]);
+    handleUnlock(procs, handle);
+    return true;
+}
+
+// The used options as bytes of the module's own in revertInfo. A handle the
+// host already keeps there (a revert, or another module's) stays the host's:
+// it is resized and rewritten in place. A new one is the module's gift to
+// the host, which keeps it with the document.
 void writeRevertInfo(PluginState& state, const options::DescriptorEntries& entries) {
     FormatRecord& record = *state.formatRecord;
     if (!handleSuiteUsable(record.handleProcs)) return;
     uint8_t bytes[options::kEntryBytesMax];
     const auto size = options::encodeEntries(entries.view(), bytes);
-    Handle handle = size ? handleNew(record.handleProcs, static_cast<int32_t>(*size)) : nullptr;
-    if (handle == nullptr) {
-        if (record.revertInfo != nullptr) handleDispose(record.handleProcs, record.revertInfo);
-        record.revertInfo = nullptr;
+    if (!size) return;
+    const std::span<const uint8_t> encoded(bytes, *size);
+    if (Handle kept = record.revertInfo; kept != nullptr) {
+        // Without room for them, no options at all: a revert then opens as
+        // an open with nothing asked, never with another open's options.
+        if (record.handleProcs->setSizeProc(kept, static_cast<int32_t>(*size)) != noErr ||
+            !fillHandle(record.handleProcs, kept, encoded))
+            (void)record.handleProcs->setSizeProc(kept, 0);
         return;
     }
-    if (Ptr p = handleLock(record.handleProcs, handle); p != nullptr) {
-        for (size_t i = 0; i < *size; ++i) p[i] = static_cast<char>(bytes[i]);
-        handleUnlock(record.handleProcs, handle);
+    Handle handle = handleNew(record.handleProcs, static_cast<int32_t>(*size));
+    if (handle == nullptr) return;
+    if (!fillHandle(record.handleProcs, handle, encoded)) {
+        handleDispose(record.handleProcs, handle);
+        return;
     }
-    if (record.revertInfo != nullptr) handleDispose(record.handleProcs, record.revertInfo);
     record.revertInfo = handle;
 }
 
