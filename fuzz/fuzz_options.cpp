@@ -8,18 +8,24 @@
 // again; every valid option set written as flags or as descriptor keys
 // (in either order) reads back to itself; and options resolved against file
 // facts made from the input resolve the same way again, their recorded
-// points still valid.
+// points still valid. A first byte of 0xFF instead hands the rest to the
+// module's own entry bytes (what it reads back from revertInfo): bytes it
+// takes write back to themselves, and their entries apply as a
+// descriptor's would.
 #include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
 #include "options/cli_flags.h"
 #include "options/descriptor_apply.h"
+#include "options/entry_bytes.h"
 #include "options/resolve_open.h"
 #include "options/resolve_save.h"
 #include "options/validate.h"
@@ -238,6 +244,22 @@ void runKeys(Bytes& b, Apply apply, Check check, Options& options) {
     }
 }
 
+void runEntryBytes(std::span<const uint8_t> bytes, OpenOptions& open) {
+    const std::optional<DescriptorEntries> entries = decodeEntries(bytes);
+    if (!entries) return;
+    uint8_t again[kEntryBytesMax];
+    const std::optional<std::size_t> size = encodeEntries(entries->view(), again);
+    OPTIONS_CHECK(size.has_value());
+    OPTIONS_CHECK(*size == bytes.size() && std::equal(bytes.begin(), bytes.end(), again));
+    for (const DescriptorEntry& e : entries->view()) {
+        OpenOptions before = open;
+        Message m = applyOpenKey(open, e.key, e.value);
+        checkMessage(m);
+        if (!m.empty()) OPTIONS_CHECK(open == before);
+        checkOpen(open);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -247,6 +269,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
     OpenOptions open;
     SaveOptions save;
+    if (data[0] == 0xFF) {
+        runEntryBytes({data + 1, size - 1}, open);
+        Bytes facts{data, size};
+        checkResolution(open, facts);
+        return 0;
+    }
     switch (mode) {
         case 0: runFlags(text, kOpenFlagNames, applyOpenFlag, checkOpen, open); break;
         case 1: runFlags(text, kSaveFlagNames, applySaveFlag, checkSave, save); break;

@@ -63,6 +63,21 @@ def main():
         [record(18, 3, enumerated(1)), record(21, 1, number(0.0))],
     ):
         save(b"\x03" + b"".join(records))
+    # The module's own entry bytes (what it keeps in revertInfo), after 0xFF:
+    # "NbOp", version 1, count, then key, type (0 integer, 1 floating,
+    # 2 boolean, 3 enumerated, 4 text) and value, big-endian.
+    def entry(key, kind, payload):
+        return key + bytes([kind]) + payload
+    for entries in (
+        [entry(b"nbIm", 0, struct.pack(">i", 1)), entry(b"nbPl", 3, b"nbTPnbOn"), entry(b"nbP1", 0, struct.pack(">i", 2)),
+         entry(b"nbOr", 3, b"nbTOnbSk"), entry(b"nbDp", 3, b"nbTDnb16")],
+        [entry(b"nbXN", 4, bytes([3]) + b"SCI"), entry(b"nbXV", 0, struct.pack(">i", 2)), entry(b"nbSt", 3, b"nbTSnbAs"),
+         entry(b"nbIv", 3, b"nbTInbPt"), entry(b"nbBk", 1, struct.pack(">d", -3.5)), entry(b"nbWh", 1, struct.pack(">d", 1e4)),
+         entry(b"nbMd", 1, struct.pack(">d", 0.25))],
+        [entry(b"nbDb", 3, b"nbTBRGGB"), entry(b"nbDm", 3, b"nbTMnbQu"), entry(b"fooB", 2, b"\x01")],
+        [],
+    ):
+        save(b"\xffNbOp\x01" + bytes([len(entries)]) + b"".join(entries))
 
 
 if __name__ == "__main__":
