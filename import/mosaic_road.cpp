@@ -37,10 +37,15 @@ enum class Output : uint8_t { level, scaled, stretched, floats };
 struct Conversion {
     Input input = Input::physical;
     Output output = Output::level;
-    uint16_t top = 32768;          // level, stretched: the document's largest level
-    double lo = 0.0, hi = 0.0;     // scaled: the range the rules give wide samples
-    mapping::Transfer transfer;    // stretched
-    int32_t exponent = 0;          // floats
+    // level: the largest level of the file's own host depth (255 for bytes,
+    // 32768 else). Rows are demosaiced in those levels and each result
+    // converted to the document's depth as a grey open converts, so that a
+    // pixel's own sample is what the grey open gives it, at every depth.
+    uint16_t nativeTop = mapping::kTop16;
+    uint16_t top = mapping::kTop16;  // stretched: the document's largest level
+    double lo = 0.0, hi = 0.0;       // scaled: the range the rules give wide samples
+    mapping::Transfer transfer;      // stretched
+    int32_t exponent = 0;            // floats
 };
 
 void inputRow(const Road& road, const Conversion& c, const SampleRules& rules, const unsigned char* file, float* out) {
@@ -64,31 +69,33 @@ void inputRow(const Road& road, const Conversion& c, const SampleRules& rules, c
     }
 }
 
+// A level whose range runs to `levelTop` into the host row at the
+// document's depth.
+void putLevel(unsigned char* host, size_t i, uint16_t level, uint16_t levelTop, int16_t depth) {
+    if (depth == 8) {
+        host[i] = levelTop == mapping::kTop8 ? static_cast<unsigned char>(level) : level16To8(level);
+    } else {
+        const uint16_t wide = levelTop == mapping::kTop16 ? level : level8To16(static_cast<uint8_t>(level));
+        std::memcpy(host + 2 * i, &wide, 2);
+    }
+}
+
 void outputRow(const Road& road, const Conversion& c, const float* in, unsigned char* host) {
     const size_t n = road.columns();
+    const int16_t depth = road.plan.depth;
     for (size_t i = 0; i < n; ++i) {
         const double v = in[i];
         switch (c.output) {
-            case Output::level:
-            case Output::stretched: {
-                uint16_t level = 0;
-                if (c.output == Output::stretched) {
-                    level = mapping::mapSample(c.transfer, v);
-                } else {
-                    const double rounded = std::floor(v + 0.5);
-                    level = rounded <= 0.0 ? 0 : rounded >= c.top ? c.top : static_cast<uint16_t>(rounded);
-                }
-                if (road.plan.depth == 8)
-                    host[i] = static_cast<unsigned char>(level);
-                else
-                    std::memcpy(host + 2 * i, &level, 2);
+            case Output::level: {
+                const double rounded = std::floor(v + 0.5);
+                const uint16_t level = rounded <= 0.0           ? uint16_t{0}
+                                       : rounded >= c.nativeTop ? c.nativeTop
+                                                                : static_cast<uint16_t>(rounded);
+                putLevel(host, i, level, c.nativeTop, depth);
                 break;
             }
-            case Output::scaled: {
-                const uint16_t level = scaleToHost(v, c.lo, c.hi);
-                std::memcpy(host + 2 * i, &level, 2);
-                break;
-            }
+            case Output::stretched: putLevel(host, i, mapping::mapSample(c.transfer, v), c.top, depth); break;
+            case Output::scaled: putLevel(host, i, scaleToHost(v, c.lo, c.hi), mapping::kTop16, depth); break;
             case Output::floats: {
                 const auto f = static_cast<float>(std::ldexp(v, -c.exponent));
                 std::memcpy(host + 4 * i, &f, 4);
@@ -118,6 +125,7 @@ bool prepare(Road& road, RoadFindings& findings, const SampleRules& rules, Conve
         c.output = Output::stretched;
     } else if (road.keys.fileSampleBytes() == 1) {
         c.input = Input::bytes;
+        c.nativeTop = mapping::kTop8;
     } else if (!wide) {
         c.input = Input::table16;
         build16BitTable(road.keys.bscale, road.keys.bzero, road.table16());
@@ -148,7 +156,7 @@ bool prepare(Road& road, RoadFindings& findings, const SampleRules& rules, Conve
                 if (values[i] > range.hi) range.hi = values[i];
             }
             if (seen != nullptr) seen->addRow(0, {values, road.columns()});
-        });
+        }, 1);
         road.rows.verify(road.state);
         if (road.state.result != noErr) return false;
         road.rows.restart(road.state);

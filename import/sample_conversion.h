@@ -12,6 +12,13 @@ namespace nebulite {
 
 using Table16 = std::array<uint16_t, 65536>;
 
+// A level of the file's own host depth at the document's other depth. The
+// editor's 8-bit range is 0..255 and its 16-bit one 0..32768: the same
+// rounding both ways, so that a round trip gives the level back.
+constexpr uint16_t level8To16(uint8_t v) { return static_cast<uint16_t>((uint32_t{v} * 32768 + 127) / 255); }
+constexpr uint8_t level16To8(uint16_t v) { return static_cast<uint8_t>((uint32_t{v} * 255 + 16384) / 32768); }
+static_assert(level8To16(255) == 32768 && level16To8(32768) == 255 && level16To8(level8To16(1)) == 1);
+
 // The host sample for every stored 16-bit value under BSCALE and BZERO:
 // v = s x bscale + bzero (s unsigned when bzero is 0, else signed), clamped
 // to 0..65535 and truncated, then halved with rounding into the host's
