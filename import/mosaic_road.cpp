@@ -37,11 +37,13 @@ enum class Output : uint8_t { level, scaled, stretched, floats };
 struct Conversion {
     Input input = Input::physical;
     Output output = Output::level;
-    // level: the largest level of the file's own host depth (255 for bytes,
-    // 32768 else). Rows are demosaiced in those levels and each result
-    // converted to the document's depth as a grey open converts, so that a
-    // pixel's own sample is what the grey open gives it, at every depth.
-    uint16_t nativeTop = mapping::kTop16;
+    // level: the largest level of the levels rows are demosaiced in: the
+    // host's 16-bit ones, unless file and document are both 8-bit. Each
+    // sample goes in as a grey open's level of it and each result comes out
+    // as a grey open converts levels to the document's depth, so that a
+    // pixel's own sample is what the grey open gives it at every depth, and
+    // the means of 8-bit samples keep their fractions in a 16-bit document.
+    uint16_t levelTop = mapping::kTop16;
     uint16_t top = mapping::kTop16;  // stretched: the document's largest level
     double lo = 0.0, hi = 0.0;       // scaled: the range the rules give wide samples
     mapping::Transfer transfer;      // stretched
@@ -52,7 +54,11 @@ void inputRow(const Road& road, const Conversion& c, const SampleRules& rules, c
     const size_t n = road.columns();
     switch (c.input) {
         case Input::bytes:
-            for (size_t i = 0; i < n; ++i) out[i] = static_cast<float>(file[i]);
+            if (c.levelTop == mapping::kTop8) {
+                for (size_t i = 0; i < n; ++i) out[i] = static_cast<float>(file[i]);
+            } else {
+                for (size_t i = 0; i < n; ++i) out[i] = static_cast<float>(level8To16(file[i]));
+            }
             break;
         case Input::table16: {
             const std::span<uint16_t, 65536> table = road.table16();
@@ -89,9 +95,9 @@ void outputRow(const Road& road, const Conversion& c, const float* in, unsigned 
             case Output::level: {
                 const double rounded = std::floor(v + 0.5);
                 const uint16_t level = rounded <= 0.0           ? uint16_t{0}
-                                       : rounded >= c.nativeTop ? c.nativeTop
+                                       : rounded >= c.levelTop ? c.levelTop
                                                                 : static_cast<uint16_t>(rounded);
-                putLevel(host, i, level, c.nativeTop, depth);
+                putLevel(host, i, level, c.levelTop, depth);
                 break;
             }
             case Output::stretched: putLevel(host, i, mapping::mapSample(c.transfer, v), c.top, depth); break;
@@ -125,7 +131,7 @@ bool prepare(Road& road, RoadFindings& findings, const SampleRules& rules, Conve
         c.output = Output::stretched;
     } else if (road.keys.fileSampleBytes() == 1) {
         c.input = Input::bytes;
-        c.nativeTop = mapping::kTop8;
+        if (road.plan.depth == 8) c.levelTop = mapping::kTop8;
     } else if (!wide) {
         c.input = Input::table16;
         build16BitTable(road.keys.bscale, road.keys.bzero, road.table16());
