@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "options/descriptor_apply.h"
+#include "cli/option_descriptors.h"
 #include "tests/fits_fixture.h"
 #include "tests/module_host.h"
 
@@ -30,25 +30,6 @@ std::vector<uint8_t> frame(const std::vector<std::string>& cards) {
     return f.bytes();
 }
 
-Descriptor descriptorOf(const OpenOptions& options) {
-    namespace o = nebulite::options;
-    Descriptor d;
-    const o::DescriptorEntries entries = o::openEntries(options);
-    for (const o::DescriptorEntry& e : entries.view()) {
-        const o::DescriptorValue& v = e.value;
-        switch (v.type) {
-            case o::ValueType::integer: d.items.push_back(DescriptorItem::ofInteger(e.key, v.integer)); break;
-            case o::ValueType::floating: d.items.push_back(DescriptorItem::ofFloat(e.key, v.number)); break;
-            case o::ValueType::boolean: d.items.push_back(DescriptorItem::ofBoolean(e.key, v.boolean)); break;
-            case o::ValueType::enumerated:
-                d.items.push_back(DescriptorItem::ofEnumerated(e.key, v.enumType, v.enumValue));
-                break;
-            case o::ValueType::text: d.items.push_back(DescriptorItem::ofText(e.key, v.text.view())); break;
-        }
-    }
-    return d;
-}
-
 struct Opened {
     Outcome outcome;
     Document document;
@@ -60,7 +41,7 @@ Opened openWith(const std::vector<uint8_t>& bytes, Debayer debayer, int16_t play
     options.demosaic = Demosaic::quality;
     Host host(&ENTRYPOINT);
     host.setup().script.present = true;
-    host.setup().script.descriptor = descriptorOf(options);
+    host.setup().script.descriptor = nebulite::cli::openDescriptor(options);
     host.setup().script.playInfo = playInfo;
     File file = memoryFile(bytes);
     Opened o{host.read(file), {}};

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "options/descriptor_apply.h"
+#include "cli/option_descriptors.h"
 #include "tests/debayer/debayer_support.h"
 #include "tests/fits_fixture.h"
 #include "tests/module_host.h"
@@ -79,31 +79,10 @@ std::vector<uint8_t> capturedFile(const Picture& p, const Capture& c, bool withP
     return f.bytes();
 }
 
-// The options as the descriptor an action plays, with the keys the
-// options library gives (as the CLI's descriptors are made).
-Descriptor descriptorOf(const OpenOptions& options) {
-    namespace o = nebulite::options;
-    Descriptor d;
-    const o::DescriptorEntries entries = o::openEntries(options);
-    for (const o::DescriptorEntry& e : entries.view()) {
-        const o::DescriptorValue& v = e.value;
-        switch (v.type) {
-            case o::ValueType::integer: d.items.push_back(DescriptorItem::ofInteger(e.key, v.integer)); break;
-            case o::ValueType::floating: d.items.push_back(DescriptorItem::ofFloat(e.key, v.number)); break;
-            case o::ValueType::boolean: d.items.push_back(DescriptorItem::ofBoolean(e.key, v.boolean)); break;
-            case o::ValueType::enumerated:
-                d.items.push_back(DescriptorItem::ofEnumerated(e.key, v.enumType, v.enumValue));
-                break;
-            case o::ValueType::text: d.items.push_back(DescriptorItem::ofText(e.key, v.text.view())); break;
-        }
-    }
-    return d;
-}
-
 Document openWith(const std::vector<uint8_t>& bytes, const OpenOptions& options) {
     Host host(&ENTRYPOINT);
     host.setup().script.present = true;
-    host.setup().script.descriptor = descriptorOf(options);
+    host.setup().script.descriptor = nebulite::cli::openDescriptor(options);
     host.setup().script.playInfo = plugInDialogSilent;
     File file = memoryFile(bytes);
     const Outcome o = host.read(file);
