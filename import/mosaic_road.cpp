@@ -50,7 +50,8 @@ struct Conversion {
     int32_t exponent = 0;            // floats
 };
 
-void inputRow(const Road& road, const Conversion& c, const SampleRules& rules, const unsigned char* file, float* out) {
+// `file` is the row as read; the 16-bit table's levels are made in place.
+void inputRow(const Road& road, const Conversion& c, const SampleRules& rules, unsigned char* file, float* out) {
     const size_t n = road.columns();
     switch (c.input) {
         case Input::bytes:
@@ -61,8 +62,15 @@ void inputRow(const Road& road, const Conversion& c, const SampleRules& rules, c
             }
             break;
         case Input::table16: {
-            const std::span<uint16_t, 65536> table = road.table16();
-            for (size_t i = 0; i < n; ++i) out[i] = static_cast<float>(table[size_t{file[2 * i]} << 8 | file[2 * i + 1]]);
+            // The grey open's levels, in place over the file's bytes, then
+            // as floats: two plain loops rather than a lookup and a
+            // conversion a sample.
+            convert16BitRow(file, n, road.table16());
+            for (size_t i = 0; i < n; ++i) {
+                uint16_t level;
+                std::memcpy(&level, file + 2 * i, 2);
+                out[i] = static_cast<float>(level);
+            }
             break;
         }
         case Input::physical: {
@@ -86,28 +94,47 @@ void putLevel(unsigned char* host, size_t i, uint16_t level, uint16_t levelTop, 
     }
 }
 
+// A demosaiced level rounded to the nearest (halves up) and clamped to
+// 0..top, which is floor(v + 0.5) clamped, exactly: once v is clamped, its
+// whole part t and the fraction v - t are both exact, and the level is t, or
+// t + 1 when the fraction is a half or more. Input levels are finite (bytes
+// or the 16-bit table), so the estimates made from them are too.
+inline uint16_t roundedLevel(float v, uint16_t top) {
+    const auto top_ = static_cast<float>(top);
+    const float clamped = v < 0.0f ? 0.0f : (v > top_ ? top_ : v);
+    const auto whole = static_cast<int32_t>(clamped);
+    const float fraction = clamped - static_cast<float>(whole);
+    return static_cast<uint16_t>(whole + (fraction >= 0.5f ? 1 : 0));
+}
+
+// Each of the document's forms in a loop of its own, the choice made once a
+// row rather than once a sample; the common case (16-bit levels into a
+// 16-bit document) eight samples at a time.
 void outputRow(const Road& road, const Conversion& c, const float* in, unsigned char* host) {
     const size_t n = road.columns();
     const int16_t depth = road.plan.depth;
-    for (size_t i = 0; i < n; ++i) {
-        const double v = in[i];
-        switch (c.output) {
-            case Output::level: {
-                const double rounded = std::floor(v + 0.5);
-                const uint16_t level = rounded <= 0.0           ? uint16_t{0}
-                                       : rounded >= c.levelTop ? c.levelTop
-                                                                : static_cast<uint16_t>(rounded);
-                putLevel(host, i, level, c.levelTop, depth);
-                break;
+    switch (c.output) {
+        case Output::level:
+            if (depth != 8 && c.levelTop == mapping::kTop16) {
+                roundLevels16(in, n, host);
+            } else if (depth == 8 && c.levelTop == mapping::kTop8) {
+                for (size_t i = 0; i < n; ++i) host[i] = static_cast<unsigned char>(roundedLevel(in[i], mapping::kTop8));
+            } else {
+                for (size_t i = 0; i < n; ++i) putLevel(host, i, roundedLevel(in[i], c.levelTop), c.levelTop, depth);
             }
-            case Output::stretched: putLevel(host, i, mapping::mapSample(c.transfer, v), c.top, depth); break;
-            case Output::scaled: putLevel(host, i, scaleToHost(v, c.lo, c.hi), mapping::kTop16, depth); break;
-            case Output::floats: {
-                const auto f = static_cast<float>(std::ldexp(v, -c.exponent));
+            break;
+        case Output::stretched:
+            for (size_t i = 0; i < n; ++i) putLevel(host, i, mapping::mapSample(c.transfer, in[i]), c.top, depth);
+            break;
+        case Output::scaled:
+            for (size_t i = 0; i < n; ++i) putLevel(host, i, scaleToHost(in[i], c.lo, c.hi), mapping::kTop16, depth);
+            break;
+        case Output::floats:
+            for (size_t i = 0; i < n; ++i) {
+                const auto f = static_cast<float>(std::ldexp(static_cast<double>(in[i]), -c.exponent));
                 std::memcpy(host + 4 * i, &f, 4);
-                break;
             }
-        }
+            break;
     }
 }
 

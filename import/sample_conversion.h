@@ -28,6 +28,12 @@ void build16BitTable(double bscale, double bzero, std::span<uint16_t, 65536> tab
 // place: the two bytes of sample i turn into host sample i.
 void convert16BitRow(unsigned char* row, size_t samples, std::span<const uint16_t, 65536> table);
 
+// Levels in the host's 16-bit range as floats (a demosaiced row) into host
+// samples, 2 bytes each in the machine's order: each value clamped to
+// 0..32768 and rounded to the nearest level, halves up (floor(v + 0.5)).
+// A NaN gives 0. Four samples at once where the processor has SSE2.
+void roundLevels16(const float* levels, size_t samples, unsigned char* host);
+
 // Wide samples: 32- or 64-bit integers (BITPIX 32, 64) or IEEE floats
 // (BITPIX -32, -64), scaled into the host's 16 bits over a range.
 
