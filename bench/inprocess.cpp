@@ -14,10 +14,8 @@
 // reset before each run (/proc/self/clear_refs) and read after it, less the
 // resident size the run started from.
 #include <fitsio.h>
-#include <sys/resource.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/measure.h"
 #include "header/fits_units.h"
 #include "host/host.h"
 
@@ -33,77 +32,15 @@ extern "C" void ENTRYPOINT(int16_t selector, void* params, intptr_t* data, int16
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::measure;
+using bench::Timing;
 using nebulite::host::Document;
 using nebulite::host::File;
 using nebulite::host::Host;
 
-double seconds(Clock::time_point since) {
-    return std::chrono::duration<double>(Clock::now() - since).count();
-}
-
-long minorFaults() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_minflt;
-}
-
 [[noreturn]] void fail(const std::string& what) {
     std::fprintf(stderr, "nebulite_inprocess: %s\n", what.c_str());
     std::exit(1);
-}
-
-// A "VmRSS:"-style line of /proc/self/status, in KiB (-1 when absent).
-long statusKiB(const char* key) {
-    FILE* f = std::fopen("/proc/self/status", "r");
-    if (f == nullptr) return -1;
-    char line[256];
-    long value = -1;
-    size_t n = std::strlen(key);
-    while (std::fgets(line, sizeof line, f) != nullptr)
-        if (std::strncmp(line, key, n) == 0) value = std::atol(line + n);
-    std::fclose(f);
-    return value;
-}
-
-// Brings the high-water mark down to the present resident size.
-void resetPeak() {
-    if (FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
-        std::fputs("5", f);
-        std::fclose(f);
-    }
-}
-
-struct Timing {
-    double best = 1e30;
-    long faults = 0;
-    long peakKiB = 0;  // the most any run added to the resident size
-};
-
-// `prepare` runs before each timed run, outside the timing.
-template <typename Job, typename Prepare>
-Timing measure(int runs, Job job, Prepare prepare) {
-    Timing t;
-    for (int i = 0; i < runs; ++i) {
-        prepare();
-        resetPeak();
-        long resident = statusKiB("VmRSS:");
-        long before = minorFaults();
-        auto start = Clock::now();
-        job();
-        double s = seconds(start);
-        t.peakKiB = std::max(t.peakKiB, statusKiB("VmHWM:") - resident);
-        if (s < t.best) {
-            t.best = s;
-            t.faults = minorFaults() - before;
-        }
-    }
-    return t;
-}
-
-template <typename Job>
-Timing measure(int runs, Job job) {
-    return measure(runs, job, [] {});
 }
 
 // The module's rules for float samples without range cards: the finite

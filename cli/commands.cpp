@@ -12,6 +12,7 @@
 #include "cli/file_header.h"
 #include "cli/fixed_text.h"
 #include "cli/modules.h"
+#include "cli/mosaic_info.h"
 #include "cli/image_files.h"
 #include "cli/image_formats.h"
 #include "cli/sample_scaling.h"
@@ -200,6 +201,28 @@ void printHdus(const HduList& list) {
     if (!list.incomplete.empty()) std::printf("  (the list stops here: %s)\n", list.incomplete.c_str());
 }
 
+std::string mosaicJson(const MosaicInfo& m) {
+    std::string json = "{\"bayerpat\": " + (m.hasBayerpat ? jsonString(host::ansiToUtf8(m.bayerpat)) : "null");
+    json += ", \"pattern\": " + (m.pattern.empty() ? "null" : jsonString(m.pattern));
+    json += ", \"xbayroff\": " + std::to_string(m.xOffset) + ", \"ybayroff\": " + std::to_string(m.yOffset);
+    json += ", \"roworder\": " + (m.rowOrder.empty() ? "null" : jsonString(m.rowOrder));
+    json += ", \"doubts\": " + jsonString(m.doubts);
+    json += ", \"auto\": " + jsonString(m.autoDemosaics ? "demosaic" : "grey");
+    json += ", \"firstPixel\": " + (m.firstPixel.empty() ? "null" : jsonString(m.firstPixel));
+    json += ", \"autoSays\": " + jsonString(m.autoSays) + "}";
+    return json;
+}
+
+// "RGGB (XBAYROFF 0, YBAYROFF 1, ROWORDER TOP-DOWN)" and the doubts, or "none".
+std::string mosaicLine(const MosaicInfo& m) {
+    if (!m.hasBayerpat) return "none";
+    std::string line = m.pattern.empty() ? "'" + host::ansiToUtf8(m.bayerpat) + "'" : m.pattern;
+    line += " (XBAYROFF " + std::to_string(m.xOffset) + ", YBAYROFF " + std::to_string(m.yOffset) + ", ROWORDER " +
+            (m.rowOrder.empty() ? "absent" : m.rowOrder) + ")";
+    if (!m.doubts.empty()) line += "; " + m.doubts;
+    return line;
+}
+
 int runInfo(Context& context, const Args& args) {
     Parsed p = parse(args, "info", {"--json"}, {});
     expectCount(p, 1, 1, "info");
@@ -218,6 +241,7 @@ int runInfo(Context& context, const Args& args) {
                                             (image->extname.empty() ? "" : " " + image->extname) + ")";
     const host::Geometry& g = outcome.told;
     const HduList hdus = listHdus(path);
+    const MosaicInfo mosaic = mosaicInfo(cards);
     if (p.has("--json")) {
         std::string json = "{";
         json += "\"result\": " + std::to_string(outcome.result);
@@ -249,6 +273,7 @@ int runInfo(Context& context, const Args& args) {
         }
         json += "]";
         if (!hdus.incomplete.empty()) json += ", \"hdusIncomplete\": " + jsonString(hdus.incomplete);
+        if (image) json += ", \"mosaic\": " + mosaicJson(mosaic);
         json += ", \"cards\": [";
         for (size_t i = 0; i < cards.size(); ++i) {
             if (i > 0) json += ", ";
@@ -276,6 +301,10 @@ int runInfo(Context& context, const Args& args) {
                                                   : ("quantized (" + image->quantization + ")").c_str());
     else if (image && image->compression != "none")
         std::printf("compression:  %s\n", image->compression.c_str());
+    if (image) {
+        std::printf("bayer:        %s\n", mosaicLine(mosaic).c_str());
+        std::printf("debayer auto: %s\n", mosaic.autoSays.c_str());
+    }
     printHdus(hdus);
     std::printf("header:\n");
     for (const std::string& card : cards) std::printf("%s\n", printableCard(card).c_str());
@@ -545,10 +574,12 @@ constexpr Command kCommands[] = {
      "usage: nebulite info FILE [--json]\n\n"
      "Reads the file's header through the module (ReadPrepare, ReadStart,\n"
      "ReadFinish) and prints width, height, depth, planes, mode, the header\n"
-     "length, the result, every HDU of the file (index, type, EXTNAME, EXTVER,\n"
-     "BITPIX, axes, a compressed image's ZCMPTYPE) and the header cards up to END.\n\n"
+     "length, the result, the colour-filter pattern the header names (BAYERPAT,\n"
+     "XBAYROFF, YBAYROFF, ROWORDER) and what --debayer auto makes of it, every\n"
+     "HDU of the file (index, type, EXTNAME, EXTVER, BITPIX, axes, a compressed\n"
+     "image's ZCMPTYPE) and the header cards up to END.\n\n"
      "  --json   one JSON object: result, resultName, width, height, depth,\n"
-     "           planes, mode, modeName, headerLength, hdus, cards\n",
+     "           planes, mode, modeName, headerLength, hdus, mosaic, cards\n",
      runInfo},
     {"open", kFrozenText<openSummary>, kFrozenText<openHelp>, runOpen},
     {"save", kFrozenText<saveSummary>, kFrozenText<saveHelp>, runSave},

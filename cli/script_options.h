@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/option_descriptors.h"
 #include "host/descriptor.h"
 #include "options/open_options.h"
 #include "options/save_options.h"
@@ -29,11 +30,6 @@ options::OpenOptions openOptionsFrom(const std::vector<std::pair<std::string, st
                                      std::string_view command);
 options::SaveOptions saveOptionsFrom(const std::vector<std::pair<std::string, std::string>>& flags,
                                      std::string_view command);
-
-// The descriptor of a set of options, as options::openEntries and
-// saveEntries give its keys.
-host::Descriptor openDescriptor(const options::OpenOptions& options);
-host::Descriptor saveDescriptor(const options::SaveOptions& options);
 
 // A `.fz` output name asks for tile compression: RICE_1 for integer
 // samples, GZIP_2 for floating-point ones (fpack's defaults), unless

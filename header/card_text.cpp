@@ -115,6 +115,15 @@ std::string_view stringValue(const char* card) {
     return {card + from, to - from};
 }
 
+std::string_view wordValue(const char* card) {
+    size_t i = 10;
+    while (i < kCardBytes && card[i] == ' ') ++i;
+    if (i < kCardBytes && card[i] == '\'') return stringValue(card);
+    const size_t from = i;
+    while (i < kCardBytes && card[i] != ' ' && card[i] != '/') ++i;
+    return {card + from, i - from};
+}
+
 bool logicalTrue(const char* card) {
     const std::string_view value = splitCard(card).value;
     size_t i = 0;

@@ -33,6 +33,10 @@ double realValue(std::string_view field);
 // spaces; empty when the value is not a string. A doubled quote inside stays
 // doubled (no value the module looks at contains one).
 std::string_view stringValue(const char* card);
+// The value of a keyword some writers leave unquoted: the text of a quoted
+// string as stringValue gives it, or else the value's first word (up to a
+// blank or the comment's slash). Empty when the value has neither.
+std::string_view wordValue(const char* card);
 // True when the value field holds the logical T.
 bool logicalTrue(const char* card);
 

@@ -49,15 +49,40 @@ void keepString(const char* card, char (&field)[N]) {
     field[n] = '\0';
 }
 void onExtname(const char* card, std::string_view, HeaderKeywords& k) { keepString(card, k.extname); }
-void onRowOrder(const char* card, std::string_view, HeaderKeywords& k) {
-    const std::string_view order = stringValue(card);
-    k.rowOrder = order == "TOP-DOWN"    ? RowOrderKeyword::topDown
-                 : order == "BOTTOM-UP" ? RowOrderKeyword::bottomUp
-                                        : RowOrderKeyword::other;
+// Capture programs write these four in more ways than FITS allows: a
+// pattern or row order without its quotes or in lower case, an offset as a
+// quoted number. What they mean is still plain.
+constexpr char upperCase(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+bool sameWord(std::string_view text, std::string_view upperName) {
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    if (text.size() != upperName.size()) return false;
+    for (size_t i = 0; i < text.size(); ++i)
+        if (upperCase(text[i]) != upperName[i]) return false;
+    return true;
 }
-void onBayerPattern(const char* card, std::string_view, HeaderKeywords& k) { keepString(card, k.bayerPattern); }
-void onXBayerOffset(const char*, std::string_view value, HeaderKeywords& k) { k.xBayerOffset = intValue(value); }
-void onYBayerOffset(const char*, std::string_view value, HeaderKeywords& k) { k.yBayerOffset = intValue(value); }
+void onRowOrder(const char* card, std::string_view, HeaderKeywords& k) {
+    const std::string_view order = wordValue(card);
+    k.rowOrder = sameWord(order, "TOP-DOWN")    ? RowOrderKeyword::topDown
+                 : sameWord(order, "BOTTOM-UP") ? RowOrderKeyword::bottomUp
+                                                : RowOrderKeyword::other;
+}
+void onBayerPattern(const char* card, std::string_view, HeaderKeywords& k) {
+    const std::string_view text = wordValue(card);
+    const size_t n = text.size() < sizeof k.bayerPattern - 1 ? text.size() : sizeof k.bayerPattern - 1;
+    if (n > 0) std::memcpy(k.bayerPattern, text.data(), n);
+    k.bayerPattern[n] = '\0';
+    k.bayerPatternSeen = true;
+}
+int64_t offsetValue(const char* card, std::string_view value) {
+    const std::string_view quoted = stringValue(card);
+    return intValue(quoted.empty() ? value : quoted);
+}
+void onXBayerOffset(const char* card, std::string_view value, HeaderKeywords& k) {
+    k.xBayerOffset = offsetValue(card, value);
+}
+void onYBayerOffset(const char* card, std::string_view value, HeaderKeywords& k) {
+    k.yBayerOffset = offsetValue(card, value);
+}
 void onExtver(const char*, std::string_view value, HeaderKeywords& k) { k.extver = intValue(value); }
 void onBzero(const char*, std::string_view value, HeaderKeywords& k) { k.bzero = realValue(value); }
 void onBscale(const char*, std::string_view value, HeaderKeywords& k) { k.bscale = realValue(value); }

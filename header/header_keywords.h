@@ -53,6 +53,7 @@ struct HeaderKeywords {
     // XBAYROFF, YBAYROFF.
     RowOrderKeyword rowOrder = RowOrderKeyword::absent;
     char bayerPattern[72] = {};
+    bool bayerPatternSeen = false;  // BAYERPAT is there, whatever its value
     int64_t xBayerOffset = 0;
     int64_t yBayerOffset = 0;
 

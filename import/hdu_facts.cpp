@@ -36,15 +36,24 @@ int16_t bitpixOf(int64_t bitpix) {
     return bitpix < INT16_MIN || bitpix > INT16_MAX ? int16_t{0} : static_cast<int16_t>(bitpix);
 }
 
+void colourFilter(const HeaderKeywords& keys, options::HduFacts& facts) {
+    // Blanks before the name are as insignificant as those after it.
+    std::string_view named = keys.bayerPattern;
+    while (!named.empty() && named.front() == ' ') named.remove_prefix(1);
+    facts.bayer = options::cfaPatternNamed(named);
+    facts.xBayerOffset = keys.xBayerOffset;
+    facts.yBayerOffset = keys.yBayerOffset;
+    facts.mosaicDoubts = options::mosaicDoubts(keys.bayerPattern, keys.bayerPatternSeen, keys.xBayerOffset,
+                                               keys.yBayerOffset, keys.rowOrder == RowOrderKeyword::other);
+}
+
 void nameAndColour(const HeaderKeywords& keys, options::HduFacts& facts) {
     const std::string_view name = keys.extensionName();
     facts.hasExtname = !name.empty();
     facts.extname = options::ExtName(name);
     facts.extver = keys.extver < INT32_MIN || keys.extver > INT32_MAX ? 0 : static_cast<int32_t>(keys.extver);
     facts.rowOrder = rowOrderOf(keys.rowOrder);
-    facts.bayer = options::cfaPatternNamed(keys.bayerPattern);
-    facts.xBayerOffset = keys.xBayerOffset;
-    facts.yBayerOffset = keys.yBayerOffset;
+    colourFilter(keys, facts);
 }
 
 }  // namespace

@@ -37,21 +37,40 @@ enum class Output : uint8_t { level, scaled, stretched, floats };
 struct Conversion {
     Input input = Input::physical;
     Output output = Output::level;
-    uint16_t top = 32768;          // level, stretched: the document's largest level
-    double lo = 0.0, hi = 0.0;     // scaled: the range the rules give wide samples
-    mapping::Transfer transfer;    // stretched
-    int32_t exponent = 0;          // floats
+    // level: the largest level of the levels rows are demosaiced in: the
+    // host's 16-bit ones, unless file and document are both 8-bit. Each
+    // sample goes in as a grey open's level of it and each result comes out
+    // as a grey open converts levels to the document's depth, so that a
+    // pixel's own sample is what the grey open gives it at every depth, and
+    // the means of 8-bit samples keep their fractions in a 16-bit document.
+    uint16_t levelTop = mapping::kTop16;
+    uint16_t top = mapping::kTop16;  // stretched: the document's largest level
+    double lo = 0.0, hi = 0.0;       // scaled: the range the rules give wide samples
+    mapping::Transfer transfer;      // stretched
+    int32_t exponent = 0;            // floats
 };
 
-void inputRow(const Road& road, const Conversion& c, const SampleRules& rules, const unsigned char* file, float* out) {
+// `file` is the row as read; the 16-bit table's levels are made in place.
+void inputRow(const Road& road, const Conversion& c, const SampleRules& rules, unsigned char* file, float* out) {
     const size_t n = road.columns();
     switch (c.input) {
         case Input::bytes:
-            for (size_t i = 0; i < n; ++i) out[i] = static_cast<float>(file[i]);
+            if (c.levelTop == mapping::kTop8) {
+                for (size_t i = 0; i < n; ++i) out[i] = static_cast<float>(file[i]);
+            } else {
+                for (size_t i = 0; i < n; ++i) out[i] = static_cast<float>(level8To16(file[i]));
+            }
             break;
         case Input::table16: {
-            const std::span<uint16_t, 65536> table = road.table16();
-            for (size_t i = 0; i < n; ++i) out[i] = static_cast<float>(table[size_t{file[2 * i]} << 8 | file[2 * i + 1]]);
+            // The grey open's levels, in place over the file's bytes, then
+            // as floats: two plain loops rather than a lookup and a
+            // conversion a sample.
+            convert16BitRow(file, n, road.table16());
+            for (size_t i = 0; i < n; ++i) {
+                uint16_t level;
+                std::memcpy(&level, file + 2 * i, 2);
+                out[i] = static_cast<float>(level);
+            }
             break;
         }
         case Input::physical: {
@@ -64,37 +83,58 @@ void inputRow(const Road& road, const Conversion& c, const SampleRules& rules, c
     }
 }
 
+// A level whose range runs to `levelTop` into the host row at the
+// document's depth.
+void putLevel(unsigned char* host, size_t i, uint16_t level, uint16_t levelTop, int16_t depth) {
+    if (depth == 8) {
+        host[i] = levelTop == mapping::kTop8 ? static_cast<unsigned char>(level) : level16To8(level);
+    } else {
+        const uint16_t wide = levelTop == mapping::kTop16 ? level : level8To16(static_cast<uint8_t>(level));
+        std::memcpy(host + 2 * i, &wide, 2);
+    }
+}
+
+// A demosaiced level rounded to the nearest (halves up) and clamped to
+// 0..top, which is floor(v + 0.5) clamped, exactly: once v is clamped, its
+// whole part t and the fraction v - t are both exact, and the level is t, or
+// t + 1 when the fraction is a half or more. Input levels are finite (bytes
+// or the 16-bit table), so the estimates made from them are too.
+inline uint16_t roundedLevel(float v, uint16_t top) {
+    const auto top_ = static_cast<float>(top);
+    const float clamped = v < 0.0f ? 0.0f : (v > top_ ? top_ : v);
+    const auto whole = static_cast<int32_t>(clamped);
+    const float fraction = clamped - static_cast<float>(whole);
+    return static_cast<uint16_t>(whole + (fraction >= 0.5f ? 1 : 0));
+}
+
+// Each of the document's forms in a loop of its own, the choice made once a
+// row rather than once a sample; the common case (16-bit levels into a
+// 16-bit document) eight samples at a time.
 void outputRow(const Road& road, const Conversion& c, const float* in, unsigned char* host) {
     const size_t n = road.columns();
-    for (size_t i = 0; i < n; ++i) {
-        const double v = in[i];
-        switch (c.output) {
-            case Output::level:
-            case Output::stretched: {
-                uint16_t level = 0;
-                if (c.output == Output::stretched) {
-                    level = mapping::mapSample(c.transfer, v);
-                } else {
-                    const double rounded = std::floor(v + 0.5);
-                    level = rounded <= 0.0 ? 0 : rounded >= c.top ? c.top : static_cast<uint16_t>(rounded);
-                }
-                if (road.plan.depth == 8)
-                    host[i] = static_cast<unsigned char>(level);
-                else
-                    std::memcpy(host + 2 * i, &level, 2);
-                break;
+    const int16_t depth = road.plan.depth;
+    switch (c.output) {
+        case Output::level:
+            if (depth != 8 && c.levelTop == mapping::kTop16) {
+                roundLevels16(in, n, host);
+            } else if (depth == 8 && c.levelTop == mapping::kTop8) {
+                for (size_t i = 0; i < n; ++i) host[i] = static_cast<unsigned char>(roundedLevel(in[i], mapping::kTop8));
+            } else {
+                for (size_t i = 0; i < n; ++i) putLevel(host, i, roundedLevel(in[i], c.levelTop), c.levelTop, depth);
             }
-            case Output::scaled: {
-                const uint16_t level = scaleToHost(v, c.lo, c.hi);
-                std::memcpy(host + 2 * i, &level, 2);
-                break;
-            }
-            case Output::floats: {
-                const auto f = static_cast<float>(std::ldexp(v, -c.exponent));
+            break;
+        case Output::stretched:
+            for (size_t i = 0; i < n; ++i) putLevel(host, i, mapping::mapSample(c.transfer, in[i]), c.top, depth);
+            break;
+        case Output::scaled:
+            for (size_t i = 0; i < n; ++i) putLevel(host, i, scaleToHost(in[i], c.lo, c.hi), mapping::kTop16, depth);
+            break;
+        case Output::floats:
+            for (size_t i = 0; i < n; ++i) {
+                const auto f = static_cast<float>(std::ldexp(static_cast<double>(in[i]), -c.exponent));
                 std::memcpy(host + 4 * i, &f, 4);
-                break;
             }
-        }
+            break;
     }
 }
 
@@ -118,6 +158,7 @@ bool prepare(Road& road, RoadFindings& findings, const SampleRules& rules, Conve
         c.output = Output::stretched;
     } else if (road.keys.fileSampleBytes() == 1) {
         c.input = Input::bytes;
+        if (road.plan.depth == 8) c.levelTop = mapping::kTop8;
     } else if (!wide) {
         c.input = Input::table16;
         build16BitTable(road.keys.bscale, road.keys.bzero, road.table16());
@@ -148,7 +189,7 @@ bool prepare(Road& road, RoadFindings& findings, const SampleRules& rules, Conve
                 if (values[i] > range.hi) range.hi = values[i];
             }
             if (seen != nullptr) seen->addRow(0, {values, road.columns()});
-        });
+        }, 1);
         road.rows.verify(road.state);
         if (road.state.result != noErr) return false;
         road.rows.restart(road.state);

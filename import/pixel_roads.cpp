@@ -99,18 +99,16 @@ void Road::toDocumentDepth() const {
     const size_t n = columns();
     const unsigned char* in = work.nativeRow.data();
     unsigned char* out = hostRow();
-    // The editor's 8-bit range is 0..255 and its 16-bit one 0..32768: the
-    // same rounding both ways, so that a round trip gives the level back.
     if (plan.depth == 16) {
         for (size_t i = 0; i < n; ++i) {
-            const auto v = static_cast<uint16_t>((uint32_t{in[i]} * 32768 + 127) / 255);
+            const uint16_t v = level8To16(in[i]);
             std::memcpy(out + 2 * i, &v, 2);
         }
     } else {
         for (size_t i = 0; i < n; ++i) {
             uint16_t v = 0;
             std::memcpy(&v, in + 2 * i, 2);
-            out[i] = static_cast<unsigned char>((uint32_t{v} * 255 + 16384) / 32768);
+            out[i] = level16To8(v);
         }
     }
 }

@@ -51,11 +51,16 @@ struct Road {
             [](int16_t, int32_t) {});
     }
 
-    // Every row of the planes read into `into` and shown to `take(plane,
-    // row)`, none handed over: a first pass.
+    // Every row of the first `planes` planes read into `into` and shown to
+    // `take(plane, row)`, none handed over: a first pass. A mosaic's three
+    // document planes come from one plane of the file, read once.
     template <typename Take>
     void readEvery(unsigned char* into, int64_t rowBytes, Take take) {
-        for (int16_t p = 0; state.result == noErr && p < plan.planes; ++p) {
+        readEvery(into, rowBytes, take, plan.planes);
+    }
+    template <typename Take>
+    void readEvery(unsigned char* into, int64_t rowBytes, Take take, int16_t planes) {
+        for (int16_t p = 0; state.result == noErr && p < planes; ++p) {
             rows.seekPlane(state, plan.filePlanes[p]);
             for (int32_t r = 0; state.result == noErr && r < height(); ++r) {
                 rows.read(state, into, rowBytes);

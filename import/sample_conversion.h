@@ -12,6 +12,13 @@ namespace nebulite {
 
 using Table16 = std::array<uint16_t, 65536>;
 
+// A level of the file's own host depth at the document's other depth. The
+// editor's 8-bit range is 0..255 and its 16-bit one 0..32768: the same
+// rounding both ways, so that a round trip gives the level back.
+constexpr uint16_t level8To16(uint8_t v) { return static_cast<uint16_t>((uint32_t{v} * 32768 + 127) / 255); }
+constexpr uint8_t level16To8(uint16_t v) { return static_cast<uint8_t>((uint32_t{v} * 255 + 16384) / 32768); }
+static_assert(level8To16(255) == 32768 && level16To8(32768) == 255 && level16To8(level8To16(1)) == 1);
+
 // The host sample for every stored 16-bit value under BSCALE and BZERO:
 // v = s x bscale + bzero (s unsigned when bzero is 0, else signed), clamped
 // to 0..65535 and truncated, then halved with rounding into the host's
@@ -20,6 +27,12 @@ void build16BitTable(double bscale, double bzero, std::span<uint16_t, 65536> tab
 // A file row of `samples` big-endian 16-bit values becomes host samples in
 // place: the two bytes of sample i turn into host sample i.
 void convert16BitRow(unsigned char* row, size_t samples, std::span<const uint16_t, 65536> table);
+
+// Levels in the host's 16-bit range as floats (a demosaiced row) into host
+// samples, 2 bytes each in the machine's order: each value clamped to
+// 0..32768 and rounded to the nearest level, halves up (floor(v + 0.5)).
+// A NaN gives 0. Four samples at once where the processor has SSE2.
+void roundLevels16(const float* levels, size_t samples, unsigned char* host);
 
 // Wide samples: 32- or 64-bit integers (BITPIX 32, 64) or IEEE floats
 // (BITPIX -32, -64), scaled into the host's 16 bits over a range.

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "options/fixed_text.h"
+
 namespace nebulite::options {
 
 enum class CfaPattern : uint8_t { none, rggb, bggr, grbg, gbrg };
@@ -49,6 +51,28 @@ constexpr std::string_view cfaPatternName(CfaPattern p) {
 // BAYERPAT's value (quotes and trailing blanks already removed), in any case;
 // none for anything else.
 CfaPattern cfaPatternNamed(std::string_view name);
+
+// What the header's colour-filter keywords leave in doubt. None stops an
+// open: an offset's parity is what moves the pattern, an unknown row order
+// is taken as top-down, and a BAYERPAT that names no Bayer layout
+// ('TRUE', 'CMYG', an X-Trans name) leaves the image grey unless the user
+// names a pattern.
+enum MosaicDoubt : uint8_t {
+    kXOffsetNotABit = 1 << 0,    // XBAYROFF neither 0 nor 1: its parity is used
+    kYOffsetNotABit = 1 << 1,    // YBAYROFF likewise
+    kRowOrderNotKnown = 1 << 2,  // ROWORDER neither TOP-DOWN nor BOTTOM-UP
+    kPatternNotBayer = 1 << 3,   // BAYERPAT there but naming none of the four
+};
+
+// The doubts of a header's BAYERPAT (its text, and whether the card is
+// there at all), XBAYROFF, YBAYROFF (0 when absent) and ROWORDER.
+uint8_t mosaicDoubts(std::string_view bayerPattern, bool bayerPatternSeen, int64_t xOffset, int64_t yOffset,
+                     bool rowOrderUnknown);
+
+// The doubts in few words, for the open dialog's one-line note and
+// `nebulite info`: "XBAYROFF 3 taken as 1, ROWORDER taken as TOP-DOWN".
+// Empty without doubts.
+Message mosaicDoubtText(uint8_t doubts, int64_t xOffset, int64_t yOffset);
 
 // Where the pattern the header names lands on the file's first stored row
 // and column: XBAYROFF / YBAYROFF shift it (an odd offset swaps columns or

@@ -38,6 +38,7 @@ struct HduFacts {
     CfaPattern bayer = CfaPattern::none;  // BAYERPAT
     int64_t xBayerOffset = 0;             // XBAYROFF
     int64_t yBayerOffset = 0;             // YBAYROFF
+    uint8_t mosaicDoubts = 0;             // MosaicDoubt bits: what the user may be told
 };
 
 // The file's HDUs in order, 0 being the primary: all of them, or at least

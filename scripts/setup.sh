@@ -15,7 +15,7 @@ packages=(
   # real multi-extension files (large VIMOS and NOT images) for the oracle tests
   eso-midas-testdata
   # demosaicing: OpenCV's bilinear as an oracle, scikit-image's sample photographs
-  libopencv-imgproc-dev python3-skimage
+  libopencv-imgproc-dev python3-opencv python3-skimage
   # sanitizers, fuzzing, memory checks
   clang libclang-rt-14-dev valgrind
   # the Windows module and its checks

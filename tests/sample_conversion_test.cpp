@@ -5,7 +5,9 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <vector>
 
 #include "export/write_layout.h"
 #include "export/write_pixels.h"
@@ -45,6 +47,51 @@ TEST(Import16, EveryHostValueIsInRange) {
     for (uint16_t v : table) EXPECT_LE(v, 32768);
     build16BitTable(std::numeric_limits<double>::quiet_NaN(), 0, table);
     for (uint16_t v : table) EXPECT_EQ(v, 0);
+}
+
+// Demosaiced levels into host samples: floor(v + 0.5) clamped to 0..32768,
+// as the mosaic road rounded them one sample at a time in doubles, for every
+// quarter level across the range and beyond (a bilinear mean is a whole
+// level, a half or a quarter), the floats either side of each half, large
+// values of both signs, and NaN; at every offset into a row and every length
+// up to a few blocks of eight, so that both the eight-at-a-time part and the
+// one-at-a-time tail are checked.
+TEST(Import16, DemosaicedLevelsRoundHalvesUpIntoRange) {
+    auto expected = [](float f) -> uint16_t {
+        if (std::isnan(f)) return 0;
+        const double rounded = std::floor(static_cast<double>(f) + 0.5);
+        return rounded <= 0.0 ? uint16_t{0} : rounded >= 32768.0 ? uint16_t{32768} : static_cast<uint16_t>(rounded);
+    };
+    std::vector<float> values;
+    for (int quarter = -40; quarter <= 4 * 32780; ++quarter) values.push_back(static_cast<float>(quarter) / 4.0f);
+    for (float half : {-0.5f, 0.5f, 1.5f, 2.5f, 255.5f, 16383.5f, 16384.5f, 32766.5f, 32767.5f, 32768.5f}) {
+        values.push_back(std::nextafter(half, -1e9f));
+        values.push_back(std::nextafter(half, 1e9f));
+    }
+    for (float big : {1e9f, -1e9f, 3e38f, -3e38f, std::numeric_limits<float>::infinity(),
+                      -std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN(),
+                      std::numeric_limits<float>::min(), -0.0f})
+        values.push_back(big);
+
+    std::vector<unsigned char> host(2 * values.size());
+    roundLevels16(values.data(), values.size(), host.data());
+    for (size_t i = 0; i < values.size(); ++i) {
+        uint16_t got;
+        std::memcpy(&got, host.data() + 2 * i, 2);
+        ASSERT_EQ(got, expected(values[i])) << "value " << values[i];
+    }
+    for (size_t offset = 0; offset < 8; ++offset)
+        for (size_t length = 0; length <= 27; ++length) {
+            std::vector<unsigned char> row(2 * length + 2, 0xAB);
+            roundLevels16(values.data() + 3 * length + offset + 1000 * 4 + 2, length, row.data());
+            for (size_t i = 0; i < length; ++i) {
+                uint16_t got;
+                std::memcpy(&got, row.data() + 2 * i, 2);
+                ASSERT_EQ(got, expected(values[3 * length + offset + 4002 + i])) << offset << " " << length << " " << i;
+            }
+            EXPECT_EQ(row[2 * length], 0xAB);  // nothing past the row
+            EXPECT_EQ(row[2 * length + 1], 0xAB);
+        }
 }
 
 TEST(ImportWide, PhysicalValuesAndUndefinedSamples) {

@@ -40,9 +40,15 @@ NoteText depthNote(const options::HduFacts& facts, const options::OpenResolution
 
 NoteText debayerNote(const options::HduFacts& facts, const options::OpenResolution& automatic) {
     NoteText note;
-    if (facts.bayer == options::CfaPattern::none)
+    const options::Message doubts = options::mosaicDoubtText(facts.mosaicDoubts, facts.xBayerOffset, facts.yBayerOffset);
+    if (facts.bayer == options::CfaPattern::none) {
+        if (facts.mosaicDoubts & options::kPatternNotBayer) return note.append(doubts.view()).append(": choose one.");
         return note.append("The header names no colour-filter pattern (BAYERPAT).");
+    }
     note.append("BAYERPAT is ").append(options::cfaPatternName(facts.bayer));
+    // What the header leaves in doubt is said where the user decides, and
+    // only there: an action played without dialogs goes on by the same rule.
+    if (!doubts.empty()) note.append(", ").append(doubts.view());
     if (automatic.ok() && automatic.resolved.mosaic != options::CfaPattern::none)
         return note.append(": automatic demosaics it.");
     return note.append(": automatic demosaics one plane, not these.");

@@ -30,20 +30,18 @@ inline float alongQuieter(float a, float quietA, float b, float quietB) {
 inline float notBelow(float estimate, float darkest) { return estimate < darkest ? darkest : estimate; }
 inline float min2(float a, float b) { return b < a ? b : a; }
 
-}  // namespace
+// The loops below live in functions of their own so that every row they
+// read and write is a __restrict parameter: the rows are distinct ring slots
+// and output planes, and telling the compiler so (with the selects above
+// free of branches, and the library built without trapping math, see
+// CMakeLists.txt) lets it run four pixels at once. The arithmetic is the
+// same, operation for operation, as one pixel at a time.
 
-void hamiltonAdamsGreenRow(const float* const mosaic[5], uint64_t width, uint64_t firstNonGreen, float* green) {
-    const float* up2 = mosaic[0];
-    const float* up1 = mosaic[1];
-    const float* row = mosaic[2];
-    const float* down1 = mosaic[3];
-    const float* down2 = mosaic[4];
-    const auto w = static_cast<int64_t>(width);
-    const auto s = static_cast<int64_t>(firstNonGreen);
-
-    for (int64_t x = 1 - s; x < w; x += 2) green[x] = row[x];
-
-    for (int64_t x = s; x < w; x += 2) {
+// Green at the red or blue pixels x = first, first + 2, ... below `width`.
+void greenAtColourSites(const float* __restrict up2, const float* __restrict up1, const float* __restrict row,
+                        const float* __restrict down1, const float* __restrict down2, int64_t first, int64_t width,
+                        float* __restrict green) {
+    for (int64_t x = first; x < width; x += 2) {
         const float c = row[x];
         // The pixel's own colour two pixels away on either side: its second
         // difference says how green curves here, since colours rise and fall
@@ -61,35 +59,30 @@ void hamiltonAdamsGreenRow(const float* const mosaic[5], uint64_t width, uint64_
     }
 }
 
-void hamiltonAdamsColourRow(const float* const mosaic[3], const float* const green[3], uint64_t width,
-                            RowSites sites) {
-    const float* up = mosaic[0];
-    const float* row = mosaic[1];
-    const float* down = mosaic[2];
-    const float* gUp = green[0];
-    const float* gRow = green[1];
-    const float* gDown = green[2];
-    const auto w = static_cast<int64_t>(width);
-    const auto s = static_cast<int64_t>(sites.firstNonGreen);
-    float* own = sites.planes.own;
-    float* across = sites.planes.across;
-    float* outGreen = sites.planes.green;
-
-    // Green pixels: the row's own colour lies left and right, the other
-    // colour above and below; each is green plus the mean of its two
-    // neighbours' differences from green.
-    for (int64_t x = 1 - s; x < w; x += 2) {
+// Green pixels: the row's own colour lies left and right, the other colour
+// above and below; each is green plus the mean of its two neighbours'
+// differences from green.
+void coloursAtGreenSites(const float* __restrict up, const float* __restrict row, const float* __restrict down,
+                         const float* __restrict gUp, const float* __restrict gRow, const float* __restrict gDown,
+                         int64_t first, int64_t width, float* __restrict own, float* __restrict across,
+                         float* __restrict outGreen) {
+    for (int64_t x = first; x < width; x += 2) {
         const float g = row[x];
         outGreen[x] = g;
         own[x] = notBelow(g + 0.5f * ((row[x - 1] - gRow[x - 1]) + (row[x + 1] - gRow[x + 1])),
                           min2(row[x - 1], row[x + 1]));
         across[x] = notBelow(g + 0.5f * ((up[x] - gUp[x]) + (down[x] - gDown[x])), min2(up[x], down[x]));
     }
+}
 
-    // Red or blue pixels: the other of the two sits on the four diagonals.
-    // Each diagonal gives green plus its two pixels' mean difference from
-    // green; the one along which the colour and green change less is taken.
-    for (int64_t x = s; x < w; x += 2) {
+// Red or blue pixels: the other of the two sits on the four diagonals. Each
+// diagonal gives green plus its two pixels' mean difference from green; the
+// one along which the colour and green change less is taken.
+void coloursAtColourSites(const float* __restrict up, const float* __restrict row, const float* __restrict down,
+                          const float* __restrict gUp, const float* __restrict gRow, const float* __restrict gDown,
+                          int64_t first, int64_t width, float* __restrict own, float* __restrict across,
+                          float* __restrict outGreen) {
+    for (int64_t x = first; x < width; x += 2) {
         const float g = gRow[x];
         own[x] = row[x];
         outGreen[x] = g;
@@ -102,6 +95,27 @@ void hamiltonAdamsColourRow(const float* const mosaic[3], const float* const gre
         const float darkest = min2(min2(up[x - 1], up[x + 1]), min2(down[x - 1], down[x + 1]));
         across[x] = notBelow(alongQuieter(alongA, quietA, alongB, quietB), darkest);
     }
+}
+
+}  // namespace
+
+void hamiltonAdamsGreenRow(const float* const mosaic[5], uint64_t width, uint64_t firstNonGreen, float* green) {
+    const float* row = mosaic[2];
+    const auto w = static_cast<int64_t>(width);
+    const auto s = static_cast<int64_t>(firstNonGreen);
+    for (int64_t x = 1 - s; x < w; x += 2) green[x] = row[x];
+    greenAtColourSites(mosaic[0], mosaic[1], row, mosaic[3], mosaic[4], s, w, green);
+}
+
+void hamiltonAdamsColourRow(const float* const mosaic[3], const float* const green[3], uint64_t width,
+                            RowSites sites) {
+    const auto w = static_cast<int64_t>(width);
+    const auto s = static_cast<int64_t>(sites.firstNonGreen);
+    const SitePlanes& out = sites.planes;
+    coloursAtGreenSites(mosaic[0], mosaic[1], mosaic[2], green[0], green[1], green[2], 1 - s, w, out.own, out.across,
+                        out.green);
+    coloursAtColourSites(mosaic[0], mosaic[1], mosaic[2], green[0], green[1], green[2], s, w, out.own, out.across,
+                         out.green);
 }
 
 }  // namespace nebulite::debayer
