@@ -17,6 +17,7 @@
 #include "import/tiled/tiled_rows.h"
 #include "import/tiled/tile_decode.h"
 #include "import/tiled/tiled_header.h"
+#include "options/fixed_text.h"
 #include "platform/win32.h"
 #include "shell/input_stream.h"
 #include "shell/geometry.h"
@@ -249,6 +250,12 @@ void readHeader(PluginState& state, ReadOperation& read) {
     ChosenImage chosen;
     if (!chooseImage(state, read, cardsBeforeEnd, chosen)) return;
     const int64_t dataStart = chosen.dataStart;
+    // An HDU asked for that holds no data: which one, as of any option the
+    // file cannot honour, rather than the words for a file without an image.
+    if (read.asked.image.select != options::ImageSelect::automatic && read.keys.naxisSeen && read.keys.naxis == 0) {
+        refuseAsAsked(state, read, options::compose("HDU ", chosen.hdu, " holds no image (NAXIS = 0)").view());
+        return;
+    }
     if (const char* reason = unsupportedReason(record, read); reason != nullptr) {
         refuse(state, read, reason);
         return;
