@@ -180,11 +180,6 @@ void readHeader(PluginState& state, ReadOperation& read) {
     read.rowSource.emplace<std::monostate>();
     if (state.result != noErr) return;
     if (!recordCancel(state, !hostServicesPresent(state))) return;
-    // A value of the descriptor the options cannot take: told, not guessed.
-    if (!read.refusedValue.empty()) {
-        refuseAsAsked(state, read, read.refusedValue.view());
-        return;
-    }
     read.input.open(state);
     if (state.result != noErr) return;
     if (!read.header.held() && !read.header.allocate()) {
@@ -234,6 +229,13 @@ void readHeader(PluginState& state, ReadOperation& read) {
         case HeaderEnd::noBytes:
         case HeaderEnd::cutShort: recordError(state, eofErr); return;
         case HeaderEnd::failed: recordError(state, memFullErr); return;  // unless the read said why first
+    }
+    // A value of the descriptor the options cannot take: told, not guessed;
+    // but only of a file this is (what is not FITS, or is cut short, is
+    // refused as FilterFile and a plain open refuse it).
+    if (!read.refusedValue.empty()) {
+        refuseAsAsked(state, read, read.refusedValue.view());
+        return;
     }
 
     // The final length: exactly the cards read, in whole blocks.

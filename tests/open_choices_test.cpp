@@ -112,6 +112,39 @@ TEST(OpenChoices, OptionsTheFileCannotHonourAreOneMessage) {
     }
 }
 
+// A value the options cannot take is refused only once the file is known
+// to be FITS: what is not FITS stays formatCannotRead and a file cut short
+// in its header eofErr, as FilterFile and a plain open say, whatever the
+// action asks.
+TEST(OpenChoices, AValueRefusedIsToldOnlyOfAFitsFile) {
+    const std::vector<uint8_t> fits = threeHdus();
+    std::vector<uint8_t> notFits = fits;
+    notFits[4] = 'X';  // "SIMPXE"
+    const std::vector<uint8_t> cutShort(fits.begin(), fits.begin() + 400);
+    struct Case {
+        const char* name;
+        const std::vector<uint8_t>* bytes;
+        OSErr result;
+    } cases[] = {
+        {"FITS", &fits, errReportString},
+        {"not FITS", &notFits, formatCannotRead},
+        {"a header cut short", &cutShort, eofErr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Host host(&ENTRYPOINT);
+        host.setup().errorString = true;
+        host.setup().script.descriptor = descriptorOf({choice("nbDp", "nbTD", "nb12")});
+        File file = memoryFile(*c.bytes);
+        const Outcome o = host.read(file);
+        EXPECT_EQ(o.result, c.result) << describe(o);
+        EXPECT_EQ(o.failedSelector, formatSelectorReadStart) << describe(o);
+        EXPECT_TRUE(o.messages.empty()) << describe(o);
+        EXPECT_EQ(o.reported.empty(), c.result != errReportString) << o.reported;
+        expectNothingLeftBehind(host, o);
+    }
+}
+
 // The descriptor an open leaves names every choice as it was resolved, so
 // that the action, played on the same file, opens the same document and
 // records the same descriptor again.
