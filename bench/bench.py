@@ -6,11 +6,19 @@
 Writes the inputs into WORKDIR (numpy only), runs each case N times with
 each program (every run a new process), checks that both programs produced
 the same output, and prints best wall time, peak RSS and minor page faults.
+
+The stretch cases (asinh16, asinhf32) open open16's and openf32's file with
+`--stretch asinh --interval zscale --depth 16`: the module measures zscale
+in a pass of its own before the rows it hands over. The peer maps the same
+file through the same curve between the points nebulite recorded (one
+pass, nothing measured). Their cost over the plain open of the same file
+is printed below the table.
 bench/run.sh builds the programs and calls this.
 """
 
 import argparse
 import gzip
+import json
 import os
 import shutil
 import subprocess
@@ -83,7 +91,7 @@ def make_inputs(work, only):
     def want(name):
         return not only or name in only
 
-    if want("open16"):
+    if want("open16") or want("asinh16"):
         p = os.path.join(work, "open16.fits")
         if not os.path.exists(p):
             stored = (smooth(rng, (8192, 8192), 65535.0) - 32768.0).astype(np.int16)
@@ -99,7 +107,7 @@ def make_inputs(work, only):
         if not os.path.exists(p):
             write_fits(p, smooth(rng, (3, 4096, 4096), 255.0).astype(np.uint8), 8)
         made["openrgb8"] = p
-    if want("openf32"):
+    if want("openf32") or want("asinhf32"):
         p = os.path.join(work, "openf32.fits")
         if not os.path.exists(p):
             # No range cards: the module finds the data's own range first.
@@ -231,6 +239,35 @@ def same_file(a, b):
         return fa.read() == fb.read()
 
 
+def read_pgm16(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    head = data.split(b"\n", 3)
+    width, height = map(int, head[1].split())
+    return np.frombuffer(head[3], dtype=">u2", count=width * height).astype(np.int32)
+
+
+def stretch_case(args, name, src):
+    """nebulite's asinh over zscale against the peer's asinh between the
+    points nebulite recorded: (neb, peer, check), None when a run fails."""
+    w = args.work
+    out_n, out_p = os.path.join(w, f"{name}-nebulite.pgm"), os.path.join(w, f"{name}-peer.pgm")
+    record = os.path.join(w, f"{name}.json")
+    argv = [args.nebulite, "open", src, out_n, "--stretch", "asinh", "--interval", "zscale", "--depth", "16"]
+    r = subprocess.run(argv + ["--record", record], capture_output=True, text=True)
+    if r.returncode != 0:
+        print(f"{name}: nebulite failed: {r.stderr.strip()}")
+        return None
+    with open(record) as f:
+        items = {i["key"]: i["value"] for i in json.load(f)["items"]}
+    black, white = items["nbBk"], items["nbWh"]
+    neb = best_of(argv, args.runs, out_n)
+    peer = best_of([args.peer, "stretch", src, out_p, repr(black), repr(white)], args.runs, out_p)
+    worst = int(np.abs(read_pgm16(out_n) - read_pgm16(out_p)).max())
+    check = f"levels within {worst} of the peer's" if worst <= 1 else f"LEVELS DIFFER BY {worst}"
+    return neb, peer, check
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("nebulite")
@@ -261,10 +298,13 @@ def main():
               "opengz16": "8192x8192 16-bit grey, gzip",
               "openfz16": "8192x8192 16-bit grey, fpack RICE_1", "openfzf32": "8192x4096 float32, fpack q=4",
               "openf64": "8192x4096 float64, no range cards",
-              "save16": "8192x8192 16-bit grey", "save8": "8192x8192 8-bit grey", "png16": ""}
+              "save16": "8192x8192 16-bit grey", "save8": "8192x8192 8-bit grey", "png16": "",
+              "asinh16": "open16, asinh over zscale", "asinhf32": "openf32, asinh over zscale"}
+    host_sizes.update(asinh16=host_sizes["open16"], asinhf32=host_sizes["openf32"])
     rows = []
     failures = 0
     png_rows = []
+    plain_runs = {}
     for name, src in inputs.items():
         w = args.work
         if name == "png16":
@@ -291,7 +331,21 @@ def main():
             check = "identical data unit" if same else "DATA UNITS DIFFER"
         failures += 0 if same else 1
         rows.append((name, shapes[name], host_sizes[name], neb, peer, check))
+        plain_runs[name] = neb
         print(f"{name}: done ({check})", flush=True)
+    stretch_rows = []
+    for name, plain in (("asinh16", "open16"), ("asinhf32", "openf32")):
+        if (only and name not in only) or plain not in inputs:
+            continue
+        row = stretch_case(args, name, inputs[plain])
+        if row is None:
+            failures += 1
+            continue
+        rows.append((name, shapes[name], host_sizes[name], *row))
+        failures += 0 if row[2].startswith("levels") else 1
+        if plain in plain_runs:
+            stretch_rows.append((name, plain, row[0], plain_runs[plain]))
+        print(f"{name}: done ({row[2]})", flush=True)
 
     print()
     print(f"Best of {args.runs} wall times; peak RSS is the largest of the runs. Every run is a new")
@@ -315,6 +369,12 @@ def main():
               f"{neb[3]:>9.3f} {peer[3]:>10.3f} | "
               f"{neb[1] / MIB:>11.0f} {peer[1] / MIB:>12.0f} {neb[1] / host:>8.2f} {peer[1] / host:>9.2f} | "
               f"{neb[2]:>10} {peer[2]:>11} | {check}")
+    if stretch_rows:
+        print()
+        print("The stretch against the plain open of the same file (nebulite, best wall and cpu):")
+    for name, plain, stretched, base in stretch_rows:
+        print(f"  {name:<9} {stretched[0]:.3f} s (cpu {stretched[3]:.3f} s) against {plain} {base[0]:.3f} s "
+              f"(cpu {base[3]:.3f} s): +{stretched[0] - base[0]:.3f} s wall, {stretched[0] / base[0]:.2f}x")
     for neb, peer, size_n, size_p in png_rows:
         print()
         print("png16: a 4096x4096 16-bit sky frame (noise and stars) written as PNG, best of "

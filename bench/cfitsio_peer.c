@@ -3,6 +3,7 @@
  *
  *   cfitsio_peer open IN.fits OUT.pgm|OUT.ppm
  *   cfitsio_peer save IN.pgm|IN.ppm OUT.fits
+ *   cfitsio_peer stretch IN.fits OUT.pgm BLACK WHITE
  *
  * open: reads the primary image (8 or 16 bit or float32, grey or the first
  * three planes as RGB), turns it into the host's samples by the module's
@@ -16,6 +17,14 @@
  * save: reads a binary PGM/PPM whose samples are host samples (maxval 255,
  * or 32768) and writes them as FITS: 8-bit unchanged, 16-bit as physical
  * 2*h (at most 65535) stored with BZERO 32768, in planes for RGB.
+ *
+ * stretch: a grey image's physical values (BSCALE and BZERO applied, NaN
+ * and infinities undefined) through asinh(x / 0.1) / asinh(10) between the
+ * given black and white points, x clamped to 0..1, onto 0..32768 rounded
+ * half up, undefined samples 0: the module's asinh stretch over explicit
+ * points, which the benchmark takes from what `nebulite open --record`
+ * wrote for a measured interval. One pass over the data, rows read as
+ * doubles.
  *
  * Like the editor, the peer holds the whole image in memory once, as the
  * host holds it, so its peak memory is a fair floor for a host that keeps
@@ -193,6 +202,47 @@ static int run_open(const char* in, const char* out) {
     return 0;
 }
 
+/* ---- stretch --------------------------------------------------------------- */
+
+static uint16_t asinh_level(double v, double black, double white) {
+    if (isnan(v) || !(white > black)) return 0;
+    double x = (v - black) / (white - black);
+    x = x < 0.0 ? 0.0 : x > 1.0 ? 1.0 : x;
+    double y = asinh(x / 0.1) / asinh(1.0 / 0.1);
+    return (uint16_t)floor(y * 32768.0 + 0.5);
+}
+
+static int run_stretch(const char* in, const char* out, double black, double white) {
+    fitsfile* f = NULL;
+    int status = 0, bitpix = 0, naxis = 0, anynul = 0;
+    long axes[2] = {1, 1};
+    if (fits_open_image(&f, in, READONLY, &status)) die_fits(status, in);
+    if (fits_get_img_param(f, 2, &bitpix, &naxis, axes, &status)) die_fits(status, "image size");
+    if (naxis != 2) die("the peer stretches grey images only");
+    size_t columns = (size_t)axes[0], rows = (size_t)axes[1];
+    double bscale, bzero;
+    scaling_keys(f, &bscale, &bzero);
+    fits_set_bscale(f, 1.0, 0.0, &status);
+    double* row = must_malloc(columns * sizeof(double));
+    uint16_t* host = must_malloc(columns * rows * 2);
+    for (size_t r = 0; r < rows; ++r) {
+        if (fits_read_img(f, TDOUBLE, (LONGLONG)(r * columns + 1), (LONGLONG)columns, NULL, row, &anynul, &status))
+            die_fits(status, "reading");
+        for (size_t c = 0; c < columns; ++c) {
+            uint16_t h = asinh_level(physical32(row[c], bscale, bzero), black, white);
+            host[r * columns + c] = (uint16_t)((h >> 8) | (h << 8)); /* big-endian, as the PGM */
+        }
+    }
+    free(row);
+    FILE* o = fopen(out, "wb");
+    if (!o) die("cannot create the output");
+    write_host16(o, host, columns, rows, 1);
+    free(host);
+    if (fclose(o) != 0) die("writing the output");
+    fits_close_file(f, &status);
+    return 0;
+}
+
 /* ---- save ------------------------------------------------------------------ */
 
 static size_t pnm_number(const unsigned char* b, size_t len, size_t* at) {
@@ -280,7 +330,10 @@ static int run_save(const char* in, const char* out) {
 int main(int argc, char** argv) {
     if (argc == 4 && strcmp(argv[1], "open") == 0) return run_open(argv[2], argv[3]);
     if (argc == 4 && strcmp(argv[1], "save") == 0) return run_save(argv[2], argv[3]);
+    if (argc == 6 && strcmp(argv[1], "stretch") == 0)
+        return run_stretch(argv[2], argv[3], strtod(argv[4], NULL), strtod(argv[5], NULL));
     fprintf(stderr, "usage: cfitsio_peer open IN.fits OUT.pgm|OUT.ppm\n"
-                    "       cfitsio_peer save IN.pgm|IN.ppm OUT.fits\n");
+                    "       cfitsio_peer save IN.pgm|IN.ppm OUT.fits\n"
+                    "       cfitsio_peer stretch IN.fits OUT.pgm BLACK WHITE\n");
     return 2;
 }

@@ -17,7 +17,6 @@
 #include "cli/image_formats.h"
 #include "cli/sample_scaling.h"
 #include "cli/script_options.h"
-#include "cli/stretch.h"
 #include "header/fits_units.h"
 #include "host/pipl.h"
 #include "host/result_codes.h"
@@ -322,25 +321,27 @@ std::vector<std::string_view> withFlags(const std::vector<std::string_view>& nam
 
 int runOpen(Context& context, const Args& args) {
     const std::vector<std::string_view> valued = withFlags(openOptionFlags(), {"--record", "--replay"});
-    const OptionalValued stretchFlag{"--stretch", kStretchNames, "asinh"};
+    const OptionalValued stretchFlag{"--stretch", stretchWords(), kDefaultStretch};
     Parsed p = parse(args, "open", {}, valued, std::span(&stretchFlag, 1));
     expectCount(p, 2, 2, "open");
     const std::string& in = p.positional[0];
     const std::string& out = p.positional[1];
     if (!isImageFile(out)) usageError(out + " is not a " + std::string(kImageExtensionList) + " file", "open");
-    std::optional<Stretch> stretch;
-    if (p.has("--stretch")) {
-        stretch = stretchNamed(p.value("--stretch"));
-        if (!stretch) usageError("--stretch must be linear, sqrt, log or asinh", "open");
-    }
     // The options, checked before anything is opened: from the flags, or
     // the descriptor a --record wrote.
-    const bool anyOption = hasAny(p, openOptionFlags());
+    const bool preview = p.has("--stretch");
+    const bool anyOption = preview || hasAny(p, openOptionFlags());
     if (p.has("--replay") && anyOption)
         usageError("--replay plays a recorded descriptor as it is: give it without open options", "open");
     if (p.has("--record") && p.value("--record") == out) usageError("--record names the image's own file", "open");
     std::optional<host::Descriptor> play;
-    if (anyOption) play = openDescriptor(openOptionsFrom(p.flags, "open"));
+    if (anyOption) {
+        options::OpenOptions o = openOptionsFrom(p.flags, "open");
+        // --stretch has always written an 8-bit preview: the module's
+        // stretch then maps onto 0..255, unless --depth says otherwise.
+        if (preview && !p.has("--depth")) o.depth = options::Depth::bits8;
+        play = openDescriptor(o);
+    }
     if (p.has("--replay")) play = readDescriptorFile(p.value("--replay"));
     std::optional<host::Descriptor> recorded;
     Document document = openFits(context, in, play, &recorded);
@@ -348,13 +349,9 @@ int runOpen(Context& context, const Args& args) {
     if (p.has("--record") && !recorded)
         throw Failure("recording " + record + ": the module wrote no descriptor back at ReadFinish",
                       errMissingParameter);
-    if (stretch) {
-        // A preview is not the data: it goes without the FITS header, so
-        // that saving it cannot pass it off as the original frame.
-        Document preview;
-        preview.image = stretchPreview(document.image, *stretch);
-        document = std::move(preview);
-    }
+    // A preview is not the data: it goes without the FITS header, so that
+    // saving it cannot pass it off as the original frame.
+    if (preview) document.resources.clear();
     saveImageAtomically(document, out);
     if (recorded && p.has("--record")) writeTextAtomically(record, descriptorToJson(*recorded));
     return 0;
@@ -469,7 +466,7 @@ constexpr bool kHeaderFormats = imageFileFormat(ImageFormat::png)->built() && im
 constexpr TextBuilder openHelp() {
     TextBuilder text;
     text += "usage: nebulite open FILE OUT [OPEN OPTIONS] [--record JSON | --replay JSON]\n"
-            "                     [--stretch [linear|sqrt|log|asinh]]\n\n"
+            "                     [--stretch [linear|sqrt|log|asinh|mtf|range]]\n\n"
             "Opens FILE through the module and writes the image to OUT, in the format\n"
             "OUT's extension names:\n";
     appendFormatLines(text);
@@ -479,14 +476,20 @@ constexpr TextBuilder openHelp() {
                 "and TIFF scale them to 0..65535 and keep the FITS header (a private chunk\n"
                 "or tag), so that `nebulite save` brings it back";
     text += ".\n\n"
-            "  --stretch [CURVE]  write an 8-bit preview instead: black and white points\n"
-            "                     at the 0.25th and 99.75th percentiles of the image's\n"
-            "                     samples, then CURVE (default asinh):\n"
+            "  --stretch [CURVE]  write an 8-bit preview: the module maps the file's\n"
+            "                     values between black and white points (by default\n"
+            "                     the 0.25th and 99.75th percentiles, leaving out\n"
+            "                     blank samples) through CURVE (default asinh):\n"
             "                       linear  x\n"
             "                       sqrt    sqrt(x)\n"
             "                       log     log(1 + 1000 x) / log(1001)\n"
             "                       asinh   asinh(10 x) / asinh(10)\n"
-            "                     The preview carries no FITS header.\n\n"
+            "                       mtf     the midtones transfer function, its\n"
+            "                               shadows and midtone found in the data\n"
+            "                       range   the plain open's scaling\n"
+            "                     --interval, --black, --white and --midtone choose the\n"
+            "                     points, --depth another depth. The preview carries no\n"
+            "                     FITS header.\n\n"
             "Open options, handed to the module as the scripting descriptor an action\n"
             "plays (never a dialog); the last of a kind wins:\n"
             "  --image N|EXTNAME[,EXTVER]|auto   the image of HDU N (0 the primary), or\n"

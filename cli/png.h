@@ -1,12 +1,14 @@
 // PNG files through libpng: grey or RGB, 8 or 16 bits, plus the document's
-// 'hist' records in private "hiST" chunks, one per record, and its
-// whole-header record in a private "nbHD" chunk. Built only where libpng
+// 'hist' records in private "hiST" chunks, one per record, its
+// whole-header record in a private "nbHD" chunk and the record of how the
+// module opened it in "nbOP". Built only where libpng
 // is (not in the Windows build; image_formats.h says so).
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/image_files.h"
@@ -19,6 +21,15 @@ namespace nebulite::cli {
 inline constexpr char kHistoryChunk[5] = "hiST";
 // The chunk that carries the whole-header record, the same kind of chunk.
 inline constexpr char kWholeHeaderChunk[5] = "nbHD";
+// The record of how the module opened the document ('NbOp': its rows turned
+// over, its stretch), so that a save writes the rows back the file's way.
+inline constexpr char kOpenRecordChunk[5] = "nbOP";
+// The chunks above with the document resources they carry, in file order.
+inline constexpr std::pair<ResType, const char*> kResourceChunks[] = {
+    {host::kWholeHeaderResource, kWholeHeaderChunk},
+    {host::kHistoryResource, kHistoryChunk},
+    {host::kOpenRecordResource, kOpenRecordChunk},
+};
 
 // Grey or RGB, 8 or 16 bits, plus the 'hist' records.
 std::vector<uint8_t> encodePng(const Document& document);

@@ -71,10 +71,8 @@ bool readPngHeader(PngReader* reader, PngShape* shape) {
     // Of the ancillary chunks only the 'hist' records matter (and tRNS, which
     // libpng always reads): text and profiles are skipped, never inflated.
     png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
-    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS,
-                                reinterpret_cast<png_const_bytep>(kHistoryChunk), 1);
-    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS,
-                                reinterpret_cast<png_const_bytep>(kWholeHeaderChunk), 1);
+    for (const auto& [type, name] : kResourceChunks)
+        png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS, reinterpret_cast<png_const_bytep>(name), 1);
     png_read_info(png, info);
     shape->width = png_get_image_width(png, info);
     shape->height = png_get_image_height(png, info);
@@ -203,18 +201,12 @@ Document decodePng(std::span<const uint8_t> bytes) {
     if (!readPngRows(&reader, &shape, &buffers, &document.image))
         throw ImageError(formatCannotRead, std::string("PNG: ") + reader.message.text);
 
-    std::vector<std::vector<uint8_t>> history;
-    std::vector<std::vector<uint8_t>> whole;
     png_unknown_chunkp chunks = nullptr;
     int count = png_get_unknown_chunks(reader.png, reader.info, &chunks);
-    for (int i = 0; i < count; ++i) {
-        if (std::memcmp(chunks[i].name, kHistoryChunk, 4) == 0)
-            history.emplace_back(chunks[i].data, chunks[i].data + chunks[i].size);
-        else if (std::memcmp(chunks[i].name, kWholeHeaderChunk, 4) == 0)
-            whole.emplace_back(chunks[i].data, chunks[i].data + chunks[i].size);
-    }
-    if (!history.empty()) document.resources[host::kHistoryResource] = std::move(history);
-    if (!whole.empty()) document.resources[host::kWholeHeaderResource] = std::move(whole);
+    for (int i = 0; i < count; ++i)
+        for (const auto& [type, name] : kResourceChunks)
+            if (std::memcmp(chunks[i].name, name, 4) == 0)
+                document.resources[type].emplace_back(chunks[i].data, chunks[i].data + chunks[i].size);
     return document;
 }
 

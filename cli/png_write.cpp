@@ -86,10 +86,8 @@ bool runPngWrite(PngWriteJob* job) {
     }
     if (!job->chunks->empty()) {
         // An unsafe-to-copy chunk is written only when asked for by name.
-        png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS,
-                                    reinterpret_cast<png_const_bytep>(kHistoryChunk), 1);
-        png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS,
-                                    reinterpret_cast<png_const_bytep>(kWholeHeaderChunk), 1);
+        for (const auto& [type, name] : kResourceChunks)
+            png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS, reinterpret_cast<png_const_bytep>(name), 1);
         png_set_unknown_chunks(png, info, job->chunks->data(), static_cast<int>(job->chunks->size()));
         for (int i = 0; i < static_cast<int>(job->chunks->size()); ++i)
             png_set_unknown_chunk_location(png, info, i, PNG_HAVE_IHDR);
@@ -114,8 +112,7 @@ std::vector<uint8_t> encodePng(const Document& document) {
     std::vector<uint8_t> row(rowBytes);
     // libpng copies the chunk data; the records themselves stay in the document.
     std::vector<png_unknown_chunk> chunks;
-    for (auto [type, name] : {std::pair{host::kWholeHeaderResource, kWholeHeaderChunk},
-                              std::pair{host::kHistoryResource, kHistoryChunk}}) {
+    for (const auto& [type, name] : kResourceChunks) {
         auto it = document.resources.find(type);
         if (it == document.resources.end()) continue;
         for (const host::ResourceRecord& record : it->second) {

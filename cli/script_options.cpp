@@ -5,6 +5,7 @@
 
 #include "cli/support.h"
 #include "options/cli_flags.h"
+#include "options/option_words.h"
 
 namespace nebulite::cli {
 
@@ -24,6 +25,15 @@ const std::vector<std::string_view>& openOptionFlags() {
     return flags;
 }
 
+const std::vector<std::string_view>& stretchWords() {
+    static const std::vector<std::string_view> words = [] {
+        std::vector<std::string_view> w;
+        for (const auto& word : options::kStretchWords) w.push_back(word.word);
+        return w;
+    }();
+    return words;
+}
+
 const std::vector<std::string_view>& saveOptionFlags() {
     static const std::vector<std::string_view> flags = {"--orientation", "--bitpix", "--compress", "--tile",
                                                         "--quantize"};
@@ -34,7 +44,7 @@ options::OpenOptions openOptionsFrom(const std::vector<std::pair<std::string, st
                                      std::string_view command) {
     options::OpenOptions o;
     for (const auto& [name, value] : flags) {
-        if (!listed(openOptionFlags(), name)) continue;
+        if (!listed(openOptionFlags(), name) && name != "--stretch") continue;
         options::Message m = options::applyOpenFlag(o, name, value);
         if (!m.empty()) usageError(std::string(m.view()), command);
     }

@@ -18,14 +18,20 @@
 
 namespace nebulite::cli {
 
-// The open flags `nebulite open` takes (all of the options library's but
-// --stretch, which the CLI keeps for its own preview), and the save flags
+// The open flags `nebulite open` takes with a value (all of the options
+// library's but --stretch, whose value may be left out), and the save flags
 // `nebulite save` and `convert` take.
 const std::vector<std::string_view>& openOptionFlags();
 const std::vector<std::string_view>& saveOptionFlags();
 
-// The options the flags give, applied in order (the last of a kind wins);
-// a refused flag is a usage error of `command` (exit 2).
+// --stretch's values, the options library's words (range, linear, sqrt,
+// log, asinh, mtf), and the one `--stretch` alone stands for.
+const std::vector<std::string_view>& stretchWords();
+inline constexpr std::string_view kDefaultStretch = "asinh";
+
+// The options the flags give (the open flags and --stretch), applied in
+// order (the last of a kind wins); a refused flag is a usage error of
+// `command` (exit 2).
 options::OpenOptions openOptionsFrom(const std::vector<std::pair<std::string, std::string>>& flags,
                                      std::string_view command);
 options::SaveOptions saveOptionsFrom(const std::vector<std::pair<std::string, std::string>>& flags,

@@ -47,6 +47,8 @@ inline constexpr uint64_t kOtherCodecMaxExpansion = 32768;
 inline constexpr uint32_t kHistoryTag = 65111;
 // The whole-header record, its bytes as they are (its preamble names it).
 inline constexpr uint32_t kWholeHeaderTag = 65112;
+// The record of how the module opened the document ('NbOp'), as it is.
+inline constexpr uint32_t kOpenRecordTag = 65113;
 
 // The tag's bytes: "hist", then each record as a 4-byte big-endian length
 // and its bytes.

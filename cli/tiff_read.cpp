@@ -259,6 +259,10 @@ Document loadTiff(const std::string& path) {
         auto* bytes = static_cast<const uint8_t*>(data);
         document.resources[host::kWholeHeaderResource] = {host::ResourceRecord(bytes, bytes + count)};
     }
+    if (TIFFGetField(t, kOpenRecordTag, &count, &data) && data != nullptr && count > 0) {
+        auto* bytes = static_cast<const uint8_t*>(data);
+        document.resources[host::kOpenRecordResource] = {host::ResourceRecord(bytes, bytes + count)};
+    }
     return document;
 }
 

@@ -65,6 +65,11 @@ void saveTiff(const Document& document, const std::string& path) {
         const host::ResourceRecord& whole = it->second.front();
         ok = TIFFSetField(t, kWholeHeaderTag, static_cast<uint32_t>(whole.size()), whole.data()) != 0;
     }
+    if (auto it = document.resources.find(host::kOpenRecordResource);
+        ok && it != document.resources.end() && !it->second.empty()) {
+        const host::ResourceRecord& opened = it->second.front();
+        ok = TIFFSetField(t, kOpenRecordTag, static_cast<uint32_t>(opened.size()), opened.data()) != 0;
+    }
     if (!ok) fail("cannot describe the image");
     std::vector<uint8_t> row(static_cast<size_t>(TIFFScanlineSize(t)));
     if (row.size() < static_cast<size_t>(image.columns) * static_cast<size_t>(image.planes) *

@@ -85,4 +85,14 @@ if(NEBULITE_WINDOWS_HOST)
   target_link_options(dialog_check PRIVATE -static)
   set_target_properties(dialog_check PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
   nebulite_warnings(dialog_check)
+
+  # The module's own open dialog, shown by the module inside a read the
+  # Windows host makes with a real window, driven as the user would.
+  add_executable(open_dialog_host_check tests/windows/open_dialog_host_check.cpp)
+  target_link_libraries(open_dialog_host_check PRIVATE nebulite_host nebulite_images)
+  target_include_directories(open_dialog_host_check PRIVATE ${NEBULITE_RESOURCE_DIR})
+  add_dependencies(open_dialog_host_check nebulite_resources)
+  target_link_options(open_dialog_host_check PRIVATE -static)
+  set_target_properties(open_dialog_host_check PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+  nebulite_warnings(open_dialog_host_check)
 endif()

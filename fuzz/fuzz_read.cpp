@@ -8,6 +8,12 @@
 // host is an older one, of 16-bit geometry only. Input that
 // starts with the gzip magic reaches the inflater with bytes of its own.
 //
+// Before the road byte the input may carry the open's options, as an action
+// replays them: a descriptor in the reference host's handle bytes (they
+// start "NbDs"), then its length (32 bits, big-endian). Bytes that do not
+// end so are all file, as every input was before there were options; a
+// descriptor that does not parse is offered empty.
+//
 // Beyond "no crash": every result must be one the module is allowed to give
 // for a bad file, nothing may leak or break the host's rules, and a file
 // that opens must save and open again to the same image, since a user who
@@ -16,7 +22,11 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
+#include <cstring>
+#include <optional>
+#include <span>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -39,6 +49,7 @@ struct Road {
     bool gzip = false;    // the FITS bytes arrive through the inflater
     size_t fitsSize = 0;  // the FITS bytes' length, when known here
     bool tiled = false;   // the bytes name ZIMAGE: a tile-compressed image may be read
+    bool options = false; // the input carried a descriptor of options
 };
 
 std::vector<uint8_t> gzipOf(const std::vector<uint8_t>& bytes) {
@@ -68,6 +79,21 @@ bool writeDiskCopy(const std::vector<uint8_t>& bytes) {
     return std::fclose(f) == 0 && ok;
 }
 
+// The descriptor before the road byte, when the input ends in one; `size`
+// then shrinks to the file's bytes.
+std::optional<Descriptor> optionsTail(const uint8_t* data, size_t& size) {
+    constexpr size_t kLength = 4;
+    constexpr size_t kSmallest = 10;  // "NbDs", version, item count
+    if (size < kLength + kSmallest) return std::nullopt;
+    const uint8_t* tail = data + size - kLength;
+    const uint32_t length = (uint32_t{tail[0]} << 24) | (uint32_t{tail[1]} << 16) | (uint32_t{tail[2]} << 8) | tail[3];
+    if (length < kSmallest || length > size - kLength) return std::nullopt;
+    const uint8_t* start = tail - length;
+    if (std::memcmp(start, "NbDs", 4) != 0) return std::nullopt;
+    size = static_cast<size_t>(start - data);
+    return parseDescriptor(std::span(start, length)).value_or(Descriptor{});
+}
+
 void checkRead(const Outcome& filter, const Outcome& read, const Road& road) {
     const size_t size = road.fitsSize;
     checkClean(read, "read");
@@ -85,6 +111,16 @@ void checkRead(const Outcome& filter, const Outcome& read, const Road& road) {
             break;
         case formatCannotRead:
             FUZZ_CHECK(read.failedSelector == formatSelectorReadStart, d);
+            break;
+        case errReportString:
+            // Options the file cannot honour, or a value they cannot take:
+            // one line for the host's error string, before any row moved.
+            FUZZ_CHECK(road.options, d);
+            FUZZ_CHECK(read.failedSelector == formatSelectorReadStart, d);
+            FUZZ_CHECK(read.reported.rfind("this Fits File cannot be opened as asked: ", 0) == 0, d);
+            FUZZ_CHECK(read.reported.size() <= 255 && read.reported.find('\n') == std::string::npos,
+                       d + "\n  reported: " + read.reported);
+            FUZZ_CHECK(read.rowsMoved == 0, d);
             break;
         case eofErr:
             FUZZ_CHECK(read.failedSelector == formatSelectorReadStart ||
@@ -125,8 +161,32 @@ void checkOpened(Host& host, const Outcome& read, const Road& road) {
                    std::to_string(headerLength) + " header bytes");
 }
 
+// 32-bit documents: the same bits, any NaN for any NaN.
+bool sameFloats(const std::vector<float>& a, const std::vector<float>& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::isnan(a[i]) && std::isnan(b[i])) continue;
+        if (std::memcmp(&a[i], &b[i], sizeof(float)) != 0) return false;
+    }
+    return true;
+}
+
+// How the saved file opens to the same document: without options when the
+// read had none; else the way up the open resolved (the save writes the
+// rows back in the file's order) and the document's own depth, for a
+// depth other than the file's (a 32-bit or 8-bit document of 16-bit data)
+// opens only when asked. Planes, image and mapping are the saved file's.
+Descriptor reopeningOptions(const Outcome& read, const Image& image) {
+    Descriptor d;
+    if (!read.recorded) return d;
+    if (const DescriptorItem* orientation = read.recorded->find(fourCharCode("nbOr"))) d.put(*orientation);
+    const char* depth = image.depth == 8 ? "nb08" : image.depth == 16 ? "nb16" : "nb32";
+    d.put(DescriptorItem::ofEnumerated(fourCharCode("nbDp"), fourCharCode("nbTD"), fourCharCode(depth)));
+    return d;
+}
+
 // Save what was opened and open the saved file again: the same image.
-void checkRoundTrip(Host& host) {
+void checkRoundTrip(Host& host, const Outcome& read, bool options) {
     Document opened = host.takeDocument();
     File saved = File::memory();
     Outcome save = host.save(opened, saved);
@@ -135,6 +195,7 @@ void checkRoundTrip(Host& host) {
     FUZZ_CHECK(saved.contents().size() % 2880 == 0,
                "saved size " + std::to_string(saved.contents().size()));
     File again = File::memory(saved.contents());
+    host.setup().script.descriptor = options ? reopeningOptions(read, opened.image) : Descriptor{};
     Outcome reread = host.read(again);
     checkClean(reread, "reopening a saved file");
     FUZZ_CHECK(reread.ok(), "reopening a saved file: " + describe(reread));
@@ -149,7 +210,8 @@ void checkRoundTrip(Host& host) {
                    " came back as " + std::to_string(back.columns) + "x" +
                    std::to_string(back.rows) + "x" + std::to_string(back.planes) + " depth " +
                    std::to_string(back.depth) + " mode " + std::to_string(back.mode));
-    FUZZ_CHECK(back.narrow == before.narrow && back.wide == before.wide, "samples changed");
+    FUZZ_CHECK(back.narrow == before.narrow && back.wide == before.wide && sameFloats(back.real, before.real),
+               "samples changed");
 }
 
 }  // namespace
@@ -160,8 +222,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     const uint8_t pick = data[size - 1];
     host.setup().coordinates32 = (pick & 4) == 0;
-    std::vector<uint8_t> bytes(data, data + size - 1);
+    size_t fileSize = size - 1;
+    const std::optional<Descriptor> options = optionsTail(data, fileSize);
+    host.setup().script.descriptor = options.value_or(Descriptor{});
+    std::vector<uint8_t> bytes(data, data + fileSize);
     Road road;
+    road.options = options.has_value();
     road.lengthKnown = (pick & 1) != 0;
     road.fitsSize = bytes.size();
     // The keyword alone: the card's value indicator may be damaged in ways
@@ -191,7 +257,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     checkRead(filter, read, road);
     if (read.ok()) {
         checkOpened(host, read, road);
-        checkRoundTrip(host);
+        checkRoundTrip(host, read, road.options);
     }
     return 0;
 }

@@ -135,6 +135,71 @@ def read_seeds():
     return s
 
 
+# The reference host's descriptor handle bytes (host/descriptor.h): "NbDs",
+# version 1, the item count, then per item its key, kind and value.
+KINDS = {"integer": 0, "floating": 1, "enumerated": 4, "text": 5}
+
+
+def descriptor(items):
+    out = b"NbDs" + struct.pack(">HI", 1, len(items))
+    for key, kind, v in items:
+        out += key.encode() + bytes([KINDS[kind]])
+        if kind == "integer":
+            out += struct.pack(">i", v)
+        elif kind == "floating":
+            out += struct.pack(">d", v)
+        elif kind == "enumerated":
+            out += v[0].encode() + v[1].encode()
+        else:
+            out += struct.pack(">I", len(v)) + v.encode("latin-1")
+    return out
+
+
+def with_options(fits_bytes, items, road=0):
+    """A read input carrying the open's options: the file, the descriptor,
+    its length, the road byte (fuzz_read.cpp)."""
+    d = descriptor(items)
+    return fits_bytes + d + struct.pack(">I", len(d)) + bytes([road])
+
+
+def enum(key, etype, value):
+    return (key, "enumerated", (etype, value))
+
+
+def read_option_seeds():
+    seeds = read_seeds()
+    sky = enum("nbOr", "nbTO", "nbSk")
+    s = {}
+    s["options_plane2_sky"] = with_options(seeds["cube5"], [enum("nbPl", "nbTP", "nbOn"), ("nbP1", "integer", 2), sky])
+    s["options_planes_321"] = with_options(seeds["cube5"], [enum("nbPl", "nbTP", "nbTh"), ("nbP1", "integer", 3),
+                                                            ("nbP2", "integer", 2), ("nbP3", "integer", 1)])
+    s["options_plane7_of_5"] = with_options(seeds["cube5"], [enum("nbPl", "nbTP", "nbOn"), ("nbP1", "integer", 7)])
+    s["options_asinh_zscale"] = with_options(seeds["grey16_bzero"], [enum("nbSt", "nbTS", "nbAs"),
+                                                                     enum("nbIv", "nbTI", "nbZs")], road=2)
+    s["options_log_percent8"] = with_options(seeds["grey32_blank"], [enum("nbSt", "nbTS", "nbLg"),
+                                                                     enum("nbIv", "nbTI", "nbPc"),
+                                                                     ("nbPr", "floating", 90.0),
+                                                                     enum("nbDp", "nbTD", "nb08")])
+    s["options_mtf_points"] = with_options(seeds["floatm32_avisu"], [enum("nbSt", "nbTS", "nbMt"),
+                                                                     ("nbBk", "floating", -5.0),
+                                                                     ("nbWh", "floating", 8.0),
+                                                                     ("nbMd", "floating", 0.2), sky], road=1)
+    s["options_mtf_auto_rgb"] = with_options(seeds["rgbm32"], [enum("nbSt", "nbTS", "nbMt")])
+    s["options_depth32"] = with_options(seeds["grey16_scaled"], [enum("nbDp", "nbTD", "nb32"), sky])
+    s["options_extname"] = with_options(seeds["mef_grey16_bzero"], [("nbXN", "text", "sci"), ("nbXV", "integer", 1),
+                                                                    enum("nbSt", "nbTS", "nbSq")])
+    s["options_table_hdu"] = with_options(seeds["mef_table_then_float"], [("nbIm", "integer", 1)])
+    s["options_last_hdu"] = with_options(seeds["mef_table_then_float"], [("nbIm", "integer", 4),
+                                                                         enum("nbSt", "nbTS", "nbLi"),
+                                                                         enum("nbIv", "nbTI", "nbMM")])
+    bayer = fits(16, [6, 4], ["BZERO   =              32768.0", "BAYERPAT= 'RGGB    '",
+                              "ROWORDER= 'BOTTOM-UP'"], samples(16, 24))
+    s["options_debayer_sky"] = with_options(bayer, [enum("nbDb", "nbTB", "nbAu"), sky,
+                                                    enum("nbSt", "nbTS", "nbAs")])
+    s["options_wrong_type"] = with_options(seeds["grey8"], [("nbSt", "integer", 3)])
+    return s
+
+
 def save_seeds():
     """Byte 0 rows, 1 columns, 2 depth/mode, 3 record encoding, then records."""
     s = {}
@@ -174,7 +239,8 @@ def cards_seeds():
 
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else "fuzz/seeds"
-    for target, seeds in (("read", read_seeds()), ("save", save_seeds()), ("cards", cards_seeds())):
+    seeds_of = (("read", read_seeds()), ("read", read_option_seeds()), ("save", save_seeds()), ("cards", cards_seeds()))
+    for target, seeds in seeds_of:
         d = os.path.join(out, target)
         os.makedirs(d, exist_ok=True)
         for name, data in seeds.items():

@@ -23,7 +23,9 @@ struct CardRun {
 bool keptFromExtension(const char* card);
 // The primary's cards that describe the observation, not its own empty data
 // unit: all but SIMPLE, BITPIX, NAXIS, NAXISn, EXTEND, GROUPS, PCOUNT,
-// GCOUNT, BZERO, BSCALE, BLANK and END.
+// GCOUNT, BZERO, BSCALE, BLANK, ROWORDER and END. (ROWORDER says which way
+// the primary's own rows run: carried over, it would tell a reader of the
+// saved image that the extension's rows run that way too.)
 bool keptFromPrimary(const char* card);
 
 // Takes the plan's cards one by one; false stops the walk.

@@ -26,6 +26,27 @@ mapping::Curve curveOf(Stretch stretch) {
     return mapping::Curve::linear;
 }
 
+namespace {
+
+// A measured window of one value over data of more (a flat sky and a few
+// stars: both percentiles fall on the sky) would open every pixel black.
+// It opens up to the brightest value instead, or, where it already is the
+// brightest, down to the faintest: the few pixels that differ stay seen.
+std::optional<mapping::Window> openedUp(std::optional<mapping::Window> window,
+                                        const mapping::IntervalEstimator& seen) {
+    if (!window || window->white > window->black) return window;
+    const std::optional<mapping::Window> all = seen.minmax();
+    if (!all) return window;
+    if (all->white > window->white) {
+        window->white = all->white;
+    } else if (all->black < window->black) {
+        window->black = all->black;
+    }
+    return window;
+}
+
+}  // namespace
+
 // The black and white points (and mtf's midtone) from what the estimator
 // saw; nothing when the data has no defined value.
 std::optional<mapping::Transfer> transferFor(const options::MappingChoice& mapping,
@@ -38,8 +59,8 @@ std::optional<mapping::Transfer> transferFor(const options::MappingChoice& mappi
         case IntervalKind::points:
             window = mapping::Window{mapping.interval.black.value_or(0.0), mapping.interval.white.value_or(0.0)};
             break;
-        case IntervalKind::zscale: window = seen->zscale(); break;
-        case IntervalKind::percent: window = seen->centralPercent(mapping.interval.percent); break;
+        case IntervalKind::zscale: window = openedUp(seen->zscale(), *seen); break;
+        case IntervalKind::percent: window = openedUp(seen->centralPercent(mapping.interval.percent), *seen); break;
         case IntervalKind::minmax:
         case IntervalKind::automatic: window = seen->minmax(); break;
     }

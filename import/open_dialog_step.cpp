@@ -33,7 +33,12 @@ bool askOpenChoices(PluginState& state, ReadOperation& read, int64_t primaryEnd)
         request.preview = &preview;
         const ui::OpenDialogAnswer answer = ui::showOpenDialog(request);
         if (answer.outcome == ui::DialogOutcome::cancel) proceed = recordCancel(state, true);
-        if (answer.outcome == ui::DialogOutcome::ok) read.asked = answer.options;
+        if (answer.outcome == ui::DialogOutcome::ok) {
+            read.asked = answer.options;
+            // Offered again at the next open in this cell.
+            state.lastOpen = answer.options;
+            state.lastOpenKept = true;
+        }
     }
     // The survey read past the primary: the image is found from its end.
     read.input.seek(state, primaryEnd);

@@ -17,6 +17,7 @@
 #include "import/tiled/tiled_rows.h"
 #include "import/tiled/tile_decode.h"
 #include "import/tiled/tiled_header.h"
+#include "options/fixed_text.h"
 #include "platform/win32.h"
 #include "shell/input_stream.h"
 #include "shell/geometry.h"
@@ -179,11 +180,6 @@ void readHeader(PluginState& state, ReadOperation& read) {
     read.rowSource.emplace<std::monostate>();
     if (state.result != noErr) return;
     if (!recordCancel(state, !hostServicesPresent(state))) return;
-    // A value of the descriptor the options cannot take: told, not guessed.
-    if (!read.refusedValue.empty()) {
-        refuseAsAsked(state, read, read.refusedValue.view());
-        return;
-    }
     read.input.open(state);
     if (state.result != noErr) return;
     if (!read.header.held() && !read.header.allocate()) {
@@ -234,6 +230,13 @@ void readHeader(PluginState& state, ReadOperation& read) {
         case HeaderEnd::cutShort: recordError(state, eofErr); return;
         case HeaderEnd::failed: recordError(state, memFullErr); return;  // unless the read said why first
     }
+    // A value of the descriptor the options cannot take: told, not guessed;
+    // but only of a file this is (what is not FITS, or is cut short, is
+    // refused as FilterFile and a plain open refuse it).
+    if (!read.refusedValue.empty()) {
+        refuseAsAsked(state, read, read.refusedValue.view());
+        return;
+    }
 
     // The final length: exactly the cards read, in whole blocks.
     uint32_t length = static_cast<uint32_t>(cardBytes(static_cast<uint64_t>(read.cardsRead)));
@@ -249,6 +252,12 @@ void readHeader(PluginState& state, ReadOperation& read) {
     ChosenImage chosen;
     if (!chooseImage(state, read, cardsBeforeEnd, chosen)) return;
     const int64_t dataStart = chosen.dataStart;
+    // An HDU asked for that holds no data: which one, as of any option the
+    // file cannot honour, rather than the words for a file without an image.
+    if (read.asked.image.select != options::ImageSelect::automatic && read.keys.naxisSeen && read.keys.naxis == 0) {
+        refuseAsAsked(state, read, options::compose("HDU ", chosen.hdu, " holds no image (NAXIS = 0)").view());
+        return;
+    }
     if (const char* reason = unsupportedReason(record, read); reason != nullptr) {
         refuse(state, read, reason);
         return;

@@ -16,16 +16,26 @@
 #   4. runs wine_host_check.exe: the module found through its PiPL's '8664'
 #      property by the Windows host, and its about box owned by the host's
 #      window;
-#   5. runs dialog_check.exe on a virtual X display (Xvfb, started and stopped
-#      here): the open and save dialogs shown and driven from a second thread,
-#      and a screenshot of the open dialog written to docs/open-dialog.png.
+#   5. on a virtual X display (Xvfb, started and stopped here): runs
+#      dialog_check.exe, the open and save dialogs shown and driven from a
+#      second thread; and open_dialog_host_check.exe, the 64-bit module
+#      asked to open a multi-extension file with plugInDialogDisplay and a
+#      real window, its dialog driven to the second image and asinh (the
+#      document and descriptor compared with the Linux CLI's open with those
+#      options) and then cancelled (userCanceledErr, nothing opened); a
+#      screenshot of the module's dialog is written to open-dialog.png in
+#      the Linux build (copy it to docs/ to refresh the README's).
 #
-# usage: scripts/windows_checks.sh [--linux-build DIR]
+# usage: scripts/windows_checks.sh [--linux-build DIR] [--part all|files|dialogs]
 #   --linux-build DIR  the Linux build to compare with (default: build/,
 #                      configured and built when it has no CLI yet)
+#   --part PART        all (the default): 1-5; files: 1-4; dialogs: 5 alone
+#                      (build-win64 built, nothing else). CTest runs the two
+#                      parts as the tests windows_checks and windows_dialogs.
 #
 # Exit status 0 when every check passes, 1 when one fails, 77 when the
-# cross compilers, wine or pefile are missing (nothing is checked then).
+# cross compilers, wine or pefile are missing, or for the dialogs Xvfb or
+# ImageMagick's import (nothing is checked then: CTest counts it skipped).
 # 32-bit Windows programs cannot run on this machine, so the 32-bit module is
 # checked as a file only (its host and CLI are built, not run).
 set -euo pipefail
@@ -33,9 +43,13 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 linux_build=$root/build
+part=all
 while (($#)); do
   case $1 in
     --linux-build) linux_build=$(cd "$2" && pwd); shift 2 ;;
+    --part)
+      [[ $2 == @(all|files|dialogs) ]] || { echo "windows_checks: --part takes all, files or dialogs" >&2; exit 2; }
+      part=$2; shift 2 ;;
     -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
     *) echo "windows_checks: unknown argument $1" >&2; exit 2 ;;
   esac
@@ -59,6 +73,12 @@ for candidate in /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver "$(command 
 done
 [[ -n $wineserver ]] || skip "wineserver is not installed"
 [[ -x $python ]] && $python -c 'import pefile' 2>/dev/null || skip "python3-pefile is not installed"
+files() { [[ $part != dialogs ]]; }
+dialogs_too() { [[ $part != files ]]; }
+if [[ $part == dialogs ]]; then
+  command -v Xvfb >/dev/null || skip "Xvfb is not installed (xvfb)"
+  command -v import >/dev/null || skip "ImageMagick's import is not installed (imagemagick)"
+fi
 
 passed=0
 failed=0
@@ -87,15 +107,19 @@ if [[ ! -x $linux_build/nebulite || ! -f $linux_build/Nebulite.so ]]; then
 fi
 clock "Linux build" "$start"
 
-start=$SECONDS
-build "$root/build-win32" toolchain-mingw-i686.cmake &&
-  ok "build-win32: Nebulite.8bi, nebulite.exe (the toolchain file's documented command)" || fail "build-win32 does not build"
-clock "build-win32" "$start"
+if files; then
+  start=$SECONDS
+  build "$root/build-win32" toolchain-mingw-i686.cmake &&
+    ok "build-win32: Nebulite.8bi, nebulite.exe (the toolchain file's documented command)" ||
+    fail "build-win32 does not build"
+  clock "build-win32" "$start"
+fi
 start=$SECONDS
 build "$root/build-win64" toolchain-mingw-x86_64.cmake -DNEBULITE_WINDOWS_HOST=ON &&
   ok "build-win64: Nebulite.8bi and nebulite.exe" || fail "build-win64 does not build"
 clock "build-win64" "$start"
 
+if files; then
 # ---- The DLLs as files ------------------------------------------------------------
 start=$SECONDS
 pe_check() {  # dll, machine
@@ -143,6 +167,7 @@ else
 fi
 rm -rf "$release"
 clock "release" "$start"
+fi  # files
 
 if [[ ! -x $root/build-win64/nebulite.exe ]]; then
   echo "$passed passed, $failed failed"
@@ -176,7 +201,16 @@ linux() { timeout -k 5 60 "$linux_cli" "$@"; }
 windows() { timeout -k 5 60 "${wine_locale[@]}" "$wine" "$windows_cli" "$@"; }
 # The Windows C runtime writes text with CR LF; the module's own text has no CR.
 uncr() { tr -d '\r'; }
+same() {  # label, linux file, windows file
+  if cmp -s "$2" "$3"; then
+    ok "$1"
+  else
+    fail "$1: $2 and $3 differ"
+    cmp "$2" "$3" | head -3 || true
+  fi
+}
 
+if files; then
 cp "$root/samples/m51-64x48.fits" m51-16.fits
 linux convert m51-16.fits m51-8.fits --depth 8
 printf 'P5\n3 2\n255\n\x00\x10\x20\x80\xc0\xff' > small-8.pgm
@@ -241,15 +275,6 @@ with open("past2gib.fits", "wb") as f:
     f.seek(1036800 * 2100, 1)
     f.write(image + samples + b"\0" * (-len(samples) % 2880))
 PY
-
-same() {  # label, linux file, windows file
-  if cmp -s "$2" "$3"; then
-    ok "$1"
-  else
-    fail "$1: $2 and $3 differ"
-    cmp "$2" "$3" | head -3 || true
-  fi
-}
 
 # About: the text comes from the DLL's string table through LoadStringA.
 linux about > about.linux 2>&1 || true
@@ -351,14 +376,15 @@ else
   fail "wine_host_check"
 fi
 clock "wine runs" "$start"
+fi  # files
 
 # ---- The dialogs on a virtual display -------------------------------------------------
 # Xvfb on :99, or the next display number no other X server holds. The wine
 # server started headless above is stopped first, so that the programs wine
 # starts for the desktop come up on the display too.
-start=$SECONDS
+shot_png=$linux_build/open-dialog.png
 dialogs() {
-  local display=99 socket shot=open-dialog
+  local display=99 socket shot=open-dialog status=0
   while [[ -e /tmp/.X$display-lock ]]; do display=$((display + 1)); ((display < 200)) || return 1; done
   Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >xvfb.log 2>&1 &
   xvfb_pid=$!
@@ -366,40 +392,110 @@ dialogs() {
   for _ in $(seq 50); do [[ -S $socket ]] && break; sleep 0.2; done
   [[ -S $socket ]] || { cat xvfb.log; echo "Xvfb :$display did not start"; return 1; }
   timeout -k 5 30 "$wineserver" -k >/dev/null 2>&1 || true
+  # The dialogs alone, with a made-up file and preview.
   DISPLAY=:$display timeout -k 5 240 "${wine_locale[@]}" "$wine" "$root/build-win64/dialog_check.exe" \
-    --screenshot "$shot" >dialogs.out 2>&1 &
+    >dialogs.out 2>&1 || status=$?
+  tr -d '\r' <dialogs.out
+  # The module's own dialog in a read: it waits with the second image, its
+  # second plane and a stretch chosen until the screenshot is taken.
+  DISPLAY=:$display timeout -k 5 240 "${wine_locale[@]}" "$wine" "$root/build-win64/open_dialog_host_check.exe" \
+    "$root/build-win64" mef-dialog.fits dialog.windows.pgm dialog.windows.json --screenshot "$shot" \
+    >host-dialog.out 2>&1 &
   local check=$!
-  # The program waits with the open dialog driven (second image, a stretch,
-  # explicit points) until the screenshot is taken.
   for _ in $(seq 300); do [[ -s $shot.ready ]] || ! kill -0 $check 2>/dev/null && break; sleep 0.2; done
   if [[ -s $shot.ready ]]; then
     read -r x y w h <"$shot.ready"
-    mkdir -p "$root/docs"
+    rm -f "$shot_png"
     # Without the date chunks the same dialog gives the same bytes.
     DISPLAY=:$display import -window root -crop "${w}x${h}+${x}+${y}" +repage \
-      -define png:exclude-chunks=date,time "$root/docs/open-dialog.png" && screenshot=1
+      -define png:exclude-chunks=date,time "$shot_png" && [[ -s $shot_png ]] && screenshot=1
   fi
   touch "$shot.done"
-  local status=0
   wait $check || status=$?
-  tr -d '\r' <dialogs.out
+  tr -d '\r' <host-dialog.out
   kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null || true
   xvfb_pid=""
   return $status
 }
+if dialogs_too; then
+start=$SECONDS
 if ! command -v Xvfb >/dev/null || ! command -v import >/dev/null; then
   echo "windows_checks: dialogs skipped: Xvfb or ImageMagick's import is not installed (scripts/setup.sh)"
 else
+  # The file the module's dialog is shown: an empty primary, a 16-bit frame,
+  # a float cube of two planes (a galaxy and its stars, then the same field
+  # in another band: the plane the dialog is driven to), a table, and an
+  # 8-bit cube of three planes.
+  $python - <<'PY'
+import math, struct
+
+def card(key, value):
+    return ("%-8s= %20s" % (key, value)).ljust(80)
+
+def header_bytes(cards):
+    h = ("".join(cards) + "END".ljust(80)).encode()
+    return h + b" " * (-len(h) % 2880)
+
+def extension(bitpix, axes, samples, extra=()):
+    cards = [("XTENSION= 'IMAGE   '").ljust(80), card("BITPIX", bitpix), card("NAXIS", len(axes))]
+    cards += [card("NAXIS%d" % (i + 1), n) for i, n in enumerate(axes)]
+    cards += [card("PCOUNT", 0), card("GCOUNT", 1)] + list(extra)
+    code = {8: "B", 16: "h", -32: "f"}[bitpix]
+    data = struct.pack(">%d%s" % (len(samples), code), *samples)
+    return header_bytes(cards) + data + b"\0" * (-len(data) % 2880)
+
+def galaxy(x, y, plane):
+    # Plane 2: a wider, fainter disc, a knot in one arm, the stars dimmer.
+    dx, dy = (x - 120.0) / 46.0, (y - 100.0) / 22.0
+    rx, ry = dx * 0.94 + dy * 0.34, -dx * 0.75 + dy * 0.94
+    v = (900.0 if plane == 1 else 500.0) * math.exp(-math.sqrt(rx * rx + ry * ry) * (3.2 if plane == 1 else 2.0))
+    for sx, sy, peak in ((40, 30, 700), (210, 50, 500), (180, 160, 900), (60, 150, 300), (230, 120, 250)):
+        v += peak * (1.0 if plane == 1 else 0.4) * math.exp(-((x - sx) ** 2 + (y - sy) ** 2) / 3.0)
+    if plane == 2:
+        v += 600.0 * math.exp(-((x - 150) ** 2 + (y - 112) ** 2) / 8.0)
+    return 15.0 + ((x * 73856093 + plane) ^ (y * 19349663)) % 23 + v
+
+name = lambda text: ("EXTNAME = '%-8s'" % text).ljust(80)
+with open("mef-dialog.fits", "wb") as f:
+    f.write(header_bytes([card("SIMPLE", "T"), card("BITPIX", 16), card("NAXIS", 0), card("EXTEND", "T")]))
+    f.write(extension(16, (96, 64), [(x * 331 + y * 97) % 4000 - 32000 for y in range(64) for x in range(96)],
+                      [card("BZERO", "32768.0"), name("SCI")]))
+    f.write(extension(-32, (256, 192, 2), [galaxy(x, y, p) for p in (1, 2) for y in range(192) for x in range(256)],
+                      [name("SCI"), card("EXTVER", 2)]))
+    f.write(header_bytes([("XTENSION= 'BINTABLE'").ljust(80), card("BITPIX", 8), card("NAXIS", 2),
+                          card("NAXIS1", 4), card("NAXIS2", 3), card("PCOUNT", 0), card("GCOUNT", 1),
+                          card("TFIELDS", 1), "TFORM1  = '1J      '".ljust(80), name("CAT")]) +
+            bytes(12) + bytes(2880 - 12))
+    f.write(extension(8, (32, 24, 3), [(x * 7 + y * 5 + p * 60) % 256 for p in range(3) for y in range(24)
+                                       for x in range(32)], [name("CUBE")]))
+PY
   screenshot=0
   if dialogs >dialogs.log 2>&1; then
-    ok "dialog_check: $(grep -c '^ok' dialogs.log) checks of the open and save dialogs driven on a virtual display"
+    ok "dialog_check and open_dialog_host_check: $(grep -c '^ok' dialogs.log) checks of the dialogs" \
+      "driven on a virtual display; the module's own dialog:"
+    tr -d '\r' <host-dialog.out | sed 's/^/        /'
   else
     cat dialogs.log
-    fail "dialog_check"
+    fail "dialog_check or open_dialog_host_check"
   fi
-  ((screenshot)) && ok "screenshot of the open dialog: docs/open-dialog.png" || fail "no screenshot of the open dialog"
+  ((screenshot)) && ok "screenshot of the module's open dialog: $shot_png" ||
+    fail "no screenshot of the open dialog"
+  # The document the dialog's choices opened is the Linux CLI's with the
+  # same options, and the module handed back the same descriptor.
+  linux open mef-dialog.fits dialog.linux.pgm --image 2 --plane 2 --stretch asinh --depth auto \
+    --record dialog.linux.json 2>dialog.linux.err || true
+  if [[ -s dialog.linux.pgm ]]; then
+    same "open through the dialog (second image, plane 2, asinh) = open --image 2 --plane 2 --stretch asinh" \
+      dialog.linux.pgm dialog.windows.pgm
+    same "the descriptor the dialog's open hands back = the Linux CLI's --record" \
+      dialog.linux.json dialog.windows.json
+  else
+    fail "open mef-dialog.fits --image 2 --plane 2 --stretch asinh:" \
+      "the Linux build wrote nothing: $(cat dialog.linux.err)"
+  fi
 fi
 clock "dialogs" "$start"
+fi  # dialogs_too
 
 echo
 echo "timings:"

@@ -14,6 +14,7 @@
 
 #include "cli/image_files.h"
 #include "cli/image_formats.h"
+#include "document/open_record.h"
 
 namespace {
 
@@ -77,6 +78,24 @@ TEST_F(ImageFormats, EachExtensionWritesAndReadsItsFormat) {
         else
             EXPECT_EQ(head.substr(0, c.signature.size()), c.signature);
         EXPECT_TRUE(loadImage(at(c.name)).image == document.image);
+    }
+}
+
+// The module's records travel with the image in the formats that carry the
+// FITS header: the cards, the whole header, and how the document was opened
+// (without which a save of a document opened the sky's way up would write
+// its rows the wrong way round).
+static_assert(nebulite::host::kOpenRecordResource == nebulite::kOpenRecordResourceType);
+
+TEST_F(ImageFormats, HeaderFormatsCarryEveryRecordOfTheModule) {
+    Document document = smallDocument(1, 16);
+    document.resources[nebulite::host::kHistoryResource] = {{'S', 'I', 'M'}, {'E', 'N', 'D'}};
+    document.resources[nebulite::host::kWholeHeaderResource] = {{1, 2, 3, 4}};
+    document.resources[nebulite::host::kOpenRecordResource] = {{'n', 'b', 'O', 'r', 0, 255}};
+    for (const char* name : {"kept.png", "kept.tif"}) {
+        SCOPED_TRACE(name);
+        saveImage(document, at(name));
+        EXPECT_EQ(loadImage(at(name)).resources, document.resources);
     }
 }
 

@@ -187,6 +187,34 @@ TEST(ExtensionImages, TheDocumentKeepsOneMergedHeader) {
     EXPECT_TRUE(host.document().image == opened.image);
 }
 
+// The primary's ROWORDER is not the extension's: the sky orientation turns
+// the extension's rows over (it has no ROWORDER), the save writes them back
+// the file's way, and the saved header does not claim another order.
+TEST(ExtensionImages, APrimaryRowOrderStaysWithThePrimary) {
+    Fits primary = fixture::image(8, {});
+    primary.add("EXTEND  =                    T");
+    primary.add("ROWORDER= 'TOP-DOWN'");
+    Fits image = withSamples(fixture::extension(8, {3, 2}), 8, 6);
+    Host host(&ENTRYPOINT);
+    host.setup().script.descriptor.put(
+        DescriptorItem::ofEnumerated(fourCharCode("nbOr"), fourCharCode("nbTO"), fourCharCode("nbSk")));
+    File file = memoryFile(fixture::join({primary.bytes(), image.bytes()}));
+    ASSERT_TRUE(host.read(file).ok());
+    const std::vector<uint8_t> stored(image.data.begin(), image.data.begin() + 6);
+    EXPECT_EQ(host.document().image.narrow, (std::vector<uint8_t>{stored[3], stored[4], stored[5], stored[0],
+                                                                  stored[1], stored[2]}));
+    for (const std::string& card : keptCards(host)) EXPECT_NE(card.substr(0, 8), "ROWORDER") << card;
+    Document opened = host.takeDocument();
+    File saved = File::memory();
+    ASSERT_TRUE(host.save(opened, saved).ok());
+    const std::vector<uint8_t>& bytes = saved.contents();
+    ASSERT_EQ(bytes.size(), 2u * 2880);
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 2880, bytes.begin() + 2886), stored);
+    File back = memoryFile(bytes);
+    ASSERT_TRUE(host.read(back).ok());
+    EXPECT_TRUE(host.document().image == opened.image);
+}
+
 // The header length is the merged header's, not the file's layout.
 TEST(ExtensionImages, HeaderLengthDescribesTheMergedHeader) {
     Fits primary = fixture::image(8, {});

@@ -34,7 +34,8 @@ DescriptorItem choice(const char (&k)[5], const char (&type)[5], const char (&v)
 }
 
 // A 16-bit cube of three 6x4 planes (every sample its own value), an 8-bit
-// 4x3 image extension named SCI, and a binary table.
+// 4x3 image extension named SCI, a binary table, and an image extension
+// without data named ERR (as HST files hold them).
 std::vector<uint8_t> threeHdus() {
     fixture::Fits cube = image(16, {6, 4, 3});
     for (int i = 0; i < 6 * 4 * 3; ++i) put16(cube.data, i * 300 - 9000);
@@ -44,7 +45,9 @@ std::vector<uint8_t> threeHdus() {
     fixture::Fits table = extension(8, {4, 2}, "BINTABLE");
     table.add("TFIELDS =                    1").add("TFORM1  = '4A      '");
     table.data.assign(8, 'x');
-    return fixture::join({cube.bytes(), sci.bytes(), table.bytes()});
+    fixture::Fits err = extension(16, {});
+    err.add("EXTNAME = 'ERR     '");
+    return fixture::join({cube.bytes(), sci.bytes(), table.bytes(), err.bytes()});
 }
 
 Descriptor descriptorOf(std::vector<DescriptorItem> items) {
@@ -68,6 +71,8 @@ TEST(OpenChoices, OptionsTheFileCannotHonourAreOneMessage) {
         {"an EXTNAME no HDU has", {text("nbXN", "DARK")}, "DARK"},
         {"an EXTVER the name lacks", {text("nbXN", "SCI"), integer("nbXV", 2)}, "EXTVER 2"},
         {"a table for an image", {integer("nbIm", 2)}, "2"},
+        {"an image extension without data", {integer("nbIm", 3)}, "HDU 3 holds no image"},
+        {"the same by name", {text("nbXN", "ERR")}, "HDU 3 holds no image"},
         {"plane 7 of 3", {choice("nbPl", "nbTP", "nbOn"), integer("nbP1", 7)}, "7"},
         {"a plane of a 2-D image", {integer("nbIm", 1), choice("nbPl", "nbTP", "nbOn"), integer("nbP1", 2)}, "2"},
         {"an enumeration value unknown", {choice("nbDp", "nbTD", "nb12")}, "depth"},
@@ -104,6 +109,39 @@ TEST(OpenChoices, OptionsTheFileCannotHonourAreOneMessage) {
                 expectNothingLeftBehind(host, o);
             }
         }
+    }
+}
+
+// A value the options cannot take is refused only once the file is known
+// to be FITS: what is not FITS stays formatCannotRead and a file cut short
+// in its header eofErr, as FilterFile and a plain open say, whatever the
+// action asks.
+TEST(OpenChoices, AValueRefusedIsToldOnlyOfAFitsFile) {
+    const std::vector<uint8_t> fits = threeHdus();
+    std::vector<uint8_t> notFits = fits;
+    notFits[4] = 'X';  // "SIMPXE"
+    const std::vector<uint8_t> cutShort(fits.begin(), fits.begin() + 400);
+    struct Case {
+        const char* name;
+        const std::vector<uint8_t>* bytes;
+        OSErr result;
+    } cases[] = {
+        {"FITS", &fits, errReportString},
+        {"not FITS", &notFits, formatCannotRead},
+        {"a header cut short", &cutShort, eofErr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Host host(&ENTRYPOINT);
+        host.setup().errorString = true;
+        host.setup().script.descriptor = descriptorOf({choice("nbDp", "nbTD", "nb12")});
+        File file = memoryFile(*c.bytes);
+        const Outcome o = host.read(file);
+        EXPECT_EQ(o.result, c.result) << describe(o);
+        EXPECT_EQ(o.failedSelector, formatSelectorReadStart) << describe(o);
+        EXPECT_TRUE(o.messages.empty()) << describe(o);
+        EXPECT_EQ(o.reported.empty(), c.result != errReportString) << o.reported;
+        expectNothingLeftBehind(host, o);
     }
 }
 

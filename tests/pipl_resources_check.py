@@ -183,7 +183,14 @@ EXPECTED_DIALOGS = {
 REQUIRED_IMPORTS = {
     "kernel32.dll": {"_lread", "_lwrite", "_llseek", "GlobalAlloc", "GlobalLock",
                      "GlobalUnlock", "GlobalFree", "GlobalHandle", "GlobalSize"},
-    "user32.dll": {"LoadStringA", "MessageBoxA"},
+    "user32.dll": {"LoadStringA", "MessageBoxA",
+                   # the dialogs: shown from their templates, their controls
+                   # read and set, the preview's timer and painting
+                   "DialogBoxParamA", "EndDialog", "GetDlgItem", "SendDlgItemMessageA", "SetDlgItemTextA",
+                   "GetDlgItemTextA", "EnableWindow", "InvalidateRect", "SetTimer", "KillTimer", "FillRect",
+                   "DrawTextA"},
+    # the preview and histogram, scaled into their frames
+    "gdi32.dll": {"StretchDIBits", "SetStretchBltMode", "CreateSolidBrush", "DeleteObject"},
 }
 
 

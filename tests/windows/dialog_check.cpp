@@ -220,18 +220,7 @@ bool renderedHdu(const opt::OpenOptions& o, uint32_t hdu) {
 
 void pauseForScreenshot(Drive& d, HWND dialog) {
     if (d.screenshot == nullptr) return;
-    // The client area: without a window manager there is no title bar to
-    // show, only the strip where it would be.
-    RECT r{};
-    GetClientRect(dialog, &r);
-    MapWindowPoints(dialog, nullptr, reinterpret_cast<POINT*>(&r), 2);
-    std::string ready = std::string(d.screenshot) + ".ready", done = std::string(d.screenshot) + ".done";
-    if (FILE* f = std::fopen(ready.c_str(), "w")) {
-        std::fprintf(f, "%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
-        std::fclose(f);
-    }
-    bool taken = drv::waitUntil([&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; }, 60000);
-    d.checks.check(taken, "the screenshot of the open dialog was taken");
+    d.checks.check(drv::waitForScreenshot(dialog, d.screenshot), "the screenshot of the open dialog was taken");
 }
 
 // Second image, a stretch, explicit points with a typed black point, OK.

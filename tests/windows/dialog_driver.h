@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace nebulite::dialog_driver {
@@ -185,5 +186,22 @@ inline std::string listRowText(HWND dialog, int id, int row) {
 inline std::string comboText(HWND dialog, int id) { return controlText(dialog, id); }
 
 inline bool isEnabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
+
+// Holds a driven dialog still for a screenshot taken from outside: its
+// client area on the screen ("x y width height") goes to PREFIX.ready, and
+// the wait ends once PREFIX.done exists (true) or after a minute (false).
+// Only the client area: without a window manager there is no title bar to
+// show, only the strip where it would be.
+inline bool waitForScreenshot(HWND dialog, const char* prefix) {
+    RECT r{};
+    GetClientRect(dialog, &r);
+    MapWindowPoints(dialog, nullptr, reinterpret_cast<POINT*>(&r), 2);
+    const std::string ready = std::string(prefix) + ".ready", done = std::string(prefix) + ".done";
+    if (FILE* f = std::fopen(ready.c_str(), "w")) {
+        std::fprintf(f, "%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+        std::fclose(f);
+    }
+    return waitUntil([&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; }, 60000);
+}
 
 }  // namespace nebulite::dialog_driver
