@@ -28,8 +28,10 @@ void addHistoryTag(TIFF* tiff) {
          const_cast<char*>("NebuliteFitsHeader")},
         {kWholeHeaderTag, TIFF_VARIABLE2, TIFF_VARIABLE2, TIFF_UNDEFINED, FIELD_CUSTOM, 1, 1,
          const_cast<char*>("NebuliteFitsWholeHeader")},
+        {kOpenRecordTag, TIFF_VARIABLE2, TIFF_VARIABLE2, TIFF_UNDEFINED, FIELD_CUSTOM, 1, 1,
+         const_cast<char*>("NebuliteOpenRecord")},
     };
-    TIFFMergeFieldInfo(tiff, kFields, 2);
+    TIFFMergeFieldInfo(tiff, kFields, 3);
     if (previousExtender != nullptr) previousExtender(tiff);
 }
 

@@ -16,6 +16,7 @@ constexpr uint32_t kHostMax8 = 255;
 
 constexpr ResType kHistoryResource = 0x68697374;  // 'hist': the FITS header cards, one per card
 constexpr ResType kWholeHeaderResource = 0x4E624864;  // 'NbHd': the whole FITS header in one record
+constexpr ResType kOpenRecordResource = 0x4E624F70;   // 'NbOp': how the module opened the document
 
 // The editor keeps at most this many plug-in resources in a document, all
 // types together; its addProc answers memFullErr past it.
