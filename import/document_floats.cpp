@@ -46,6 +46,20 @@ void integerRow(const unsigned char* row, size_t count, const SampleRules& rules
     }
 }
 
+// Float32 samples without scaling, times a normal float power of two: the
+// product is exact unless it falls below float's normal range, where it is
+// rounded once, as the double road rounds it. No infinity or NaN takes part
+// (their exponent bits are tested first), so the loop holds no branch.
+void float32Row(const unsigned char* row, size_t count, float scale, unsigned char* out) {
+    constexpr uint32_t exponentBits = 0x7F800000u;
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t bits = codecs::loadBigEndian<uint32_t>(row + 4 * i);
+        const uint32_t scaled = std::bit_cast<uint32_t>(std::bit_cast<float>(bits) * scale);
+        const uint32_t value = (bits & exponentBits) == exponentBits ? 0u : scaled;
+        std::memcpy(out + 4 * i, &value, 4);
+    }
+}
+
 // IEEE samples without scaling: their bits, times the power of two; a
 // product exact in double, rounded once to float.
 template <typename Real>
@@ -95,6 +109,11 @@ void documentFloatRow(const unsigned char* row, size_t count, const SampleRules&
             default: break;
         }
     }
+    // A scale below float's normal range (data past 2^126) takes the double
+    // road: a host that flushes denormal operands to zero would otherwise
+    // multiply by 0.
+    if (rules.bitpix == -32 && unscaled(rules) && exponent >= 0 && exponent <= 126)
+        return float32Row(row, count, static_cast<float>(scale), out);
     if (rules.bitpix == -32 && unscaled(rules)) return realRow<float>(row, count, scale, out);
     if (rules.bitpix == -64 && unscaled(rules)) return realRow<double>(row, count, scale, out);
     physicalRow(row, count, rules, values);
