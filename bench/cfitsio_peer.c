@@ -2,6 +2,7 @@
  * with cfitsio, so that the module and its host have a yardstick.
  *
  *   cfitsio_peer open IN.fits OUT.pgm|OUT.ppm
+ *   cfitsio_peer openreal IN.fits OUT.pfm
  *   cfitsio_peer save IN.pgm|IN.ppm OUT.fits
  *
  * open: reads the primary image (8 or 16 bit or float32, grey or the first
@@ -22,6 +23,7 @@
  * the document. It reads 8- and 16-bit images whole; a float image, whose
  * range must be known first, is read a row at a time in two passes. */
 #include <fitsio.h>
+#include <float.h>
 #include <math.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -193,6 +195,72 @@ static int run_open(const char* in, const char* out) {
     return 0;
 }
 
+/* ---- open into a 32-bit document ------------------------------------------ */
+
+/* The smallest power of two at or above `top`, never below 1 (the module's
+ * rule for float data): its exponent. */
+static int exponent_for(double top) {
+    int e = 0;
+    if (!(top > 1.0)) return 0;
+    double m = frexp(top, &e);
+    return m == 0.5 ? e - 1 : e;
+}
+
+/* openreal: the whole image read as floats (fits_read_img, TFLOAT, the way a
+ * program that wants floats reads any FITS image, tile-compressed ones
+ * included), held once as the host holds a 32-bit document; its largest
+ * finite |value| gives the power of two the module takes the values by, NaN
+ * and infinities become 0, and the image goes out as the PFM the CLI
+ * writes (little-endian, scale -1.0, bottom row first). Float data without
+ * BSCALE/BZERO only, the module's values then being the file's. */
+static int run_open_real(const char* in, const char* out) {
+    fitsfile* f = NULL;
+    int status = 0, bitpix = 0, naxis = 0, anynul = 0;
+    long axes[3] = {1, 1, 1};
+    if (fits_open_image(&f, in, READONLY, &status)) die_fits(status, in);
+    if (fits_get_img_param(f, 3, &bitpix, &naxis, axes, &status)) die_fits(status, "image size");
+    if (bitpix != -32) die("the peer opens float32 images only into a 32-bit document");
+    double bscale, bzero;
+    scaling_keys(f, &bscale, &bzero);
+    if (bscale != 1.0 || bzero != 0.0) die("the peer takes float32 images without BSCALE and BZERO");
+    size_t columns = (size_t)axes[0], rows = (size_t)axes[1];
+    int planes = naxis == 3 && axes[2] >= 3 ? 3 : 1;
+    size_t plane = columns * rows, n = plane * (size_t)planes;
+    float* img = must_malloc(n * sizeof(float));
+    /* Without a null value cfitsio checks for none: a quantized tile's null
+     * pixels would come out as the unquantized flag value rather than NaN.
+     * A plain float image holds its NaNs as they are, unchecked. */
+    int compressed = fits_is_compressed_image(f, &status);
+    float nan = NAN;
+    if (fits_read_img(f, TFLOAT, 1, (LONGLONG)n, compressed ? &nan : NULL, img, &anynul, &status))
+        die_fits(status, "reading");
+    fits_close_file(f, &status);
+    float top = 0.0f;
+    for (size_t i = 0; i < n; ++i) {
+        float a = fabsf(img[i]);
+        if (a > top && a <= FLT_MAX) top = a;
+    }
+    float scale = ldexpf(1.0f, -exponent_for(top));
+    for (size_t i = 0; i < n; ++i) img[i] = isfinite(img[i]) ? img[i] * scale : 0.0f;
+    FILE* o = fopen(out, "wb");
+    if (!o) die("cannot create the output");
+    fprintf(o, "%s\n%zu %zu\n-1.0\n", planes == 3 ? "PF" : "Pf", columns, rows);
+    float* row = must_malloc(columns * (size_t)planes * sizeof(float));
+    for (size_t r = rows; r-- > 0;) {
+        if (planes == 1) {
+            fwrite(img + r * columns, sizeof(float), columns, o);
+            continue;
+        }
+        for (size_t c = 0; c < columns; ++c)
+            for (int p = 0; p < 3; ++p) row[3 * c + (size_t)p] = img[(size_t)p * plane + r * columns + c];
+        fwrite(row, sizeof(float), columns * 3, o);
+    }
+    free(row);
+    free(img);
+    if (fclose(o) != 0) die("writing the output");
+    return 0;
+}
+
 /* ---- save ------------------------------------------------------------------ */
 
 static size_t pnm_number(const unsigned char* b, size_t len, size_t* at) {
@@ -280,7 +348,9 @@ static int run_save(const char* in, const char* out) {
 int main(int argc, char** argv) {
     if (argc == 4 && strcmp(argv[1], "open") == 0) return run_open(argv[2], argv[3]);
     if (argc == 4 && strcmp(argv[1], "save") == 0) return run_save(argv[2], argv[3]);
+    if (argc == 4 && strcmp(argv[1], "openreal") == 0) return run_open_real(argv[2], argv[3]);
     fprintf(stderr, "usage: cfitsio_peer open IN.fits OUT.pgm|OUT.ppm\n"
+                    "       cfitsio_peer openreal IN.fits OUT.pfm\n"
                     "       cfitsio_peer save IN.pgm|IN.ppm OUT.fits\n");
     return 2;
 }
