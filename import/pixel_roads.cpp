@@ -198,9 +198,13 @@ void moveTwoPassWide(Road& road) {
     double hi = 0.0;
     const bool fromHeader = headerRange(road.keys, lo, hi);
     WideRange range;
-    road.readEvery(road.work.fileRow.data(), road.fileRowBytes(), [&](const unsigned char* row) {
-        if (!fromHeader) widenRange(row, road.columns(), rules, range);
-    });
+    // A tiled image's range comes from its tiles, quantized ones without
+    // unquantizing every pixel; the rows of the first planes are read.
+    const uint32_t planes[3] = {0, 1, 2};
+    if (!road.rows.physicalRange(road.state, rules, std::span(planes, static_cast<size_t>(road.planes)), range))
+        road.readEvery(road.work.fileRow.data(), road.fileRowBytes(), [&](const unsigned char* row) {
+            if (!fromHeader) widenRange(row, road.columns(), rules, range);
+        });
     road.rows.verify(road.state);
     if (road.state.result != noErr) return;
     if (!fromHeader) {
