@@ -45,11 +45,12 @@ inline bool riceCodeSlow(BitReader& bits, int fs, uint32_t& value) {
     return true;
 }
 
-// One Rice code of `fs` low bits (0..24): the zeros before the next 1 bit
-// are the high part. The usual code fits the buffer after a refill at half
-// empty, and is then taken in one count and one shift: the count, the sum
-// and the shift are all that one pixel waits on the previous one for.
-inline bool riceCode(BitReader& bits, int fs, uint32_t& value) {
+// One Rice code of `fs` low bits (0..24, `step` = 2^fs): the zeros before
+// the next 1 bit are the high part. The usual code fits the buffer after a
+// refill at half empty, and is then taken in one count and one shift: the
+// count, the sum and the shift are all that one pixel waits on the previous
+// one for.
+inline bool riceCode(BitReader& bits, int fs, uint32_t step, uint32_t& value) {
     if (bits.valid() < 32) bits.refill();
     const uint64_t window = bits.window();
     // With the lowest bit set the count needs no test for an empty window:
@@ -59,11 +60,12 @@ inline bool riceCode(BitReader& bits, int fs, uint32_t& value) {
     const int used = zeros + 1 + fs;
     if (used > bits.valid()) [[unlikely]]
         return riceCodeSlow(bits, fs, value);
-    // zeros + 1 <= valid <= 63: both shifts are less than 64; the second
-    // pair of shifts keeps fs = 0 from shifting by 64.
-    const uint64_t rest = window << (zeros + 1);
-    const auto low = static_cast<uint32_t>((rest >> (63 - fs)) >> 1);
-    value = (static_cast<uint32_t>(zeros) << fs) | low;
+    // The code's `used` bits (1 to 63, so the shift is defined) read as a
+    // number are the stop bit's 2^fs plus the low bits; the zeros count
+    // 2^fs each. One shift and a multiply by the block's step, in place of
+    // shifts by zeros and by fs. Wraps in 32 bits as the shifts would.
+    const auto top = static_cast<uint32_t>(window >> (64 - used));
+    value = top + (static_cast<uint32_t>(zeros) - 1u) * step;
     bits.drop(used);
     return true;
 }
@@ -94,9 +96,10 @@ CodecResult decodeAs(std::span<const uint8_t> in, size_t blockSize, std::span<T>
             return CodecResult::corrupt;
         } else {
             const int fs = static_cast<int>(code) - 1;
+            const uint32_t step = 1u << fs;
             for (size_t k = 0; k < count; ++k) {
                 uint32_t mapped = 0;
-                if (!riceCode(bits, fs, mapped)) return CodecResult::truncated;
+                if (!riceCode(bits, fs, step, mapped)) return CodecResult::truncated;
                 last += unzigzag(mapped);
                 dst[k] = narrow<T, kBytePix>(last);
             }
