@@ -386,7 +386,9 @@ int runOpen(const char* path, int runs) {
         std::vector<uint16_t> rows = peerOpen(path, &peerDepth);
         bool same = rows.size() != d.image.wide.size() || rows == d.image.wide;
         if (withWhole) same = same && peerOpen(path, &peerDepth, true) == d.image.wide;
-        check = rows.size() != d.image.wide.size() ? ", peer samples not kept" : same ? ", same samples" : ", SAMPLES DIFFER";
+        check = rows.size() != d.image.wide.size() ? ", peer samples not kept"
+                : same                               ? ", same samples"
+                                                     : ", SAMPLES DIFFER";
     }
     double mib = static_cast<double>(samples) * (depth / 8) / (1 << 20);
     std::printf("open %s: %zu samples, depth %d, host size %.0f MiB, %d interleaved runs, fresh buffers%s\n", path,

@@ -319,9 +319,10 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < peer.i32.size(); ++i) differ += peer.i32[i] != ours.i32[i];
     for (size_t i = 0; i < peer.f32.size(); ++i)
         differ += !(peer.f32[i] == ours.f32[i] || (std::isnan(peer.f32[i]) && std::isnan(ours.f32[i])));
-    const bool moduleSame = moduleRead(argv[1], [&](const tiled::TiledImage& t, uint64_t row, const std::vector<uint8_t>& tile) {
-        return sameAsPeer(peer, t, row, tile);
-    });
+    const bool moduleSame =
+        moduleRead(argv[1], [&](const tiled::TiledImage& t, uint64_t row, const std::vector<uint8_t>& tile) {
+            return sameAsPeer(peer, t, row, tile);
+        });
     const char* name = std::strrchr(argv[1], '/');
     const double peerMedian = median(peerTimes), oursMedian = median(oursTimes), moduleMedian = median(moduleTimes);
     std::printf("%-28s cfitsio %6.3f s (best %6.3f)   codecs %6.3f s (best %6.3f) ratio %.2f   "

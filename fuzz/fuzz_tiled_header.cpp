@@ -45,7 +45,8 @@ void checkRange(const TiledImage& image, uint64_t row, const TileArrays& arrays,
     const int64_t depth = image.naxis > 2 ? size[2] : 1;
     const uint32_t all[3] = {0, 1, 2};
     const uint32_t last[1] = {static_cast<uint32_t>(z0 + depth - 1)};
-    const std::span<const uint32_t> planes = row % 2 == 0 ? std::span<const uint32_t>(all) : std::span<const uint32_t>(last);
+    const std::span<const uint32_t> planes =
+        row % 2 == 0 ? std::span<const uint32_t>(all) : std::span<const uint32_t>(last);
     std::vector<uint8_t> samples(decoded.size() + 1, 0x5a);
     nebulite::WideRange range;
     const TileResult r = widenByTile(image, row, arrays, work, std::span<uint8_t>(samples.data(), decoded.size()),

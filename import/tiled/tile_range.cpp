@@ -36,23 +36,23 @@ double physicalOf(double stored, const WideRules& rules) {
     return physicalValue(std::bit_cast<uint64_t>(stored), rules);
 }
 
-// The physical range of a quantized slice from its stored range, false when
-// it cannot be had so. Physical values are monotonic in the stored ones
-// (one multiply, one add), so the stored extremes give the physical ones,
-// unless one of them is not finite: then the values between may be, and
-// the slice is read whole.
-bool widenByQuantized(const QuantizedTile& q, size_t floatBytes, Slice s, const WideRules& rules,
-                      WideRange& range, TileResult& result) {
+// Widens `range` by a quantized slice's physical values, from its stored
+// range. Physical values are monotonic in the stored ones (one multiply,
+// one add), so the stored extremes give the physical ones, unless one of
+// them is not finite: then the values between may be, and `whole` asks for
+// the slice to be unquantized and read whole.
+TileResult widenByQuantized(const QuantizedTile& q, size_t floatBytes, Slice s, const WideRules& rules,
+                            WideRange& range, bool& whole) {
     codecs::UnquantizedRange stored;
-    result = fromCodec(codecs::unquantizedRange(q.ints, q.params, floatBytes, s.first, s.count, stored));
-    if (result != TileResult::ok) return true;
-    if (!stored.any) return true;
+    const TileResult r = fromCodec(codecs::unquantizedRange(q.ints, q.params, floatBytes, s.first, s.count, stored));
+    if (r != TileResult::ok || !stored.any) return r;
     const double a = physicalOf(stored.low, rules);
     const double b = physicalOf(stored.high, rules);
-    if (std::isnan(a) || std::isnan(b)) return false;
+    whole = std::isnan(a) || std::isnan(b);
+    if (whole) return TileResult::ok;
     range.lo = std::min(range.lo, std::min(a, b));
     range.hi = std::max(range.hi, std::max(a, b));
-    return true;
+    return TileResult::ok;
 }
 
 }  // namespace
@@ -88,8 +88,10 @@ TileResult widenByTile(const TiledImage& image, uint64_t row, const TileArrays& 
     int64_t start[kMaxTiledAxes];
     int64_t size[kMaxTiledAxes];
     tileGeometry(image, row, start, size);
-    // A plane of the tile: its first size[0] x size[1] pixels of each plane
-    // come first, those of the first cube (axes past the third) before all.
+    // The tile's pixels run along its first axis, then its second, then
+    // its planes, those of the first cube (index 0 on the axes past the
+    // third) before any other: plane p is its (p - z0)th run of
+    // size[0] x size[1] pixels.
     const auto planePixels = static_cast<size_t>(size[0] * (image.naxis > 1 ? size[1] : 1));
     const int64_t z0 = image.naxis > 2 ? start[2] : 0;
     const int64_t depth = image.naxis > 2 ? size[2] : 1;
@@ -99,10 +101,10 @@ TileResult widenByTile(const TiledImage& image, uint64_t row, const TileArrays& 
         if (p < z0 || p >= z0 + depth) continue;
         const Slice s{static_cast<size_t>(p - z0) * planePixels, planePixels};
         if (!unquantized) {
-            if (widenByQuantized(quantized, bytes, s, rules, range, r)) {
-                if (r != TileResult::ok) return r;
-                continue;
-            }
+            bool whole = false;
+            r = widenByQuantized(quantized, bytes, s, rules, range, whole);
+            if (r != TileResult::ok) return r;
+            if (!whole) continue;
             // The whole tile's samples, as its rows would have them.
             r = fromCodec(codecs::unquantizeBigEndian(quantized.ints, quantized.params, bytes,
                                                       samples.first(quantized.ints.size() * bytes)));
