@@ -73,28 +73,43 @@ struct Seen {
     }
 };
 
+// Whether any of `count` integers is `low` or `high`: a loop that
+// vectorises, so that blocks without an extreme cost little.
+bool holdsEither(const int32_t* in, size_t count, int32_t low, int32_t high) {
+    uint32_t any = 0;
+    for (size_t k = 0; k < count; ++k)
+        any |= static_cast<uint32_t>(in[k] == low) | static_cast<uint32_t>(in[k] == high);
+    return any != 0;
+}
+
 // The values of the pixels of [first, first + count) whose integer is `low`
-// or `high`, each through the arithmetic of unquantize.
+// or `high`, each through the arithmetic of unquantize, found a block at a
+// time; the dither walk keeps up with the blocks.
 template <typename Float>
 void candidates(std::span<const int32_t> in, const Unquantize& p, size_t first, size_t count, int32_t low,
                 int32_t high, Seen& seen) {
-    const size_t end = first + count;
-    if (p.dither == Dither::none) {
-        for (size_t i = first; i < end; ++i)
-            if (in[i] == low || in[i] == high) seen.add(plainValue<Float>(in[i], p.scale, p.zero));
-        return;
-    }
-    DitherWalk walk(p.ditherSeed, p.tileRow);
+    constexpr size_t kBlock = 64;
+    const bool dithered = p.dither != Dither::none;
+    // Without dither the walk is not used; its arguments need only be valid.
+    DitherWalk walk(dithered ? p.ditherSeed : 1, dithered ? p.tileRow : 1);
     walk.skip(first);
-    for (size_t done = first; done < end;) {
-        const size_t run = std::min(end - done, walk.run());
-        const float* random = walk.entries();
-        for (size_t k = 0; k < run; ++k) {
-            const int32_t v = in[done + k];
-            if (v == low || v == high) seen.add(ditheredValue<Float>(v, random[k], p.scale, p.zero));
+    const size_t end = first + count;
+    for (size_t at = first; at < end; at += kBlock) {
+        const size_t m = std::min(kBlock, end - at);
+        if (holdsEither(in.data() + at, m, low, high)) {
+            for (size_t k = 0; k < m; ++k) {
+                const int32_t v = in[at + k];
+                if (v != low && v != high) continue;
+                if (!dithered) {
+                    seen.add(plainValue<Float>(v, p.scale, p.zero));
+                    continue;
+                }
+                DitherWalk here = walk;
+                here.skip(k);
+                seen.add(ditheredValue<Float>(v, *here.entries(), p.scale, p.zero));
+            }
         }
-        walk.skip(run);
-        done += run;
+        walk.skip(m);
     }
 }
 
