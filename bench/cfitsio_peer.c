@@ -92,10 +92,30 @@ static uint16_t scale_to_host(double v, double lo, double hi) {
     return (uint16_t)floor(x + 0.5);
 }
 
-static void open_float(fitsfile* f, FILE* o, size_t columns, size_t rows, int planes) {
+/* One row of `columns` samples as doubles, NaN for a null. A float32 image is
+ * read as floats: cfitsio unquantizes a tile-compressed one straight into
+ * doubles when asked for TDOUBLE, skipping the rounding to float32 the
+ * image's own samples have (and the module's rows, as funpack's, keep). The
+ * null value matters there too: without one, a quantized tile's nulls come
+ * back as numbers. */
+static void read_row(fitsfile* f, int bitpix, size_t r, size_t columns, double* row, float* narrow, int* status) {
+    int anynul = 0;
+    float nanf = NAN;
+    double nand = NAN;
+    if (bitpix == -32) {
+        if (fits_read_img(f, TFLOAT, (LONGLONG)(r * columns + 1), (LONGLONG)columns, &nanf, narrow, &anynul, status))
+            die_fits(*status, "reading");
+        for (size_t c = 0; c < columns; ++c) row[c] = narrow[c];
+    } else if (fits_read_img(f, TDOUBLE, (LONGLONG)(r * columns + 1), (LONGLONG)columns, &nand, row, &anynul,
+                             status)) {
+        die_fits(*status, "reading");
+    }
+}
+
+static void open_float(fitsfile* f, FILE* o, int bitpix, size_t columns, size_t rows, int planes) {
     static const char* const range_cards[] = {"DATAMIN", "DATAMAX", "BACKGRND", "RANGE",
                                               "AVISUMIN", "AVISUMAX", "CBLACK", "CWHITE"};
-    int status = 0, anynul = 0;
+    int status = 0;
     for (size_t k = 0; k < sizeof range_cards / sizeof range_cards[0]; ++k) {
         char value[FLEN_VALUE];
         int missing = 0;
@@ -108,10 +128,10 @@ static void open_float(fitsfile* f, FILE* o, size_t columns, size_t rows, int pl
     size_t n = columns * rows * (size_t)planes;
     /* Doubles hold float32 and float64 samples exactly. */
     double* row = must_malloc(columns * sizeof(double));
+    float* narrow = must_malloc(columns * sizeof(float));
     double lo = INFINITY, hi = -INFINITY;
     for (size_t r = 0; r < rows * (size_t)planes; ++r) {
-        if (fits_read_img(f, TDOUBLE, (LONGLONG)(r * columns + 1), (LONGLONG)columns, NULL, row, &anynul, &status))
-            die_fits(status, "reading");
+        read_row(f, bitpix, r, columns, row, narrow, &status);
         for (size_t c = 0; c < columns; ++c) {
             double v = physical32(row[c], bscale, bzero);
             if (isnan(v)) continue;
@@ -121,14 +141,14 @@ static void open_float(fitsfile* f, FILE* o, size_t columns, size_t rows, int pl
     }
     uint16_t* host = must_malloc(n * 2);
     for (size_t r = 0; r < rows * (size_t)planes; ++r) {
-        if (fits_read_img(f, TDOUBLE, (LONGLONG)(r * columns + 1), (LONGLONG)columns, NULL, row, &anynul, &status))
-            die_fits(status, "reading");
+        read_row(f, bitpix, r, columns, row, narrow, &status);
         for (size_t c = 0; c < columns; ++c) {
             uint16_t h = scale_to_host(physical32(row[c], bscale, bzero), lo, hi);
             host[r * columns + c] = (uint16_t)((h >> 8) | (h << 8)); /* big-endian, as the PGM */
         }
     }
     free(row);
+    free(narrow);
     write_host16(o, host, columns, rows, planes);
     free(host);
 }
@@ -148,7 +168,7 @@ static int run_open(const char* in, const char* out) {
     FILE* o = fopen(out, "wb");
     if (!o) die("cannot create the output");
     if (bitpix == -32 || bitpix == -64) {
-        open_float(f, o, columns, rows, planes);
+        open_float(f, o, bitpix, columns, rows, planes);
     } else if (bitpix == 8) {
         unsigned char* img = must_malloc(n);
         /* The stored bytes: BSCALE/BZERO do not apply to 8-bit data here. */

@@ -32,10 +32,10 @@ status=0
 # host in one process against cfitsio in the same process (fresh buffers on
 # both sides every run; peak is what each job adds to the process).
 echo
-echo "In-process (module + reference host, no image files), best of 3:"
+echo "In-process (module + reference host, no image files), 5 interleaved runs:"
 for input in open16.fits open8.fits openrgb8.fits openf32.fits opengz16.fits.gz openfz16.fits.fz openfzf32.fits.fz openf64.fits; do
   if [ -f "$work/$input" ]; then
-    "$build/nebulite_inprocess" open "$work/$input" 3 || status=1
+    "$build/nebulite_inprocess" open "$work/$input" 5 || status=1
   fi
 done
 "$build/nebulite_inprocess" save 8192 8192 16 "$work" 3 || status=1
@@ -45,7 +45,7 @@ done
 # codecs decoding every tile (the tile table read from memory) against
 # cfitsio's fits_read_img of the same file, in one process, best of 3.
 echo
-echo "Tile decoding (codecs against cfitsio fits_read_img on the same .fz), best of 3:"
+echo "Tile decoding (codecs and the module's tile decoder against cfitsio fits_read_img on the same .fz), medians of 5 interleaved runs:"
 if command -v fpack >/dev/null; then
   if [ ! -f "$work/tiles-rice16.fits.fz" ]; then
     "$python" - "$work" <<'PY'
@@ -65,7 +65,7 @@ PY
     rm -f "$work/tiles-16.fits" "$work/tiles-16-4k.fits" "$work/tiles-f32.fits"
   fi
   for name in rice16 quantized-f32 hcompress16 gzip16; do
-    "$build/nebulite_tile_decode" "$work/tiles-$name.fits.fz" 3 || status=1
+    "$build/nebulite_tile_decode" "$work/tiles-$name.fits.fz" 5 || status=1
   done
 else
   echo "  fpack not installed: skipped"
