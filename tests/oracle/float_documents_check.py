@@ -14,7 +14,9 @@ open     every BITPIX (8, 16, 32 and 64, signed and with their unsigned
          than 24 bits; blanks, NaNs and infinities 0. (Compressed images
          are read from funpack's plain twin.) A 0..1 float file
          opens unchanged. `info --depth 32` says 32, plain `info` what an
-         open gives.
+         open gives. Planes chosen out of tile-compressed cubes (fpack'd
+         here) take the power of two, and at 16 bits the range, from the
+         chosen planes alone.
 save     the same files opened to TIFF and saved back with `nebulite save`
          (default options): the data unit is the original's bit for bit
          with its BITPIX, BZERO and BSCALE (integers past 24 bits and
@@ -383,12 +385,57 @@ def part_open(cli, work, checks):
                 want_depth = 8 if header["BITPIX"] == 8 else 16
                 checks.expect(json.loads(info.stdout)["depth"] == want_depth,
                               f"{label}: info says depth {json.loads(info.stdout)['depth']}, an open gives {want_depth}")
+    chosen_planes(cli, work, checks)
     # A float file of 0..1 (what other tools write) opens unchanged.
     unit = os.path.join(work, "f32-unit.fits")
     out = os.path.join(work, "f32-unit-again.pfm")
     if cli.ok(checks, "open", unit, out, "--depth", "32"):
         checks.expect(same_bits(read_pfm(out)[0], hdu_of(unit, 0)[1].astype(np.float32)),
                       "a 0..1 float file did not open unchanged")
+
+
+def chosen_planes(cli, work, checks):
+    """Planes chosen out of tile-compressed cubes whose planes differ in size
+    by orders of magnitude (quantized floats in row and in 3-D tiles, and
+    32-bit integers under a BSCALE): the first pass, which takes the power
+    of two (or the 16-bit range) from the tiles, must look at the chosen
+    planes only. At depth 32 against astropy; at 16 bits against the same
+    open of funpack's plain twin, whose rows are read rather than tiled."""
+    if shutil.which("fpack") is None:
+        checks.expect(False, "fpack is not installed (the planes check makes its cubes with it)")
+        return
+    rng = np.random.default_rng(7)
+    sizes = np.array([3.0, 40000.0, 0.25])[:, None, None]
+    floats = (rng.normal(0.0, 1.0, (3, 24, 40)) * sizes).astype(np.float32)
+    holes = floats.copy()
+    holes[1, 5, 7] = np.nan
+    ints = (rng.integers(-1000, 1000, (3, 20, 30)) * np.array([1, 300000, 7])[:, None, None]).astype(np.int32)
+    # No NaN in the 3-D tiles: funpack (cfitsio 4.2) unquantizes a 3-D tile
+    # that holds a null far from the values astropy and this module give.
+    cubes = [("f32-rows", holes, [], ["-r", "-q", "4"]),
+             ("f32-3d", floats, [], ["-r", "-q", "4", "-t", "16,10,2"]),
+             ("i32-scaled", ints, [("BSCALE", 0.5), ("BZERO", 3.0)], ["-r", "-t", "30,20,2"])]
+    for name, data, keys, flags in cubes:
+        plain = os.path.join(work, f"planes-{name}.fits")
+        with_keys(fits.PrimaryHDU(data), keys).writeto(plain, overwrite=True)
+        packed = plain + ".fz"
+        subprocess.run(["fpack", *flags, "-O", packed, plain], check=True)
+        header, raw = hdu_of(packed, 1)
+        twin = unpacked(packed)
+        for choice, pick in ((["--plane", "1"], [0]), (["--plane", "3"], [2]), (["--planes", "3,1,2"], [2, 0, 1])):
+            label = f"{name} {' '.join(choice)}"
+            out = os.path.join(work, f"planes-{name}-{pick[0]}.pfm")
+            if cli.ok(checks, "open", packed, out, "--image", "1", "--depth", "32", *choice):
+                n, _, _, want = expected_document(header, raw[pick] if len(pick) == 3 else raw[pick[0]])
+                got = read_pfm(out)
+                checks.expect(same_bits(got, want),
+                              f"{label}: the document is not astropy's values x 2^-{n}{first_difference(got, want)}")
+            ext = "ppm" if len(pick) == 3 else "pgm"
+            tiled, rows = (os.path.join(work, f"planes-{name}-{pick[0]}-{k}.{ext}") for k in ("tiled", "rows"))
+            if cli.ok(checks, "open", packed, tiled, "--image", "1", *choice) and \
+                    cli.ok(checks, "open", twin, rows, *choice):
+                with open(tiled, "rb") as a, open(rows, "rb") as b:
+                    checks.expect(a.read() == b.read(), f"{label}: the 16-bit document differs from the plain twin's")
 
 
 def fitsverify_counts(path):
