@@ -3,6 +3,7 @@
 // against cfitsio doing the same in the same process.
 //
 //   nebulite_inprocess open FILE.fits [RUNS]
+//   nebulite_inprocess open32 FILE.fits [RUNS]     (into a 32-bit document)
 //   nebulite_inprocess save ROWS COLUMNS DEPTH OUT_DIR [RUNS]
 //
 // Every run allocates its buffers anew on both sides: the host's document
@@ -33,6 +34,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -399,6 +401,90 @@ int runOpen(const char* path, int runs) {
     return 0;
 }
 
+// Into a 32-bit document: the module with the depth option at 32 (played as
+// a recorded action plays it, no dialog) against a cfitsio program that
+// reads the whole image as floats (fits_read_img TFLOAT, NaN for the nulls
+// of compressed tiles) into the very buffer it keeps as the document, then
+// takes the values by the module's power of two (the smallest at or above
+// the largest finite |value|, never below 1), NaN and infinities 0. The
+// peer's buffer is not zeroed first, the host's document is. Float32 images
+// without BSCALE and BZERO, whose physical values are their own.
+std::unique_ptr<float[]> peerOpen32(const char* path, size_t& count) {
+    fitsfile* f = nullptr;
+    int status = 0, bitpix = 0, naxis = 0, anynul = 0;
+    long axes[3] = {1, 1, 1};
+    if (fits_open_image(&f, path, READONLY, &status)) fail("cfitsio cannot open the file");
+    fits_get_img_param(f, 3, &bitpix, &naxis, axes, &status);
+    double bscale = 1.0, bzero = 0.0;
+    int s1 = 0, s2 = 0;
+    fits_read_key(f, TDOUBLE, "BSCALE", &bscale, nullptr, &s1);
+    fits_read_key(f, TDOUBLE, "BZERO", &bzero, nullptr, &s2);
+    if (bitpix != FLOAT_IMG || (s1 == 0 && bscale != 1.0) || (s2 == 0 && bzero != 0.0))
+        fail("the 32-bit document peer reads float32 images without BSCALE and BZERO only");
+    count = static_cast<size_t>(axes[0]) * static_cast<size_t>(axes[1]) * (naxis == 3 && axes[2] >= 3 ? 3u : 1u);
+    std::unique_ptr<float[]> image(new float[count]);
+    float nan = NAN;
+    const int compressed = fits_is_compressed_image(f, &status);
+    fits_read_img(f, TFLOAT, 1, static_cast<LONGLONG>(count), compressed ? &nan : nullptr, image.get(), &anynul,
+                  &status);
+    fits_close_file(f, &status);
+    if (status != 0) fail("cfitsio read failed");
+    float top = 0.0f;
+    for (size_t i = 0; i < count; ++i) {
+        const float a = std::fabs(image[i]);
+        if (a > top && a <= std::numeric_limits<float>::max()) top = a;
+    }
+    int exponent = 0;
+    if (top > 1.0f) {
+        const double mantissa = std::frexp(static_cast<double>(top), &exponent);
+        if (mantissa == 0.5) --exponent;
+    }
+    const float scale = std::ldexp(1.0f, -exponent);
+    for (size_t i = 0; i < count; ++i) image[i] = std::isfinite(image[i]) ? image[i] * scale : 0.0f;
+    return image;
+}
+
+nebulite::host::Setup depth32() {
+    using nebulite::host::DescriptorItem;
+    using nebulite::host::fourCharCode;
+    nebulite::host::Setup setup;
+    setup.script.present = true;
+    setup.script.playInfo = plugInDialogSilent;
+    setup.script.descriptor.items = {
+        DescriptorItem::ofEnumerated(fourCharCode("nbDp"), fourCharCode("nbTD"), fourCharCode("nb32"))};
+    return setup;
+}
+
+int runOpen32(const char* path, int runs) {
+    size_t samples = 0;
+    auto module = [&] {
+        Host host(&ENTRYPOINT, depth32());
+        File file = File::disk(path);
+        if (!host.read(file).ok()) fail("the module could not open the file at depth 32");
+        Document d = host.takeDocument();
+        if (d.image.depth != 32) fail("the module opened the file at depth " + std::to_string(d.image.depth));
+        samples = d.image.sampleCount();
+    };
+    size_t count = 0;
+    auto peer = [&] { peerOpen32(path, count); };
+    auto t = measureInterleaved(runs, module, peer);
+    // Outside the timing: the peer's floats must be the module's, bit for bit.
+    Host host(&ENTRYPOINT, depth32());
+    File file = File::disk(path);
+    if (!host.read(file).ok()) fail("the module could not open the file at depth 32");
+    const Document d = host.takeDocument();
+    std::unique_ptr<float[]> theirs = peerOpen32(path, count);
+    const bool same = count == d.image.real.size() &&
+                      std::memcmp(theirs.get(), d.image.real.data(), count * sizeof(float)) == 0;
+    const double mib = static_cast<double>(samples) * 4 / (1 << 20);
+    std::printf("open %s into a 32-bit document: %zu samples, host size %.0f MiB, %d interleaved runs, fresh "
+                "buffers, %s\n",
+                path, samples, mib, runs, same ? "same floats" : "FLOATS DIFFER");
+    printTiming("module+host read", t[0], mib, nullptr);
+    printTiming("cfitsio whole, TFLOAT", t[1], mib, &t[0]);
+    return same ? 0 : 1;
+}
+
 int runSave(int rows, int columns, int depth, const std::string& dir, int runs) {
     Document d;
     d.image.rows = rows;
@@ -444,11 +530,14 @@ int runSave(int rows, int columns, int depth, const std::string& dir, int runs) 
 int main(int argc, char** argv) {
     if (argc >= 3 && std::strcmp(argv[1], "open") == 0)
         return runOpen(argv[2], argc > 3 ? std::atoi(argv[3]) : 3);
+    if (argc >= 3 && std::strcmp(argv[1], "open32") == 0)
+        return runOpen32(argv[2], argc > 3 ? std::atoi(argv[3]) : 3);
     if (argc >= 6 && std::strcmp(argv[1], "save") == 0)
         return runSave(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]), argv[5],
                        argc > 6 ? std::atoi(argv[6]) : 3);
     std::fprintf(stderr,
                  "usage: nebulite_inprocess open FILE.fits [RUNS]\n"
+                 "       nebulite_inprocess open32 FILE.fits [RUNS]\n"
                  "       nebulite_inprocess save ROWS COLUMNS DEPTH OUT_DIR [RUNS]\n");
     return 2;
 }
