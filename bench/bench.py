@@ -150,6 +150,12 @@ def make_inputs(work, only):
             img[::97, ::89] = np.nan
             write_fits(p, img, -64)
         made["openf64"] = p
+    # Into a 32-bit document (--depth 32): the same float files, against a
+    # peer that reads them with fits_read_img as TFLOAT.
+    if want("openreal"):
+        made["openreal"] = made.get("openf32") or make_inputs(work, {"openf32"})["openf32"]
+    if want("openfzreal"):
+        made["openfzreal"] = made.get("openfzf32") or make_inputs(work, {"openfzf32"})["openfzf32"]
     if want("save16"):
         p = os.path.join(work, "save16.pgm")
         if not os.path.exists(p):
@@ -292,12 +298,14 @@ def main():
     host_sizes = {"open16": 8192 * 8192 * 2, "open8": 8192 * 8192, "openrgb8": 4096 * 4096 * 3,
                   "openf32": 8192 * 4096 * 2, "opengz16": 8192 * 8192 * 2,
                   "openfz16": 8192 * 8192 * 2, "openfzf32": 8192 * 4096 * 2, "openf64": 8192 * 4096 * 2,
+                  "openreal": 8192 * 4096 * 4, "openfzreal": 8192 * 4096 * 4,
                   "save16": 8192 * 8192 * 2, "save8": 8192 * 8192}
     shapes = {"open16": "8192x8192 16-bit grey (BZERO 32768)", "open8": "8192x8192 8-bit grey",
               "openrgb8": "4096x4096 8-bit RGB", "openf32": "8192x4096 float32, no range cards",
               "opengz16": "8192x8192 16-bit grey, gzip",
               "openfz16": "8192x8192 16-bit grey, fpack RICE_1", "openfzf32": "8192x4096 float32, fpack q=4",
               "openf64": "8192x4096 float64, no range cards",
+              "openreal": "8192x4096 float32 -> 32-bit document", "openfzreal": "8192x4096 f32 fpack q=4 -> 32-bit",
               "save16": "8192x8192 16-bit grey", "save8": "8192x8192 8-bit grey", "png16": "",
               "asinh16": "open16, asinh over zscale", "asinhf32": "openf32, asinh over zscale"}
     host_sizes.update(asinh16=host_sizes["open16"], asinhf32=host_sizes["openf32"])
@@ -316,7 +324,13 @@ def main():
             png_rows.append((neb, peer, os.path.getsize(out_n), os.path.getsize(out_p)))
             print(f"{name}: done", flush=True)
             continue
-        if name.startswith("open"):
+        if name in ("openreal", "openfzreal"):
+            out_n, out_p = os.path.join(w, f"{name}-nebulite.pfm"), os.path.join(w, f"{name}-peer.pfm")
+            neb = best_of([args.nebulite, "open", src, out_n, "--depth", "32"], args.runs, out_n)
+            peer = best_of([args.peer, "openreal", src, out_p], args.runs, out_p)
+            same = same_file(out_n, out_p)
+            check = "identical output" if same else "OUTPUTS DIFFER"
+        elif name.startswith("open"):
             ext = "ppm" if "rgb" in name else "pgm"
             out_n, out_p = os.path.join(w, f"{name}-nebulite.{ext}"), os.path.join(w, f"{name}-peer.{ext}")
             neb = best_of([args.nebulite, "open", src, out_n], args.runs, out_n)
@@ -353,7 +367,8 @@ def main():
     print("minflt counts them); inputs are warm in the page cache; outputs go to " + args.work + ",")
     print("each removed before its run, so that both programs write a new file.")
     print("Peak RSS by /usr/bin/time (%M); cpu is user+system (10 ms resolution), the best run's;")
-    print("host MiB is the image as the host holds it (8-bit: 1 byte a sample, 16-bit and float: 2);")
+    print("host MiB is the image as the host holds it (8-bit: 1 byte a sample, 16-bit and float: 2,")
+    print("a 32-bit document 4; the peer reads those with fits_read_img as TFLOAT and writes the same PFM);")
     print("neb/host and peer/host are peak RSS over it, the whole process included.")
     print(f"Transparent huge pages: {thp_mode()}.")
     print()

@@ -2,6 +2,7 @@
  * with cfitsio, so that the module and its host have a yardstick.
  *
  *   cfitsio_peer open IN.fits OUT.pgm|OUT.ppm
+ *   cfitsio_peer openreal IN.fits OUT.pfm
  *   cfitsio_peer save IN.pgm|IN.ppm OUT.fits
  *   cfitsio_peer stretch IN.fits OUT.pgm BLACK WHITE
  *
@@ -31,6 +32,7 @@
  * the document. It reads 8- and 16-bit images whole; a float image, whose
  * range must be known first, is read a row at a time in two passes. */
 #include <fitsio.h>
+#include <float.h>
 #include <math.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -99,10 +101,30 @@ static uint16_t scale_to_host(double v, double lo, double hi) {
     return (uint16_t)floor(x + 0.5);
 }
 
-static void open_float(fitsfile* f, FILE* o, size_t columns, size_t rows, int planes) {
+/* One row of `columns` samples as doubles, NaN for a null. A float32 image is
+ * read as floats: cfitsio unquantizes a tile-compressed one straight into
+ * doubles when asked for TDOUBLE, skipping the rounding to float32 the
+ * image's own samples have (and the module's rows, as funpack's, keep). The
+ * null value matters there too: without one, a quantized tile's nulls come
+ * back as numbers. */
+static void read_row(fitsfile* f, int bitpix, size_t r, size_t columns, double* row, float* narrow, int* status) {
+    int anynul = 0;
+    float nanf = NAN;
+    double nand = NAN;
+    if (bitpix == -32) {
+        if (fits_read_img(f, TFLOAT, (LONGLONG)(r * columns + 1), (LONGLONG)columns, &nanf, narrow, &anynul, status))
+            die_fits(*status, "reading");
+        for (size_t c = 0; c < columns; ++c) row[c] = narrow[c];
+    } else if (fits_read_img(f, TDOUBLE, (LONGLONG)(r * columns + 1), (LONGLONG)columns, &nand, row, &anynul,
+                             status)) {
+        die_fits(*status, "reading");
+    }
+}
+
+static void open_float(fitsfile* f, FILE* o, int bitpix, size_t columns, size_t rows, int planes) {
     static const char* const range_cards[] = {"DATAMIN", "DATAMAX", "BACKGRND", "RANGE",
                                               "AVISUMIN", "AVISUMAX", "CBLACK", "CWHITE"};
-    int status = 0, anynul = 0;
+    int status = 0;
     for (size_t k = 0; k < sizeof range_cards / sizeof range_cards[0]; ++k) {
         char value[FLEN_VALUE];
         int missing = 0;
@@ -115,10 +137,10 @@ static void open_float(fitsfile* f, FILE* o, size_t columns, size_t rows, int pl
     size_t n = columns * rows * (size_t)planes;
     /* Doubles hold float32 and float64 samples exactly. */
     double* row = must_malloc(columns * sizeof(double));
+    float* narrow = must_malloc(columns * sizeof(float));
     double lo = INFINITY, hi = -INFINITY;
     for (size_t r = 0; r < rows * (size_t)planes; ++r) {
-        if (fits_read_img(f, TDOUBLE, (LONGLONG)(r * columns + 1), (LONGLONG)columns, NULL, row, &anynul, &status))
-            die_fits(status, "reading");
+        read_row(f, bitpix, r, columns, row, narrow, &status);
         for (size_t c = 0; c < columns; ++c) {
             double v = physical32(row[c], bscale, bzero);
             if (isnan(v)) continue;
@@ -128,14 +150,14 @@ static void open_float(fitsfile* f, FILE* o, size_t columns, size_t rows, int pl
     }
     uint16_t* host = must_malloc(n * 2);
     for (size_t r = 0; r < rows * (size_t)planes; ++r) {
-        if (fits_read_img(f, TDOUBLE, (LONGLONG)(r * columns + 1), (LONGLONG)columns, NULL, row, &anynul, &status))
-            die_fits(status, "reading");
+        read_row(f, bitpix, r, columns, row, narrow, &status);
         for (size_t c = 0; c < columns; ++c) {
             uint16_t h = scale_to_host(physical32(row[c], bscale, bzero), lo, hi);
             host[r * columns + c] = (uint16_t)((h >> 8) | (h << 8)); /* big-endian, as the PGM */
         }
     }
     free(row);
+    free(narrow);
     write_host16(o, host, columns, rows, planes);
     free(host);
 }
@@ -155,7 +177,7 @@ static int run_open(const char* in, const char* out) {
     FILE* o = fopen(out, "wb");
     if (!o) die("cannot create the output");
     if (bitpix == -32 || bitpix == -64) {
-        open_float(f, o, columns, rows, planes);
+        open_float(f, o, bitpix, columns, rows, planes);
     } else if (bitpix == 8) {
         unsigned char* img = must_malloc(n);
         /* The stored bytes: BSCALE/BZERO do not apply to 8-bit data here. */
@@ -240,6 +262,72 @@ static int run_stretch(const char* in, const char* out, double black, double whi
     free(host);
     if (fclose(o) != 0) die("writing the output");
     fits_close_file(f, &status);
+    return 0;
+}
+
+/* ---- open into a 32-bit document ------------------------------------------ */
+
+/* The smallest power of two at or above `top`, never below 1 (the module's
+ * rule for float data): its exponent. */
+static int exponent_for(double top) {
+    int e = 0;
+    if (!(top > 1.0)) return 0;
+    double m = frexp(top, &e);
+    return m == 0.5 ? e - 1 : e;
+}
+
+/* openreal: the whole image read as floats (fits_read_img, TFLOAT, the way a
+ * program that wants floats reads any FITS image, tile-compressed ones
+ * included), held once as the host holds a 32-bit document; its largest
+ * finite |value| gives the power of two the module takes the values by, NaN
+ * and infinities become 0, and the image goes out as the PFM the CLI
+ * writes (little-endian, scale -1.0, bottom row first). Float data without
+ * BSCALE/BZERO only, the module's values then being the file's. */
+static int run_open_real(const char* in, const char* out) {
+    fitsfile* f = NULL;
+    int status = 0, bitpix = 0, naxis = 0, anynul = 0;
+    long axes[3] = {1, 1, 1};
+    if (fits_open_image(&f, in, READONLY, &status)) die_fits(status, in);
+    if (fits_get_img_param(f, 3, &bitpix, &naxis, axes, &status)) die_fits(status, "image size");
+    if (bitpix != -32) die("the peer opens float32 images only into a 32-bit document");
+    double bscale, bzero;
+    scaling_keys(f, &bscale, &bzero);
+    if (bscale != 1.0 || bzero != 0.0) die("the peer takes float32 images without BSCALE and BZERO");
+    size_t columns = (size_t)axes[0], rows = (size_t)axes[1];
+    int planes = naxis == 3 && axes[2] >= 3 ? 3 : 1;
+    size_t plane = columns * rows, n = plane * (size_t)planes;
+    float* img = must_malloc(n * sizeof(float));
+    /* Without a null value cfitsio checks for none: a quantized tile's null
+     * pixels would come out as the unquantized flag value rather than NaN.
+     * A plain float image holds its NaNs as they are, unchecked. */
+    int compressed = fits_is_compressed_image(f, &status);
+    float nan = NAN;
+    if (fits_read_img(f, TFLOAT, 1, (LONGLONG)n, compressed ? &nan : NULL, img, &anynul, &status))
+        die_fits(status, "reading");
+    fits_close_file(f, &status);
+    float top = 0.0f;
+    for (size_t i = 0; i < n; ++i) {
+        float a = fabsf(img[i]);
+        if (a > top && a <= FLT_MAX) top = a;
+    }
+    float scale = ldexpf(1.0f, -exponent_for(top));
+    for (size_t i = 0; i < n; ++i) img[i] = isfinite(img[i]) ? img[i] * scale : 0.0f;
+    FILE* o = fopen(out, "wb");
+    if (!o) die("cannot create the output");
+    fprintf(o, "%s\n%zu %zu\n-1.0\n", planes == 3 ? "PF" : "Pf", columns, rows);
+    float* row = must_malloc(columns * (size_t)planes * sizeof(float));
+    for (size_t r = rows; r-- > 0;) {
+        if (planes == 1) {
+            fwrite(img + r * columns, sizeof(float), columns, o);
+            continue;
+        }
+        for (size_t c = 0; c < columns; ++c)
+            for (int p = 0; p < 3; ++p) row[3 * c + (size_t)p] = img[(size_t)p * plane + r * columns + c];
+        fwrite(row, sizeof(float), columns * 3, o);
+    }
+    free(row);
+    free(img);
+    if (fclose(o) != 0) die("writing the output");
     return 0;
 }
 
@@ -332,7 +420,9 @@ int main(int argc, char** argv) {
     if (argc == 4 && strcmp(argv[1], "save") == 0) return run_save(argv[2], argv[3]);
     if (argc == 6 && strcmp(argv[1], "stretch") == 0)
         return run_stretch(argv[2], argv[3], strtod(argv[4], NULL), strtod(argv[5], NULL));
+    if (argc == 4 && strcmp(argv[1], "openreal") == 0) return run_open_real(argv[2], argv[3]);
     fprintf(stderr, "usage: cfitsio_peer open IN.fits OUT.pgm|OUT.ppm\n"
+                    "       cfitsio_peer openreal IN.fits OUT.pfm\n"
                     "       cfitsio_peer save IN.pgm|IN.ppm OUT.fits\n"
                     "       cfitsio_peer stretch IN.fits OUT.pgm BLACK WHITE\n");
     return 2;

@@ -8,10 +8,12 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace bench {
 
@@ -61,27 +63,54 @@ struct Timing {
     double bestCpu = 1e30;  // processor seconds, the least any run took
     long faults = 0;
     long peakKiB = 0;  // the most any run added to the resident size
+    std::vector<double> all;  // every run's wall seconds
+
+    double median() const {
+        if (all.empty()) return 0.0;
+        std::vector<double> sorted = all;
+        std::sort(sorted.begin(), sorted.end());
+        const size_t n = sorted.size();
+        return n % 2 == 1 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2;
+    }
 };
+
+// One timed run of `job` into `t`; `prepare` runs before it, outside the timing.
+template <typename Job, typename Prepare>
+void measureOnce(Timing& t, Job& job, Prepare& prepare) {
+    prepare();
+    resetPeak();
+    long resident = statusKiB("VmRSS:");
+    long before = minorFaults();
+    const double cpuBefore = processorSeconds();
+    auto start = Clock::now();
+    job();
+    double s = seconds(start);
+    t.bestCpu = std::min(t.bestCpu, processorSeconds() - cpuBefore);
+    t.peakKiB = std::max(t.peakKiB, statusKiB("VmHWM:") - resident);
+    t.all.push_back(s);
+    if (s < t.best) {
+        t.best = s;
+        t.faults = minorFaults() - before;
+    }
+}
 
 // `prepare` runs before each timed run, outside the timing.
 template <typename Job, typename Prepare>
 Timing measure(int runs, Job job, Prepare prepare) {
     Timing t;
+    for (int i = 0; i < runs; ++i) measureOnce(t, job, prepare);
+    return t;
+}
+
+// Several jobs, their runs interleaved: run i of every job, then run i + 1,
+// so that a machine's changing load falls on all of them alike.
+template <typename... Jobs>
+std::array<Timing, sizeof...(Jobs)> measureInterleaved(int runs, Jobs... jobs) {
+    std::array<Timing, sizeof...(Jobs)> t;
+    auto none = [] {};
     for (int i = 0; i < runs; ++i) {
-        prepare();
-        resetPeak();
-        long resident = statusKiB("VmRSS:");
-        long before = minorFaults();
-        const double cpuBefore = processorSeconds();
-        auto start = Clock::now();
-        job();
-        double s = seconds(start);
-        t.bestCpu = std::min(t.bestCpu, processorSeconds() - cpuBefore);
-        t.peakKiB = std::max(t.peakKiB, statusKiB("VmHWM:") - resident);
-        if (s < t.best) {
-            t.best = s;
-            t.faults = minorFaults() - before;
-        }
+        size_t k = 0;
+        ((measureOnce(t[k++], jobs, none)), ...);
     }
     return t;
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The open/save benchmark: nebulite (CLI + module) against a cfitsio peer.
 #
-#   bash bench/run.sh [--runs N] [--only open16,open8,openrgb8,openf32,opengz16,openfz16,openfzf32,openf64,save16,save8,png16,asinh16,asinhf32]
+#   bash bench/run.sh [--runs N] [--only open16,open8,openrgb8,openf32,opengz16,openfz16,openfzf32,openf64,openreal,openfzreal,save16,save8,png16,asinh16,asinhf32]
 #
 # Then the in-process opens and saves, tile decoding, and demosaicing (a
 # 6248 x 4176 mosaic against its three-plane twin and cfitsio + OpenCV).
@@ -10,7 +10,10 @@
 # from this checkout, makes the inputs in $NEBULITE_BENCH_WORK (default a
 # folder under /tmp, kept between runs so the ~600 MiB of inputs are made
 # once; delete it to start over) and prints a table. Takes two to three
-# minutes (the first run also makes the inputs, about 30 s).
+# minutes (the first run also makes the inputs, about 30 s). --only limits
+# the table's rows; the in-process rows run for every input the work folder
+# holds, and one of them alone is
+#   $NEBULITE_BENCH_BUILD/nebulite_inprocess open|open32 FILE [RUNS]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -38,12 +41,23 @@ status=0
 # host in one process against cfitsio in the same process (fresh buffers on
 # both sides every run; peak is what each job adds to the process).
 echo
-echo "In-process (module + reference host, no image files), best of 3:"
+echo "In-process (module + reference host, no image files), 5 interleaved runs:"
 for input in open16.fits open8.fits openrgb8.fits openf32.fits opengz16.fits.gz openfz16.fits.fz openfzf32.fits.fz openf64.fits; do
   if [ -f "$work/$input" ]; then
-    "$build/nebulite_inprocess" open "$work/$input" 3 || status=1
+    "$build/nebulite_inprocess" open "$work/$input" 5 || status=1
   fi
 done
+# Into 32-bit documents (the depth option at 32), against a cfitsio program
+# that reads the whole image as floats (fits_read_img TFLOAT) into the
+# buffer it keeps; the host image is 4 bytes a sample.
+echo
+echo "In-process into 32-bit documents (cfitsio reading the image as floats), 5 interleaved runs:"
+for input in openf32.fits openfzf32.fits.fz; do
+  if [ -f "$work/$input" ]; then
+    "$build/nebulite_inprocess" open32 "$work/$input" 5 || status=1
+  fi
+done
+echo
 "$build/nebulite_inprocess" save 8192 8192 16 "$work" 3 || status=1
 "$build/nebulite_inprocess" save 8192 8192 8 "$work" 3 || status=1
 
@@ -51,7 +65,7 @@ done
 # codecs decoding every tile (the tile table read from memory) against
 # cfitsio's fits_read_img of the same file, in one process, best of 3.
 echo
-echo "Tile decoding (codecs against cfitsio fits_read_img on the same .fz), best of 3:"
+echo "Tile decoding (codecs and the module's tile decoder against cfitsio fits_read_img on the same .fz), medians of 5 interleaved runs:"
 if command -v fpack >/dev/null; then
   if [ ! -f "$work/tiles-rice16.fits.fz" ]; then
     "$python" - "$work" <<'PY'
@@ -71,7 +85,7 @@ PY
     rm -f "$work/tiles-16.fits" "$work/tiles-16-4k.fits" "$work/tiles-f32.fits"
   fi
   for name in rice16 quantized-f32 hcompress16 gzip16; do
-    "$build/nebulite_tile_decode" "$work/tiles-$name.fits.fz" 3 || status=1
+    "$build/nebulite_tile_decode" "$work/tiles-$name.fits.fz" 5 || status=1
   done
 else
   echo "  fpack not installed: skipped"

@@ -223,10 +223,17 @@ std::string mosaicLine(const MosaicInfo& m) {
 }
 
 int runInfo(Context& context, const Args& args) {
-    Parsed p = parse(args, "info", {"--json"}, {});
+    Parsed p = parse(args, "info", {"--json"}, {"--depth"});
     expectCount(p, 1, 1, "info");
     const std::string& path = p.positional[0];
     auto h = context.makeHost();
+    // The depth an open would give: with --depth, the module is asked as
+    // an open with that option asks it, and says what it makes of it.
+    if (p.has("--depth")) {
+        h->setup().script.present = true;
+        h->setup().script.descriptor = openDescriptor(openOptionsFrom(p.flags, "info"));
+        h->setup().script.playInfo = plugInDialogSilent;
+    }
     File file = File::disk(path);
     Outcome outcome = h->info(file);
     std::optional<ImageHeader> image;
@@ -475,6 +482,12 @@ constexpr TextBuilder openHelp() {
         text += "; PNG\n"
                 "and TIFF scale them to 0..65535 and keep the FITS header (a private chunk\n"
                 "or tag), so that `nebulite save` brings it back";
+    text += ".\n"
+            "32-bit documents (--depth 32) hold the file's physical values times a power\n"
+            "of two, as floats: PFM";
+    if (kHeaderFormats) text += " and TIFF";
+    text += " keep them exactly";
+    if (kHeaderFormats) text += ", and TIFF how they were taken, so\nthat `nebulite save` gives the file's samples back";
     text += ".\n\n"
             "  --stretch [CURVE]  write an 8-bit preview: the module maps the file's\n"
             "                     values between black and white points (by default\n"
@@ -537,9 +550,11 @@ constexpr TextBuilder saveHelp() {
     appendFormatLines(text);
     if (kHeaderFormats)
         text += "PNG files may be of any kind (palettes become RGB, alpha is dropped), PNM\n"
-                "files of any maxval up to 65535, TIFF files 8- or 16-bit grey or RGB,\n"
-                "contiguous or planar, in strips or tiles (alpha is dropped). A FITS header\n"
-                "that `nebulite open` put in a PNG or TIFF file is written back.\n";
+                "files of any maxval up to 65535, TIFF files 8- or 16-bit or 32-bit float\n"
+                "grey or RGB, contiguous or planar, in strips or tiles (alpha is dropped). A\n"
+                "FITS header that `nebulite open` put in a PNG or TIFF file is written back.\n"
+                "PFM and float TIFF files save as 32-bit documents: BITPIX -32, or the\n"
+                "file's own BITPIX when the TIFF came from `nebulite open --depth 32`.\n";
     else
         text += "PNM files may have any maxval up to 65535.\n";
     text += "OUT is replaced only when the save succeeds.\n\n";
@@ -574,13 +589,16 @@ constexpr Command kCommands[] = {
      "Exit status 0 when every file is taken, else 1.\n",
      runCheck},
     {"info", "show a FITS file's size, mode and header",
-     "usage: nebulite info FILE [--json]\n\n"
+     "usage: nebulite info FILE [--depth 8|16|32|auto] [--json]\n\n"
      "Reads the file's header through the module (ReadPrepare, ReadStart,\n"
      "ReadFinish) and prints width, height, depth, planes, mode, the header\n"
      "length, the result, the colour-filter pattern the header names (BAYERPAT,\n"
      "XBAYROFF, YBAYROFF, ROWORDER) and what --debayer auto makes of it, every\n"
      "HDU of the file (index, type, EXTNAME, EXTVER, BITPIX, axes, a compressed\n"
-     "image's ZCMPTYPE) and the header cards up to END.\n\n"
+     "image's ZCMPTYPE) and the header cards up to END.\n"
+     "The depth is the one an open would give the document.\n\n"
+     "  --depth D  the depth an open with --depth D would give (the module's\n"
+     "           answer to that option, as `nebulite open` asks it)\n"
      "  --json   one JSON object: result, resultName, width, height, depth,\n"
      "           planes, mode, modeName, headerLength, hdus, mosaic, cards\n",
      runInfo},

@@ -64,12 +64,16 @@ Image blankImage(int64_t rows, int64_t columns, int planes, int depth) {
     return image;
 }
 
-void requireWritable(const Image& image) {
+void requireWritable(const Image& image, bool floats) {
     if (image.empty()) throw ImageError(formatBadParameters, "the document has no image");
     if (image.planes != 1 && image.planes != 3)
         throw ImageError(formatBadParameters, "an image of " + std::to_string(image.planes) + " planes has no " +
                                                   std::string(kImageNameList) + " form");
-    if (image.depth != 8 && image.depth != 16)
+    if (image.depth == 32 && !floats)
+        throw ImageError(formatBadParameters, "a 32-bit floating-point image is written only as " +
+                                                  std::string(kFloatExtensionList) + " (" +
+                                                  std::string(kFloatNameList) + ")");
+    if (image.depth != 8 && image.depth != 16 && image.depth != 32)
         throw ImageError(formatBadParameters, "depth " + std::to_string(image.depth));
 }
 

@@ -1,9 +1,10 @@
 // The image files the CLI reads and writes, picked by the file name's
-// extension from one table (image_formats.h): PNG, binary PNM (PGM, PPM)
-// and TIFF, each in its own pair of files (pnm_*, png_*, tiff_*). They turn
+// extension from one table (image_formats.h): PNG, binary PNM (PGM, PPM),
+// PFM and TIFF, each in its own pair of files (pnm_*, png_*, pfm_*, tiff_*). They turn
 // host documents into files and back; the module never sees them.
 //
-// 16-bit documents hold the host's 0..32768 samples (sample_scaling.h).
+// 16-bit documents hold the host's 0..32768 samples (sample_scaling.h);
+// 32-bit documents floats, which PFM and TIFF keep as they are.
 // PNM files keep them as they are (maxval 32768); PNG and TIFF files need
 // 0..65535, so the samples are scaled on the way out and back on the way
 // in, exactly. PNG and TIFF files also carry the document's 'hist' records
@@ -38,7 +39,7 @@ private:
     OSErr code_;
 };
 
-enum class ImageFormat { unknown, png, pgm, ppm, pnm, tiff, fits };
+enum class ImageFormat { unknown, png, pgm, ppm, pnm, pfm, tiff, fits };
 ImageFormat formatForPath(std::string_view path);
 
 // By the file name's extension, through the table's reader and writer. A
@@ -60,8 +61,10 @@ int16_t modeForPlanes(int planes);
 // An image of that geometry, grey or RGB by its planes, every sample 0.
 Image blankImage(int64_t rows, int64_t columns, int planes, int depth);
 
-// Grey or RGB, 8 or 16 bits, not empty: what every format here can hold.
-void requireWritable(const Image& image);
+// Grey or RGB, 8 or 16 bits, not empty: what every format here can hold;
+// 32-bit floating point too where `floats` says the format holds them
+// (else refused with the formats that do).
+void requireWritable(const Image& image, bool floats = false);
 
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }

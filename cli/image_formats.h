@@ -12,6 +12,7 @@
 
 #include "cli/fixed_text.h"
 #include "cli/image_files.h"
+#include "cli/pfm.h"
 #include "cli/png.h"
 #include "cli/pnm.h"
 #include "cli/tiff.h"
@@ -59,6 +60,8 @@ struct ImageFileFormat {
     // One line for the help texts and the manual page.
     std::string_view description;
     ImageCodec codec;
+    // Holds 32-bit floating-point images (the 32-bit documents) as they are.
+    bool floats = false;
 
     constexpr bool built() const { return codec.present; }
 };
@@ -70,7 +73,10 @@ inline constexpr ImageFileFormat kImageFormats[] = {
     {ImageFormat::pgm, "PGM", {"pgm", ""}, "grey, the host's samples exactly (binary, P5)", {loadPnm, savePgm, true}},
     {ImageFormat::ppm, "PPM", {"ppm", ""}, "RGB, the host's samples exactly (binary, P6)", {loadPnm, savePpm, true}},
     {ImageFormat::pnm, "PNM", {"pnm", ""}, "PGM or PPM, as the image is grey or RGB", {loadPnm, savePnm, true}},
-    {ImageFormat::tiff, "TIFF", {"tif", "tiff"}, "8- or 16-bit grey or RGB, FITS header in a private tag", kTiffCodec},
+    {ImageFormat::pfm, "PFM", {"pfm", ""}, "32-bit float grey or RGB, the floats exactly", {loadPfm, savePfm, true},
+     true},
+    {ImageFormat::tiff, "TIFF", {"tif", "tiff"}, "8-, 16- or 32-bit float grey or RGB, FITS header in tags",
+     kTiffCodec, true},
 };
 
 // FITS files go through the module, never through this table.
@@ -128,18 +134,21 @@ constexpr std::string_view listSeparator(size_t index, size_t total) {
     return index == 0 ? "" : index + 1 == total ? " or " : ", ";
 }
 
-constexpr size_t builtExtensionCount() {
+// The formats a list names: every built one, or those of them that hold floats.
+constexpr bool listed(const ImageFileFormat& f, bool floatsOnly) { return f.built() && (f.floats || !floatsOnly); }
+
+constexpr size_t builtExtensionCount(bool floatsOnly) {
     size_t n = 0;
     for (const ImageFileFormat& f : kImageFormats)
         for (std::string_view e : f.extensions)
-            if (f.built() && !e.empty()) ++n;
+            if (listed(f, floatsOnly) && !e.empty()) ++n;
     return n;
 }
 
-constexpr size_t builtFormatCount() {
+constexpr size_t builtFormatCount(bool floatsOnly) {
     size_t n = 0;
     for (const ImageFileFormat& f : kImageFormats)
-        if (f.built()) ++n;
+        if (listed(f, floatsOnly)) ++n;
     return n;
 }
 
@@ -152,31 +161,34 @@ constexpr size_t builtFormatCount() {
 // order, the separators those of a sentence: the man page sets the same
 // list in roff.
 template <typename Visit>
-constexpr void forEachExtension(Visit visit) {
-    const size_t total = formats_detail::builtExtensionCount();
+constexpr void forEachExtension(Visit visit, bool floatsOnly = false) {
+    const size_t total = formats_detail::builtExtensionCount(floatsOnly);
     size_t index = 0;
     for (const ImageFileFormat& f : kImageFormats)
         for (std::string_view e : f.extensions)
-            if (f.built() && !e.empty()) visit(formats_detail::listSeparator(index++, total), e);
+            if (formats_detail::listed(f, floatsOnly) && !e.empty())
+                visit(formats_detail::listSeparator(index++, total), e);
 }
 
-// ".png, .pgm, .ppm, .pnm, .tif or .tiff"
+// ".png, .pgm, .ppm, .pnm, .pfm, .tif or .tiff"; `floatsOnly`: ".pfm, .tif or .tiff"
 template <typename Out>
-constexpr void appendExtensionList(Out& out) {
-    forEachExtension([&out](std::string_view separator, std::string_view extension) {
-        out += separator;
-        out += '.';
-        out += extension;
-    });
+constexpr void appendExtensionList(Out& out, bool floatsOnly = false) {
+    forEachExtension(
+        [&out](std::string_view separator, std::string_view extension) {
+            out += separator;
+            out += '.';
+            out += extension;
+        },
+        floatsOnly);
 }
 
-// "PNG, PGM, PPM, PNM or TIFF"
+// "PNG, PGM, PPM, PNM, PFM or TIFF"; `floatsOnly`: "PFM or TIFF"
 template <typename Out>
-constexpr void appendNameList(Out& out) {
-    const size_t total = formats_detail::builtFormatCount();
+constexpr void appendNameList(Out& out, bool floatsOnly = false) {
+    const size_t total = formats_detail::builtFormatCount(floatsOnly);
     size_t index = 0;
     for (const ImageFileFormat& f : kImageFormats) {
-        if (!f.built()) continue;
+        if (!formats_detail::listed(f, floatsOnly)) continue;
         out += formats_detail::listSeparator(index++, total);
         out += f.name;
     }
@@ -236,9 +248,24 @@ constexpr TextBuilder nameListText() {
     return text;
 }
 
+constexpr TextBuilder floatExtensionListText() {
+    TextBuilder text;
+    appendExtensionList(text, true);
+    return text;
+}
+
+constexpr TextBuilder floatNameListText() {
+    TextBuilder text;
+    appendNameList(text, true);
+    return text;
+}
+
 }  // namespace formats_detail
 
 inline constexpr std::string_view kImageExtensionList = kFrozenText<formats_detail::extensionListText>;
 inline constexpr std::string_view kImageNameList = kFrozenText<formats_detail::nameListText>;
+// The formats that hold 32-bit floating-point images.
+inline constexpr std::string_view kFloatExtensionList = kFrozenText<formats_detail::floatExtensionListText>;
+inline constexpr std::string_view kFloatNameList = kFrozenText<formats_detail::floatNameListText>;
 
 }  // namespace nebulite::cli

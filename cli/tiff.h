@@ -1,4 +1,6 @@
-// TIFF files through libtiff: 8- and 16-bit grey and RGB. 16-bit samples
+// TIFF files through libtiff: 8- and 16-bit grey and RGB, and 32-bit
+// floating-point grey and RGB (SampleFormat IEEE) for 32-bit documents,
+// whose floats go as they are. 16-bit samples
 // are scaled between the host's 0..32768 and the file's 0..65535 exactly
 // as for PNG, so a round trip is exact, and the document's 'hist' records
 // (the FITS header) travel in a private tag, so that a later save of the
@@ -20,7 +22,7 @@ namespace nebulite::cli {
 void saveTiff(const Document& document, const std::string& path);
 
 // The first image of the file: 8- or 16-bit unsigned grey (either
-// photometric) or RGB, contiguous or planar, in strips or tiles, any
+// photometric) or RGB, 32-bit floating-point grey (black at zero) or RGB, contiguous or planar, in strips or tiles, any
 // compression libtiff decodes. Extra samples are dropped when one of them
 // is alpha. Everything else is refused with a line that names what the
 // file holds.
@@ -47,7 +49,9 @@ inline constexpr uint64_t kOtherCodecMaxExpansion = 32768;
 inline constexpr uint32_t kHistoryTag = 65111;
 // The whole-header record, its bytes as they are (its preamble names it).
 inline constexpr uint32_t kWholeHeaderTag = 65112;
-// The record of how the module opened the document ('NbOp'), as it is.
+// The record of how the module opened the document ('NbOp'), its bytes as
+// they are: the power of two a 32-bit document's values were taken by, the
+// rows turned over, which a save needs to give the file's samples back.
 inline constexpr uint32_t kOpenRecordTag = 65113;
 
 // The tag's bytes: "hist", then each record as a 4-byte big-endian length

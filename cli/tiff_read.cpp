@@ -1,10 +1,13 @@
 // Reading TIFF through libtiff: what the file holds is checked first and
-// anything but 8- or 16-bit unsigned grey or RGB refused by name; then the
-// strips or tiles are decoded one at a time into the planar store.
+// anything but 8- or 16-bit unsigned or 32-bit floating-point grey or RGB
+// refused by name; then the strips or tiles are decoded one at a time into
+// the planar store.
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <filesystem>
 #include <limits>
+#include <type_traits>
 
 #include "cli/sample_scaling.h"
 #include "cli/tiff.h"
@@ -25,13 +28,15 @@ struct TiffLayout {
     uint16_t planes = 1;  // the colour samples: 1 or 3; extra samples are skipped
     bool separate = false;
     bool whiteIsZero = false;
+    bool floats = false;  // 32-bit IEEE samples: a 32-bit image
     bool tiled = false;
     uint32_t chunkWidth = 0;   // a tile's width, or the image's for strips
     uint32_t chunkHeight = 0;  // a tile's height, or the rows in a strip
 };
 
 [[noreturn]] void refuse(const std::string& what) {
-    throw ImageError(formatCannotRead, "TIFF " + what + " (nebulite reads 8- and 16-bit grey and RGB)");
+    throw ImageError(formatCannotRead,
+                     "TIFF " + what + " (nebulite reads 8- and 16-bit and 32-bit floating-point grey and RGB)");
 }
 
 std::string photometricName(uint16_t photometric) {
@@ -83,7 +88,9 @@ TiffLayout describe(TIFF* t) {
     TIFFGetFieldDefaulted(t, TIFFTAG_PLANARCONFIG, &planar);
     if (!TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &photometric)) refuse("without a photometric interpretation");
 
-    if (format != SAMPLEFORMAT_UINT && format != SAMPLEFORMAT_VOID) refuse("of " + sampleFormatName(format, layout.bits));
+    layout.floats = format == SAMPLEFORMAT_IEEEFP && layout.bits == 32;
+    if (format != SAMPLEFORMAT_UINT && format != SAMPLEFORMAT_VOID && !layout.floats)
+        refuse("of " + sampleFormatName(format, layout.bits));
     if (photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE) {
         layout.planes = 1;
         layout.whiteIsZero = photometric == PHOTOMETRIC_MINISWHITE;
@@ -92,7 +99,10 @@ TiffLayout describe(TIFF* t) {
     } else {
         refuse("in " + photometricName(photometric));
     }
-    if (layout.bits != 8 && layout.bits != 16) refuse("of " + std::to_string(layout.bits) + "-bit samples");
+    if (layout.bits != 8 && layout.bits != 16 && !layout.floats)
+        refuse("of " + std::to_string(layout.bits) + "-bit samples");
+    // White at zero is a rule for levels; floats have no top to count down from.
+    if (layout.floats && layout.whiteIsZero) refuse("of floating-point samples with white at zero (MinIsWhite)");
     if (layout.samplesPerPixel < layout.planes)
         refuse("with " + std::to_string(layout.samplesPerPixel) + " samples per pixel for " +
                (layout.planes == 3 ? "RGB" : "grey"));
@@ -138,11 +148,15 @@ void storeChunk(const uint8_t* data, const ChunkPlace& at, const TiffLayout& lay
             for (uint32_t c = 0; c < at.columns; ++c) {
                 T v;
                 std::memcpy(&v, row + (c * at.step + static_cast<size_t>(k)) * sizeof(T), sizeof(T));
-                if (layout.whiteIsZero) v = static_cast<T>(std::numeric_limits<T>::max() - v);
-                if constexpr (sizeof(T) == 2)
-                    image.wide[out + c] = full16ToHost(v);
-                else
-                    image.narrow[out + c] = v;
+                if constexpr (std::is_same_v<T, float>) {
+                    image.real[out + c] = v;
+                } else {
+                    if (layout.whiteIsZero) v = static_cast<T>(std::numeric_limits<T>::max() - v);
+                    if constexpr (sizeof(T) == 2)
+                        image.wide[out + c] = full16ToHost(v);
+                    else
+                        image.narrow[out + c] = v;
+                }
             }
         }
     }
@@ -189,7 +203,9 @@ void readChunks(TIFF* t, const TiffLayout& layout, Image& image, Messages& messa
                                                             (layout.tiled ? "tile" : "strip") + " at row " +
                                                             std::to_string(y0) + ", column " + std::to_string(x0),
                                                         messages));
-                if (bytesPerSample == 2)
+                if (layout.floats)
+                    storeChunk<float>(buffer.data(), at, layout, image);
+                else if (bytesPerSample == 2)
                     storeChunk<uint16_t>(buffer.data(), at, layout, image);
                 else
                     storeChunk<uint8_t>(buffer.data(), at, layout, image);
@@ -255,9 +271,13 @@ Document loadTiff(const std::string& path) {
         auto records = unpackHistory({static_cast<const uint8_t*>(data), count});
         if (records && !records->empty()) document.resources[host::kHistoryResource] = std::move(*records);
     }
-    if (TIFFGetField(t, kWholeHeaderTag, &count, &data) && data != nullptr && count > 0) {
-        auto* bytes = static_cast<const uint8_t*>(data);
-        document.resources[host::kWholeHeaderResource] = {host::ResourceRecord(bytes, bytes + count)};
+    // The whole-header record and the open record, each as its bytes.
+    for (const auto& [tag, type] : {std::pair{kWholeHeaderTag, host::kWholeHeaderResource},
+                                    std::pair{kOpenRecordTag, host::kOpenRecordResource}}) {
+        if (TIFFGetField(t, tag, &count, &data) && data != nullptr && count > 0) {
+            auto* bytes = static_cast<const uint8_t*>(data);
+            document.resources[type] = {host::ResourceRecord(bytes, bytes + count)};
+        }
     }
     if (TIFFGetField(t, kOpenRecordTag, &count, &data) && data != nullptr && count > 0) {
         auto* bytes = static_cast<const uint8_t*>(data);

@@ -1,6 +1,8 @@
 // Writing TIFF through libtiff: the planar store interleaved a row at a
-// time, 16-bit samples scaled to 0..65535, the header in its private tag.
+// time, 16-bit samples scaled to 0..65535, 32-bit floats as they are, the
+// header and the open record in private tags.
 #include <cstring>
+#include <utility>
 
 #include "cli/sample_scaling.h"
 #include "cli/tiff.h"
@@ -19,7 +21,10 @@ void interleaveRow(const Image& image, int row, uint8_t* out) {
     auto planes = static_cast<size_t>(image.planes);
     for (size_t p = 0; p < planes; ++p) {
         size_t first = image.index(static_cast<int>(p), row, 0);
-        if (image.depth == 16) {
+        if (image.depth == 32) {
+            const float* in = image.real.data() + first;
+            for (size_t c = 0; c < columns; ++c) std::memcpy(out + (c * planes + p) * 4, in + c, 4);
+        } else if (image.depth == 16) {
             const uint16_t* in = image.wide.data() + first;
             for (size_t c = 0; c < columns; ++c) {
                 uint16_t v = hostToFull16(in[c]);
@@ -36,7 +41,7 @@ void interleaveRow(const Image& image, int row, uint8_t* out) {
 
 void saveTiff(const Document& document, const std::string& path) {
     const Image& image = document.image;
-    requireWritable(image);
+    requireWritable(image, true);
     Messages messages;
     TiffPtr tiff = openTiff(path, "w", messages);
     if (!tiff) throw ImageError(writErr, withLibtiffMessage("TIFF: cannot start the file", messages));
@@ -48,7 +53,8 @@ void saveTiff(const Document& document, const std::string& path) {
               TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(image.rows)) &&
               TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, static_cast<uint16_t>(image.depth)) &&
               TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, static_cast<uint16_t>(image.planes)) &&
-              TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, static_cast<uint16_t>(SAMPLEFORMAT_UINT)) &&
+              TIFFSetField(t, TIFFTAG_SAMPLEFORMAT,
+                           static_cast<uint16_t>(image.depth == 32 ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_UINT)) &&
               TIFFSetField(t, TIFFTAG_PHOTOMETRIC,
                            static_cast<uint16_t>(image.planes == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK)) &&
               TIFFSetField(t, TIFFTAG_PLANARCONFIG, static_cast<uint16_t>(PLANARCONFIG_CONTIG)) &&
@@ -60,10 +66,12 @@ void saveTiff(const Document& document, const std::string& path) {
         std::vector<uint8_t> packed = packHistory(it->second);
         ok = TIFFSetField(t, kHistoryTag, static_cast<uint32_t>(packed.size()), packed.data()) != 0;
     }
-    if (auto it = document.resources.find(host::kWholeHeaderResource);
-        ok && it != document.resources.end() && !it->second.empty()) {
-        const host::ResourceRecord& whole = it->second.front();
-        ok = TIFFSetField(t, kWholeHeaderTag, static_cast<uint32_t>(whole.size()), whole.data()) != 0;
+    for (const auto& [tag, type] : {std::pair{kWholeHeaderTag, host::kWholeHeaderResource},
+                                    std::pair{kOpenRecordTag, host::kOpenRecordResource}}) {
+        if (auto it = document.resources.find(type); ok && it != document.resources.end() && !it->second.empty()) {
+            const host::ResourceRecord& record = it->second.front();
+            ok = TIFFSetField(t, tag, static_cast<uint32_t>(record.size()), record.data()) != 0;
+        }
     }
     if (auto it = document.resources.find(host::kOpenRecordResource);
         ok && it != document.resources.end() && !it->second.empty()) {

@@ -62,6 +62,7 @@ if(NEBULITE_WINDOWS_HOST)
     host/host_sequences.cpp
     host/host_loading.cpp
     host/pipl.cpp
+    host/save_as_modes.cpp
     host/win32_host.cpp
     host/host_lock_win32.cpp)
   target_include_directories(nebulite_host PUBLIC ${PROJECT_SOURCE_DIR})

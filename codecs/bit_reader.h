@@ -1,7 +1,9 @@
 // An MSB-first bit reader that can never read past its input: past the last
 // byte it feeds zeros and counts them, so a decoder runs its loop without a
 // bounds test per bit and asks `overrun()` once per block (or before a loop
-// that could spin on zeros). Reading 0 to 32 bits at a time.
+// that could spin on zeros). Reading 0 to 32 bits at a time, or, for the
+// loops that decode a code per pixel, looking at the whole buffer
+// (`window`) and dropping what a code took in one shift (`drop`).
 #pragma once
 
 #include <bit>
@@ -20,7 +22,9 @@ public:
         refill();
     }
 
-    // At least 56 valid bits in the buffer afterwards (zeros past the end).
+    // At least 56 valid bits in the buffer afterwards (zeros past the end),
+    // and never more than 63, so that whatever a decoder takes of the valid
+    // bits is less than a whole 64-bit shift.
     void refill() {
         if (end_ - next_ >= 8) {
             // Eight bytes at once; the bits beyond the valid count are the
@@ -31,7 +35,7 @@ public:
             valid_ += take * 8;
             return;
         }
-        while (valid_ <= 56) {
+        while (valid_ < 56) {
             uint64_t byte = 0;
             if (next_ < end_)
                 byte = *next_++;
@@ -54,6 +58,15 @@ public:
         uint32_t v = peek(n);
         skip(n);
         return v;
+    }
+
+    // The buffer, the next bit at the top: its first valid() bits are the
+    // stream's; those after them are the stream's next bits or zeros.
+    uint64_t window() const { return buffer_; }
+    // Consumes n <= valid() bits, one shift (valid() never reaches 64).
+    void drop(int n) {
+        buffer_ <<= n;
+        valid_ -= n;
     }
 
     // Zero bits before the next 1 bit among the valid bits, `valid()` when

@@ -28,6 +28,22 @@ public:
         }
     }
 
+    // For loops that take the pixels a run at a time: the entries from the
+    // current one to the end of the table, which the next `run()` pixels
+    // use in order, with no wrap among them.
+    const float* entries() const { return table_ + index_; }
+    size_t run() const { return kDitherTableSize - index_; }
+    // After `count` pixels, any number (a wrap every time the table's end
+    // is met, as advance() would).
+    void skip(size_t count) {
+        while (count >= run()) {
+            count -= run();
+            index_ = kDitherTableSize - 1;
+            advance();
+        }
+        index_ += count;
+    }
+
 private:
     void restart() { index_ = static_cast<size_t>(500.0 * static_cast<double>(table_[first_])); }
     const float* table_;

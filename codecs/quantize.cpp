@@ -1,12 +1,16 @@
 #include "codecs/quantize.h"
 
-#include <limits>
+#include <bit>
+#include <cstring>
 
-#include "codecs/dither_walk.h"
+#include "codecs/big_endian.h"
+#include "codecs/unquantize_kernel.h"
 
 namespace nebulite::codecs {
 
 namespace {
+
+using namespace unquantizing;
 
 // Park and Miller's minimal standard generator (a = 16807, m = 2^31 - 1) from
 // seed 1, evaluated in double precision as the convention's appendix does,
@@ -38,36 +42,38 @@ static_assert(finalSeed() == 1043618065.0);
 constexpr std::array<float, kDitherTableSize> kDitherTable = makeDitherTable(nullptr);
 static_assert(kDitherTable[0] == static_cast<float>(16807.0 / 2147483647.0));
 
+// Every offset lies in [0, 1): a pixel's value then stays within half a step
+// of its integer's, so that the extremes of a tile's values lie among the
+// pixels at its extreme integers (codecs/unquantize_range.cpp).
+constexpr bool offsetsBelowOne() {
+    for (float v : kDitherTable)
+        if (!(v >= 0.0f && v < 1.0f)) return false;
+    return true;
+}
+static_assert(offsetsBelowOne());
+
+// Where unquantized values go: the caller's floats, or big-endian into the
+// image's samples.
+template <typename Float>
+struct ToFloats {
+    Float* out;
+    void operator()(size_t first, const FloatBits<Float>* bits, size_t count) const {
+        std::memcpy(out + first, bits, count * sizeof(Float));
+    }
+};
+template <typename Float>
+struct ToBigEndian {
+    uint8_t* out;
+    void operator()(size_t first, const FloatBits<Float>* bits, size_t count) const {
+        uint8_t* to = out + first * sizeof(Float);
+        for (size_t k = 0; k < count; ++k) storeBigEndian<FloatBits<Float>>(to + k * sizeof(Float), bits[k]);
+    }
+};
+
 template <typename Float>
 CodecResult unquantizeTo(std::span<const int32_t> in, const Unquantize& p, std::span<Float> out) {
     if (in.size() != out.size()) return CodecResult::unsupported;
-    constexpr Float nan = std::numeric_limits<Float>::quiet_NaN();
-    const size_t n = in.size();
-    if (p.dither == Dither::none) {
-        for (size_t i = 0; i < n; ++i) {
-            const int32_t v = in[i];
-            out[i] = p.hasNull && v == p.nullValue
-                         ? nan
-                         : static_cast<Float>(static_cast<double>(v) * p.scale + p.zero);
-        }
-        return CodecResult::ok;
-    }
-    if (p.ditherSeed < 1 || p.ditherSeed > static_cast<int64_t>(kDitherTableSize) || p.tileRow == 0)
-        return CodecResult::unsupported;
-    const bool keepZeros = p.dither == Dither::subtractive2;
-    DitherWalk walk(p.ditherSeed, p.tileRow);
-    for (size_t i = 0; i < n; ++i) {
-        const int32_t v = in[i];
-        // The null test comes first: a null value could equal the zero mark.
-        if (p.hasNull && v == p.nullValue)
-            out[i] = nan;
-        else if (keepZeros && v == kDitherZeroValue)
-            out[i] = 0;
-        else
-            out[i] = static_cast<Float>((static_cast<double>(v) - walk.current() + 0.5) * p.scale + p.zero);
-        walk.advance();
-    }
-    return CodecResult::ok;
+    return unquantizeInto<Float>(in, p, 0, in.size(), ToFloats<Float>{out.data()});
 }
 
 }  // namespace
@@ -79,6 +85,15 @@ CodecResult unquantize(std::span<const int32_t> in, const Unquantize& p, std::sp
 }
 CodecResult unquantize(std::span<const int32_t> in, const Unquantize& p, std::span<double> out) {
     return unquantizeTo(in, p, out);
+}
+
+CodecResult unquantizeBigEndian(std::span<const int32_t> in, const Unquantize& p, size_t floatBytes,
+                                std::span<uint8_t> out) {
+    if ((floatBytes != 4 && floatBytes != 8) || out.size() / floatBytes != in.size() ||
+        out.size() % floatBytes != 0)
+        return CodecResult::unsupported;
+    if (floatBytes == 4) return unquantizeInto<float>(in, p, 0, in.size(), ToBigEndian<float>{out.data()});
+    return unquantizeInto<double>(in, p, 0, in.size(), ToBigEndian<double>{out.data()});
 }
 
 }  // namespace nebulite::codecs

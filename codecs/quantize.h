@@ -40,5 +40,10 @@ const std::array<float, kDitherTableSize>& ditherTable();
 // of 0 when dithering; sizes must match.
 CodecResult unquantize(std::span<const int32_t> in, const Unquantize& p, std::span<float> out);
 CodecResult unquantize(std::span<const int32_t> in, const Unquantize& p, std::span<double> out);
+// The same values as floats of `floatBytes` bytes (4: float, 8: double),
+// stored big-endian into out (floatBytes per pixel): a quantized image's
+// samples as its data unit holds them, with no float buffer between.
+CodecResult unquantizeBigEndian(std::span<const int32_t> in, const Unquantize& p, size_t floatBytes,
+                                std::span<uint8_t> out);
 
 }  // namespace nebulite::codecs

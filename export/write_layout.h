@@ -15,7 +15,8 @@ namespace nebulite {
 int16_t planesToWrite(int16_t mode, int16_t planes);
 
 // False, after telling the user why, when the host's image cannot be saved
-// as FITS (depth other than 8 and 16, or a file beyond the 32-bit counts).
-bool imageCanBeSaved(PluginState& state);
+// as FITS (depth other than 8, 16 and 32, or a file of `storedBytes` a
+// sample beyond what the host takes).
+bool imageCanBeSaved(PluginState& state, uint32_t storedBytes);
 
 }  // namespace nebulite

@@ -45,12 +45,12 @@ void tellUser(const char* message) {
     MessageBoxA(nullptr, message, "Nebulite", MB_OK);
 }
 
-// Bytes of samples the file will hold, or nothing beyond what the host takes.
-std::optional<uint64_t> sampleBytes(const FormatRecord& record) {
+// Bytes of samples the file will hold, `perSample` bytes each, or nothing
+// beyond what the host takes.
+std::optional<uint64_t> sampleBytes(const FormatRecord& record, uint32_t perSample) {
     const ImageSize size = imageSizeOf(record);
     if (size.rows < 0 || size.columns < 0) return std::nullopt;
     const uint64_t limit = maxFileBytes(record);
-    uint64_t perSample = static_cast<uint64_t>(record.depth / 8);
     auto plane = checkedMul(static_cast<uint64_t>(size.rows) * static_cast<uint64_t>(size.columns), perSample, limit);
     if (!plane) return std::nullopt;
     return checkedMul(*plane, static_cast<uint64_t>(planesToWrite(record.imageMode, record.planes)), limit);
@@ -58,7 +58,7 @@ std::optional<uint64_t> sampleBytes(const FormatRecord& record) {
 
 }  // namespace
 
-bool imageCanBeSaved(PluginState& state) {
+bool imageCanBeSaved(PluginState& state, uint32_t storedBytes) {
     const FormatRecord& record = *state.formatRecord;
     if (record.depth != 8 && record.depth != 16 && record.depth != 32) {
         // Made in a fixed buffer: nothing here may allocate or throw.
@@ -67,7 +67,7 @@ bool imageCanBeSaved(PluginState& state) {
         tellUser(message);
         return recordCancel(state, true);
     }
-    auto bytes = sampleBytes(record);
+    auto bytes = sampleBytes(record, storedBytes);
     uint64_t header = state.headerLength == 0 ? kBlockBytes : state.headerLength;
     // Room for the header, the samples and the closing fill within what
     // the host takes.
@@ -82,12 +82,33 @@ bool imageCanBeSaved(PluginState& state) {
     return true;
 }
 
+namespace {
+
+// Bytes of one sample as the save will store them: the document's own for
+// 8 and 16 bits; for a 32-bit document those of the BITPIX its plan goes
+// back to (one to eight), which the header it kept tells.
+uint32_t plannedSampleBytes(PluginState& state) {
+    const FormatRecord& record = *state.formatRecord;
+    if (record.depth != 32) return static_cast<uint32_t>(record.depth < 8 ? 1 : record.depth / 8);
+    CardBuffer header;
+    if (!header.allocate()) return 4;
+    const uint32_t headerLength = state.headerLength;
+    const RebuiltHeader rebuilt = rebuildHeaderFromResources(state, header);
+    // The estimate leaves the header's length to the save.
+    state.headerLength = headerLength;
+    const bool kept = rebuilt != RebuiltHeader::noRoom && header.text()[0] == 'S';
+    return storedSampleBytes(planSave(record.depth, header, kept, readOpenRecord(state), state.saveOptions).bitpix);
+}
+
+}  // namespace
+
 void doEstimateStart(PluginState& state) {
     FormatRecord& record = *state.formatRecord;
     if (state.headerLength == 0) state.headerLength = kBlockBytes;
     if (!recordCancel(state, !hostServicesPresent(state))) return;
-    if (!imageCanBeSaved(state)) return;
-    uint64_t size = *sampleBytes(record) + state.headerLength;
+    const uint32_t perSample = plannedSampleBytes(state);
+    if (!imageCanBeSaved(state, perSample)) return;
+    uint64_t size = *sampleBytes(record, perSample) + state.headerLength;
     // The estimate's fields are 32-bit: a larger file is estimated at their
     // largest value, never at what a wrapped count would say.
     const auto estimate = static_cast<int32_t>(size > kMaxByteCount ? kMaxByteCount : size);
@@ -193,7 +214,7 @@ void doWriteStart(PluginState& state) {
     // header is made again for options other than those it was made with.
     if (readSaveChoices(state) && !(state.saveOptions == write->plannedWith) && !prepareHeader(state, *write)) return;
     if (state.result != noErr) return;
-    if (!imageCanBeSaved(state)) return;
+    if (!imageCanBeSaved(state, storedSampleBytes(write->plan.bitpix))) return;
     fileSeek(record.dataFork, FILE_BEGIN, 0);
     const auto sampleBytes = static_cast<int16_t>(record.depth / 8);
     CardBuffer& header = write->header;

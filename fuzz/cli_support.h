@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <string>
 
@@ -52,19 +53,35 @@ private:
     std::string path_;
 };
 
-// A decoded image is grey or RGB, 8 or 16 bits, within the host's sizes,
-// its store exactly its geometry and every 16-bit sample in the host's range.
+// A decoded image is grey or RGB, 8 or 16 bits or 32-bit floats, within
+// the host's sizes, its store exactly its geometry and every 16-bit sample
+// in the host's range (floats may be anything: a 32-bit document holds
+// values beyond 0..1, and the readers keep NaNs as they are).
 inline void checkImage(const nebulite::cli::Image& image) {
-    CLI_CHECK(image.rows >= 1 && image.columns >= 1 && image.rows <= 32767 && image.columns <= 32767,
+    CLI_CHECK(image.rows >= 1 && image.columns >= 1 && image.rows <= 300000 && image.columns <= 300000,
               std::to_string(image.rows) + "x" + std::to_string(image.columns));
     CLI_CHECK(image.planes == 1 || image.planes == 3, std::to_string(image.planes));
-    CLI_CHECK(image.depth == 8 || image.depth == 16, std::to_string(image.depth));
-    if (image.depth == 16) {
-        CLI_CHECK(image.wide.size() == image.sampleCount() && image.narrow.empty(), "16-bit store");
+    CLI_CHECK(image.depth == 8 || image.depth == 16 || image.depth == 32, std::to_string(image.depth));
+    if (image.depth == 32) {
+        CLI_CHECK(image.real.size() == image.sampleCount() && image.narrow.empty() && image.wide.empty(),
+                  "32-bit store");
+    } else if (image.depth == 16) {
+        CLI_CHECK(image.wide.size() == image.sampleCount() && image.narrow.empty() && image.real.empty(),
+                  "16-bit store");
         for (uint16_t v : image.wide) CLI_CHECK(v <= 32768, std::to_string(v));
     } else {
-        CLI_CHECK(image.narrow.size() == image.sampleCount() && image.wide.empty(), "8-bit store");
+        CLI_CHECK(image.narrow.size() == image.sampleCount() && image.wide.empty() && image.real.empty(),
+                  "8-bit store");
     }
+}
+
+// Two images alike to the bit: floats compared as their bits, so that a
+// NaN equals itself and 0 differs from -0.
+inline bool sameBits(const nebulite::cli::Image& a, const nebulite::cli::Image& b) {
+    if (a.rows != b.rows || a.columns != b.columns || a.planes != b.planes || a.depth != b.depth ||
+        a.mode != b.mode || a.narrow != b.narrow || a.wide != b.wide || a.real.size() != b.real.size())
+        return false;
+    return a.real.empty() || std::memcmp(a.real.data(), b.real.data(), a.real.size() * sizeof(float)) == 0;
 }
 
 // Runs `decode`; a refusal must be an ImageError with a one-line message.

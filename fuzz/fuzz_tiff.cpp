@@ -1,6 +1,7 @@
 // The CLI's TIFF reader on arbitrary bytes, through a memory file: a refusal
-// is an ImageError, and an image that opens saves as TIFF and opens again
-// the same, 'hist' records included.
+// is an ImageError, and an image that opens (8, 16 or 32-bit float) saves
+// as TIFF and opens again the same to the bit, 'hist' records and the
+// records of private tags included.
 #include <cstddef>
 #include <cstdint>
 
@@ -17,6 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzing::checkImage(document.image);
     const std::string& again = copy.hold(nullptr, 0);
     saveTiff(document, again);
-    CLI_CHECK(loadTiff(again) == document, "a TIFF written from what was read reads back differently");
+    const Document back = loadTiff(again);
+    CLI_CHECK(fuzzing::sameBits(back.image, document.image) && back.resources == document.resources,
+              "a TIFF written from what was read reads back differently");
     return 0;
 }

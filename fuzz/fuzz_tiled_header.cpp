@@ -4,18 +4,71 @@
 // into samples. Besides memory safety: a header that parses describes tiles
 // whose count is the row count and whose sizes add up to the image, every
 // descriptor that checks lies in the heap, decoding writes only its tile,
-// and the restored header fits count + 4 cards.
+// and the restored header fits count + 4 cards. The range a tile gives
+// (tile_range.h: quantized tiles from their extreme integers) fails as
+// decoding fails and otherwise equals the range of the decoded samples of
+// the same planes, under scalings that keep, reverse and overflow them.
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "fuzz/codec_fuzz.h"
+#include "import/sample_conversion.h"
 #include "import/tiled/restore_header.h"
 #include "import/tiled/tile_decode.h"
+#include "import/tiled/tile_range.h"
 #include "import/tiled/tile_table.h"
 #include "import/tiled/tiled_header.h"
 
 using namespace nebulite::tiled;
+
+namespace {
+
+// The tile's range from widenByTile against widenRange over the samples
+// decodeTile gave (`decoded`, ended with `result`), for some planes of the
+// tile and a scaling that the row picks.
+void checkRange(const TiledImage& image, uint64_t row, const TileArrays& arrays, const TileWorkspace& work,
+                std::span<const uint8_t> decoded, TileResult result) {
+    nebulite::WideRules rules;
+    rules.isFloat = image.bitpix < 0;
+    rules.sampleBytes = static_cast<int>(sampleBytes(image));
+    constexpr double kScales[3][2] = {{1.0, 0.0}, {-2.5, 7.0}, {1e300, -1e300}};
+    rules.bscale = kScales[row % 3][0];
+    rules.bzero = kScales[row % 3][1];
+    rules.blankSeen = image.bitpix > 0 && image.blankKeyword;
+    rules.blankValue = image.blank;
+    if (!tileRangeApplies(image, rules)) return;
+    int64_t start[kMaxTiledAxes], size[kMaxTiledAxes];
+    const uint64_t n = tileGeometry(image, row, start, size);
+    // Every plane, or the tile's last plane alone.
+    const int64_t z0 = image.naxis > 2 ? start[2] : 0;
+    const int64_t depth = image.naxis > 2 ? size[2] : 1;
+    const uint32_t all[3] = {0, 1, 2};
+    const uint32_t last[1] = {static_cast<uint32_t>(z0 + depth - 1)};
+    const std::span<const uint32_t> planes =
+        row % 2 == 0 ? std::span<const uint32_t>(all) : std::span<const uint32_t>(last);
+    std::vector<uint8_t> samples(decoded.size() + 1, 0x5a);
+    nebulite::WideRange range;
+    const TileResult r = widenByTile(image, row, arrays, work, std::span<uint8_t>(samples.data(), decoded.size()),
+                                     planes, rules, range);
+    CODEC_CHECK(samples.back() == 0x5a);
+    if (!tileInPlanes(image, row, planes)) {
+        CODEC_CHECK(r == TileResult::ok && range.lo > range.hi);
+        return;
+    }
+    CODEC_CHECK(r == result);
+    if (r != TileResult::ok) return;
+    nebulite::WideRange expected;
+    const size_t planePixels = static_cast<size_t>(size[0] * (image.naxis > 1 ? size[1] : 1));
+    const size_t bytes = sampleBytes(image);
+    for (const uint32_t p : planes)
+        if (p >= z0 && p < z0 + depth && (static_cast<size_t>(p - z0) + 1) * planePixels <= n)
+            nebulite::widenRange(decoded.data() + static_cast<size_t>(p - z0) * planePixels * bytes, planePixels,
+                                 rules, expected);
+    CODEC_CHECK(range.lo == expected.lo && range.hi == expected.hi);
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The cards end at the first END card or the input's last whole card;
@@ -91,6 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const TileResult r = decodeTile(image, row, arrays, work, std::span<uint8_t>(out.data(), tileBytes));
         CODEC_CHECK(r <= TileResult::ratio);
         CODEC_CHECK(out[tileBytes] == 0x5a);
+        checkRange(image, row, arrays, work, std::span<const uint8_t>(out.data(), tileBytes), r);
     }
     return 0;
 }

@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
-# Writes the seed inputs of the CLI's fuzz targets: small PNM, PNG and TIFF
-# files of every kind the readers take (and a few they refuse by name), and
-# FITS files for the header reader taken from the read target's corpus.
+# Writes the seed inputs of the CLI's fuzz targets: small PNM, PFM, PNG and
+# TIFF files of every kind the readers take (and a few they refuse by name),
+# and FITS files for the header reader taken from the read target's corpus.
 #
-#   bash fuzz/make_cli_seeds.sh OUTDIR    # OUTDIR/pnm, OUTDIR/png, OUTDIR/tiff, OUTDIR/header
+#   bash fuzz/make_cli_seeds.sh OUTDIR    # OUTDIR/pnm, OUTDIR/pfm, OUTDIR/png, OUTDIR/tiff, OUTDIR/header
 #
 # Needs ImageMagick and netpbm. The committed corpora (fuzz/corpus/<target>)
 # are these seeds merged with what fuzzing added, minimised with -merge=1.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 out=${1:?usage: make_cli_seeds.sh OUTDIR}
-mkdir -p "$out"/{pnm,png,tiff,header}
+mkdir -p "$out"/{pnm,pfm,png,tiff,header}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
@@ -25,6 +25,19 @@ cp "$tmp/g8.pgm" "$tmp/g16.pgm" "$tmp/c8.ppm" "$tmp/c16.ppm" "$out/pnm/"
 pamdepth 1000 "$tmp/g16.pgm" > "$out/pnm/g1000.pgm"
 pamdepth 100 "$tmp/c8.ppm" > "$out/pnm/c100.ppm"
 printf 'P5\n# a comment\n3 2\n255\n\1\2\3\4\5\6' > "$out/pnm/comment.pgm"
+
+# PFM: grey and RGB in both byte orders (pamtopfm), a scale other than 1,
+# and by hand the extremes a reader meets: NaN, infinities, -0, denormals,
+# a header with runs of spaces, and one whose data ends early.
+pamtopfm -endian=big "$tmp/g8.pgm" > "$out/pfm/grey-big.pfm"
+pamtopfm -endian=little "$tmp/g8.pgm" > "$out/pfm/grey-little.pfm"
+pamtopfm -endian=big "$tmp/c8.ppm" > "$out/pfm/rgb-big.pfm"
+pamtopfm -endian=little -scale=2.5 "$tmp/c8.ppm" > "$out/pfm/rgb-little-scaled.pfm"
+{ printf 'Pf\n3 2\n-1.0\n'; printf '\0\0\xc0\x7f\0\0\x80\x7f\0\0\x80\xff\0\0\0\x80\1\0\0\0\xff\xff\x7f\x7f'; } \
+  > "$out/pfm/extremes.pfm"
+{ printf 'PF  \n 2   1\t1.0\n'; printf '\x3f\x80\0\0\x40\0\0\0\x40\x40\0\0\xbf\x80\0\0\0\0\0\0\x7f\x80\0\0'; } \
+  > "$out/pfm/spaces.pfm"
+printf 'Pf\n4 4\n-1.0\n\0\0\x80\x3f' > "$out/pfm/short.pfm"
 
 # PNG: every colour type and depth, interlaced or not, with transparency.
 n=0
@@ -55,6 +68,26 @@ tif "$tmp/g8.pgm" -define tiff:rows-per-strip=2
 tif "$tmp/c8.ppm" -alpha set
 tif "$tmp/g8.pgm" -define quantum:polarity=min-is-white
 tif "$tmp/c8.ppm" -compress JPEG
+# 32-bit floating point (tifffile: ImageMagick's float TIFFs fail on this
+# libtiff): grey and RGB, either byte order, deflate, planar, tiled, with
+# alpha; and 64-bit floats, refused.
+/usr/bin/python3 - "$out/tiff" <<'PY'
+import sys
+import numpy as np
+import tifffile
+out = sys.argv[1]
+grey = np.linspace(-1.0, 2.0, 35, dtype=np.float32).reshape(5, 7)
+grey[0, :3] = [np.nan, np.inf, -0.0]
+rgb = np.linspace(0.0, 1.5, 72, dtype=np.float32).reshape(4, 6, 3)
+tifffile.imwrite(f"{out}/float-grey.tif", grey)
+tifffile.imwrite(f"{out}/float-grey-big.tif", grey, byteorder=">")
+tifffile.imwrite(f"{out}/float-rgb-deflate.tif", rgb, photometric="rgb", compression="zlib")
+tifffile.imwrite(f"{out}/float-rgb-planar.tif", np.moveaxis(rgb, 2, 0), photometric="rgb", planarconfig="separate")
+tifffile.imwrite(f"{out}/float-grey-tiled.tif", np.tile(grey, (4, 3)), tile=(16, 16))
+rgba = np.concatenate([rgb, np.ones((4, 6, 1), np.float32)], axis=2)
+tifffile.imwrite(f"{out}/float-rgba.tif", rgba, photometric="rgb", extrasamples=["unassalpha"])
+tifffile.imwrite(f"{out}/float64-grey.tif", grey.astype(np.float64))
+PY
 
 # FITS headers: the read target's seeds hold every shape the module opens.
 if [ -d "$here/corpus/read" ]; then

@@ -226,9 +226,12 @@ void moveTwoPassWide(Road& road) {
     double hi = 0.0;
     const bool fromHeader = headerRange(road.keys, lo, hi);
     WideRange range;
-    road.readEvery(road.work.fileRow.data(), road.fileRowBytes(), [&](int16_t, const unsigned char* row) {
-        if (!fromHeader) widenRange(row, road.columns(), rules, range);
-    });
+    // A tiled image's range comes from its tiles, quantized ones without
+    // unquantizing every pixel: those of the file's planes the document takes.
+    if (!road.rows.physicalRange(road.state, rules, road.filePlanes(), range))
+        road.readEvery(road.work.fileRow.data(), road.fileRowBytes(), [&](int16_t, const unsigned char* row) {
+            if (!fromHeader) widenRange(row, road.columns(), rules, range);
+        });
     road.rows.verify(road.state);
     if (road.state.result != noErr) return;
     if (!fromHeader) {

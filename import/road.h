@@ -26,6 +26,8 @@ struct Road {
     size_t columns() const { return static_cast<size_t>(imageSizeOf(*state.formatRecord).columns); }
     int32_t height() const { return imageSizeOf(*state.formatRecord).rows; }
     int64_t fileRowBytes() const { return static_cast<int64_t>(columns()) * keys.fileSampleBytes(); }
+    // The file's planes (from 0) the document's planes come from, in order.
+    std::span<const uint32_t> filePlanes() const { return {plan.filePlanes, static_cast<size_t>(plan.planes)}; }
     std::span<uint16_t, 65536> table16() const { return std::span<uint16_t, 65536>(work.table16.data(), 65536); }
     // Where a road puts a row at the file's own host depth (8 bits for
     // BITPIX 8, else 16): the host's buffer, or a row of its own when the

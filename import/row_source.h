@@ -11,7 +11,9 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
+#include "import/sample_conversion.h"
 #include "shell/input_stream.h"
 #include "shell/plugin_state.h"
 
@@ -49,6 +51,17 @@ public:
     // Whether the bytes read so far are the file's, as far as it can tell:
     // a gzip stream is read to its end, where zlib's checks are.
     virtual void verify(PluginState& state) = 0;
+
+    // For a first pass that wants only the range: widens `range` by the
+    // defined physical values (`rules`) of the file's planes `planes` (from
+    // 0), when the source can find them for less than reading the rows. It
+    // reads what the rows would and fails (in `state`) where they would;
+    // the caller restarts afterwards, as after a pass over the rows. False,
+    // nothing read, when it cannot: the caller reads the rows. (A tiled
+    // image's quantized tiles give their range without being unquantized.)
+    virtual bool physicalRange(PluginState&, const WideRules&, std::span<const uint32_t>, WideRange&) {
+        return false;
+    }
 };
 
 class PlainRows : public RowSource {

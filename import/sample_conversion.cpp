@@ -1,5 +1,6 @@
 #include "import/sample_conversion.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -182,6 +183,11 @@ uint16_t scaleToHost(double value, double lo, double hi) {
 
 void widenRange(const unsigned char* row, size_t samples, const WideRules& rules, WideRange& range) {
     withSampleType<WidenLoop>(rules, row, samples, rules, range);
+}
+
+double rangeMagnitude(const WideRange& range) {
+    if (!(range.lo <= range.hi)) return 0.0;
+    return std::max(std::fabs(range.lo), std::fabs(range.hi));
 }
 
 void convertWideRow(const unsigned char* row, size_t samples, const WideRules& rules, double lo, double hi,

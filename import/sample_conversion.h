@@ -62,6 +62,9 @@ struct WideRange {
 
 // Widens `range` by the defined samples of one file row (big-endian).
 void widenRange(const unsigned char* row, size_t samples, const WideRules& rules, WideRange& range);
+// The largest |value| within `range`: that of its farther end, 0 when it
+// is empty (no defined sample).
+double rangeMagnitude(const WideRange& range);
 // One file row of big-endian wide samples into host samples over [lo, hi];
 // `out` receives 2 bytes a sample in the machine's order.
 void convertWideRow(const unsigned char* row, size_t samples, const WideRules& rules, double lo, double hi,

@@ -80,8 +80,18 @@ MAX_COLUMNS_32 = 300000
 # FITS file a desktop editor meets.
 FILE_SIZE_LIMIT_GB = 4096
 
-# Enable condition: always. A C string, with its NUL, as the SDK writes it.
-ENABLE_CONDITION = "true"
+# Enable condition: the documents whose Save As offers the module, as the
+# host's expression language names their modes. The mode bits above cannot
+# name 32-bit documents (their mode codes lie past the 16 bits), and a host
+# offers a format for a 32-bit document only when this condition names its
+# mode: every mode it offered before (the condition was "true"), and 32-bit
+# grey and RGB. A C string, with its NUL, as the SDK writes it.
+ENABLE_MODES = [
+    "BitmapMode", "GrayScaleMode", "IndexedMode", "RGBMode", "CMYKMode", "HSLMode", "HSBMode",
+    "MultichannelMode", "DuotoneMode", "LabMode", "Gray16Mode", "RGB48Mode", "Lab48Mode",
+    "CMYK64Mode", "DeepMultichannelMode", "Duotone16Mode", "Gray32Mode", "RGB96Mode",
+]
+ENABLE_CONDITION = "in (PSHOP_ImageMode, " + ", ".join(ENABLE_MODES) + ")"
 
 # ---- Scripting terminology --------------------------------------------------
 # Property flags as the host's resource templates set them, first flag in the

@@ -10,8 +10,8 @@ packages=(
   # test oracles
   libcfitsio-dev libcfitsio-bin fitsverify python3-astropy python3-numpy netpbm
   # the CLI's TIFF and install checks: an independent TIFF reader and writers,
-  # and man(1) for the installed manual page
-  python3-tifffile imagemagick man-db
+  # and man(1) for the installed manual page; OpenCV reads and writes PFM
+  python3-tifffile imagemagick man-db python3-opencv
   # real multi-extension files (large VIMOS and NOT images) for the oracle tests
   eso-midas-testdata
   # demosaicing: OpenCV's bilinear as an oracle, scikit-image's sample photographs

@@ -14,8 +14,13 @@
 #      blocks kept whole through open and save under the editor's limit of
 #      1,000 document resources;
 #   4. runs wine_host_check.exe: the module found through its PiPL's '8664'
-#      property by the Windows host, and its about box owned by the host's
-#      window;
+#      property by the Windows host, its about box owned by the host's
+#      window, Save As offered for 32-bit grey and RGB documents by both
+#      DLLs' PiPLs (read as resources, the 32-bit DLL mapped as data) with
+#      their mode flags unchanged, and a float file opened into a 32-bit
+#      document and saved back to the same bytes as the Linux build writes
+#      (open --depth 32 to TIFF, then save); both CLIs' PFM of 32-bit
+#      documents compared too;
 #   5. on a virtual X display (Xvfb, started and stopped here): runs
 #      dialog_check.exe, the open and save dialogs shown and driven from a
 #      second thread; and open_dialog_host_check.exe, the 64-bit module
@@ -367,13 +372,59 @@ same "modules listing" modules.linux modules.windows
 grep -q "ENTRYPOINT ('8664', 64-bit Windows code)" modules.windows &&
   ok "the 64-bit module names its entry under '8664'" || fail "no '8664' entry in the listing"
 
-# The Windows host against the module, past what the CLI shows.
+# 32-bit documents: float and wide integer files opened at depth 32 to PFM
+# (the document's floats as they are) by both CLIs.
+for file in f32.fits f64.fits i32.fits i64.fits f32.fits.gz; do
+  name=${file%.fits}; name=${name/.fits.gz/-gz}
+  linux open "$file" "open32-$name.linux.pfm" --depth 32 2> "open32-$name.linux.err" || true
+  windows open "$file" "open32-$name.windows.pfm" --depth 32 2> "open32-$name.windows.err" || true
+  if [[ -s open32-$name.linux.pfm ]]; then
+    same "open --depth 32 $file (PFM)" "open32-$name.linux.pfm" "open32-$name.windows.pfm"
+  else
+    fail "open --depth 32 $file: the Linux build wrote nothing: $(cat "open32-$name.linux.err")"
+  fi
+done
+
+# The Windows host against the module, past what the CLI shows: the about
+# box's owner, the documents Save As offers both DLLs for, and a float file
+# opened into a 32-bit document and saved back with its header and open
+# record, which on Linux goes through a TIFF.
+linux open f32.fits float-doc.linux.tiff --depth 32 2> float-doc.linux.err &&
+  linux save float-doc.linux.tiff float-back.linux.fits 2>> float-doc.linux.err || true
 if windows_out=$(timeout -k 5 60 "${wine_locale[@]}" "$wine" "$root/build-win64/wine_host_check.exe" \
-                 "$(dirname "$windows_cli")" 2>&1 | uncr); then
+                 "$(dirname "$windows_cli")" --pipl "$root/build-win32/Nebulite.8bi" \
+                 --float f32.fits float-back.windows.fits 2>&1 | uncr); then
   ok "wine_host_check: $(grep -c '^ok' <<<"$windows_out") checks"
 else
   echo "$windows_out"
   fail "wine_host_check"
+fi
+if [[ -s float-back.linux.fits ]]; then
+  same "f32.fits opened into a 32-bit document and saved back (FITS bytes)" float-back.linux.fits \
+    float-back.windows.fits
+  # Saved back to its own BITPIX: the data unit is the file's, NaN aside
+  # (blanks open as 0).
+  if $python - f32.fits float-back.windows.fits <<'PY'
+import math, struct, sys
+def data(path):
+    with open(path, "rb") as f:
+        raw = f.read()
+    at = 0
+    while raw[at:at + 8] != b"END     ":
+        at += 80
+    start = (at // 2880 + 1) * 2880
+    return struct.unpack(">%df" % (40 * 30), raw[start:start + 4 * 40 * 30])
+a, b = data(sys.argv[1]), data(sys.argv[2])
+sys.exit(0 if all((x == y and math.copysign(1, x) == math.copysign(1, y)) or (math.isnan(x) and y == 0.0)
+                  for x, y in zip(a, b)) else 1)
+PY
+  then
+    ok "f32.fits saved back from its 32-bit document: the file's float32 samples bit for bit"
+  else
+    fail "f32.fits saved back from its 32-bit document: samples changed"
+  fi
+else
+  fail "f32.fits at depth 32: the Linux build wrote nothing: $(cat float-doc.linux.err)"
 fi
 clock "wine runs" "$start"
 fi  # files

@@ -40,6 +40,14 @@ protected:
 Document smallDocument(int planes, int depth) {
     Document document;
     document.image = blankImage(3, 5, planes, depth);
+    if (depth == 32) {
+        // Values a 32-bit document holds: beyond 0..1, negative, tiny.
+        for (int p = 0; p < planes; ++p)
+            for (int r = 0; r < 3; ++r)
+                for (int c = 0; c < 5; ++c)
+                    document.image.setRealSample(p, r, c, static_cast<float>(p * 41 + r * 97 - c * 13) / 64.0f + 1e-30f);
+        return document;
+    }
     const uint32_t top = depth == 16 ? 32768 : 255;
     for (int p = 0; p < planes; ++p)
         for (int r = 0; r < 3; ++r)
@@ -67,12 +75,16 @@ TEST_F(ImageFormats, EachExtensionWritesAndReadsItsFormat) {
         {"rgb.pnm", 3, 8, "P6"},
         {"grey.tif", 1, 8, ""},
         {"rgb.TIFF", 3, 16, ""},
+        {"grey.pfm", 1, 32, "Pf\n5 3\n-1.0\n"},
+        {"rgb.PFM", 3, 32, "PF\n5 3\n-1.0\n"},
+        {"grey32.tif", 1, 32, ""},
+        {"rgb32.tiff", 3, 32, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const Document document = smallDocument(c.planes, c.depth);
         saveImage(document, at(c.name));
-        const std::string head = slurp(at(c.name)).substr(0, 8);
+        const std::string head = slurp(at(c.name)).substr(0, 16);
         if (c.signature.empty())  // TIFF: either byte order
             EXPECT_TRUE(head.compare(0, 4, "II*\0", 4) == 0 || head.compare(0, 4, "MM\0*", 4) == 0) << head;
         else
@@ -109,8 +121,9 @@ TEST_F(ImageFormats, RefusalsSayWhatTheyAlwaysSaid) {
         OSErr code;
         std::string message;
     };
-    const std::string list = ".png, .pgm, .ppm, .pnm, .tif or .tiff";
+    const std::string list = ".png, .pgm, .ppm, .pnm, .pfm, .tif or .tiff";
     ASSERT_EQ(kImageExtensionList, list);
+    const std::string floats = "a 32-bit floating-point image is written only as .pfm, .tif or .tiff (PFM or TIFF)";
     const Case cases[] = {
         {"notes.txt", {}, false, formatBadParameters, at("notes.txt") + ": not a " + list + " file"},
         {"frame.fits", {}, false, formatBadParameters, at("frame.fits") + ": not a " + list + " file"},
@@ -119,6 +132,11 @@ TEST_F(ImageFormats, RefusalsSayWhatTheyAlwaysSaid) {
          "a colour image cannot be written as PGM (use .ppm or --gray)"},
         {"grey.ppm", smallDocument(1, 16), true, formatBadParameters,
          "a grey image cannot be written as PPM (use .pgm or .pnm)"},
+        {"float.png", smallDocument(1, 32), true, formatBadParameters, floats},
+        {"float.pgm", smallDocument(1, 32), true, formatBadParameters, floats},
+        {"float.pnm", smallDocument(3, 32), true, formatBadParameters, floats},
+        {"levels.pfm", smallDocument(3, 16), true, formatBadParameters,
+         "a 16-bit image has no PFM form (PFM holds 32-bit floating point)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -140,7 +158,7 @@ TEST_F(ImageFormats, RefusalsSayWhatTheyAlwaysSaid) {
         saveImage(fourPlanes, at("four.tif"));
         ADD_FAILURE() << "four planes written";
     } catch (const ImageError& e) {
-        EXPECT_STREQ(e.what(), "an image of 4 planes has no PNG, PGM, PPM, PNM or TIFF form");
+        EXPECT_STREQ(e.what(), "an image of 4 planes has no PNG, PGM, PPM, PNM, PFM or TIFF form");
     }
 }
 

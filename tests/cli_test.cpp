@@ -248,7 +248,8 @@ TEST_F(Cli, RefusedTiffsSayWhatTheyHold) {
         const char* code;
     };
     const Case cases[] = {
-        {"float32", "TIFF of 32-bit floating-point samples", "formatCannotRead (-30501)"},
+        {"float64", "TIFF of 64-bit floating-point samples", "formatCannotRead (-30501)"},
+        {"float32-miniswhite", "TIFF of floating-point samples with white at zero", "formatCannotRead (-30501)"},
         {"int16", "TIFF of 16-bit signed integer samples", "formatCannotRead (-30501)"},
         {"uint32", "TIFF of 32-bit samples", "formatCannotRead (-30501)"},
         {"bilevel", "TIFF of 1-bit samples", "formatCannotRead (-30501)"},
@@ -417,7 +418,7 @@ TEST_F(Cli, ImageFormatsAreListedWhereverTheyAreOffered) {
     CliRun r = run("open " + sample_.string() + " " + at("x.jpg"));
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "nebulite: " + at("x.jpg") +
-                         " is not a .png, .pgm, .ppm, .pnm, .tif or .tiff file (see nebulite open --help): "
+                         " is not a .png, .pgm, .ppm, .pnm, .pfm, .tif or .tiff file (see nebulite open --help): "
                          "formatBadParameters (-30500)\n");
     const std::string open = run("open --help").out, save = run("save --help").out;
     const std::string page = slurp(fs::path(NEBULITE_BINARY_DIR) / "nebulite.1");

@@ -205,6 +205,41 @@ TEST(Estimate, SizeFromImageAndLastHeaderLength) {
     EXPECT_EQ(host.estimate(rgba).minDataBytes, 32880);
 }
 
+// A 32-bit document goes back to its file's BITPIX: the estimate counts the
+// bytes a sample of that BITPIX takes (a float64 file's document writes 8,
+// not the document's 4), and the file written holds exactly that many.
+TEST(Estimate, ThirtyTwoBitDocumentsAtTheBitpixTheySaveTo) {
+    struct Case {
+        int bitpix;
+        bool unsignedZero;
+        size_t perSample;
+    } cases[] = {{8, false, 1}, {16, true, 2}, {32, false, 4}, {64, false, 8}, {-32, false, 4}, {-64, false, 8}};
+    constexpr size_t kSamples = 30 * 20;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bitpix);
+        fixture::Fits f = fixture::image(c.bitpix, {30, 20});
+        if (c.unsignedZero) f.add("BZERO   =                32768");
+        f.data.assign(kSamples * static_cast<size_t>(c.bitpix < 0 ? -c.bitpix : c.bitpix) / 8, 0x3F);
+        Host reader(&ENTRYPOINT);
+        reader.setup().script.playInfo = plugInDialogSilent;
+        reader.setup().script.descriptor.items = {
+            DescriptorItem::ofEnumerated(fourCharCode("nbDp"), fourCharCode("nbTD"), fourCharCode("nb32"))};
+        File in = File::memory(f.bytes());
+        ASSERT_TRUE(reader.read(in).ok());
+        Document d = reader.takeDocument();
+        ASSERT_EQ(d.image.depth, 32);
+        Host host(&ENTRYPOINT);
+        Outcome estimate = host.estimate(d);
+        ASSERT_TRUE(estimate.ok());
+        EXPECT_EQ(estimate.minDataBytes, static_cast<int32_t>(2880 + kSamples * c.perSample));
+        EXPECT_EQ(estimate.maxDataBytes, estimate.minDataBytes);
+        Saved s = save(d);
+        ASSERT_TRUE(s.outcome.ok());
+        EXPECT_EQ(value(headerCards(s.bytes), "BITPIX"), std::to_string(c.bitpix));
+        EXPECT_EQ(s.bytes.size() - headerBytes(s.bytes), (kSamples * c.perSample + 2879) / 2880 * 2880);
+    }
+}
+
 TEST(HeaderRewrite, KeptHeaderBroughtUpToDate) {
     struct Case {
         const char* name;

@@ -53,6 +53,13 @@ struct RawProperty {
     std::vector<uint8_t> data;
 };
 
+// Save As offers the module for every mode at 8 and 16 bits, and for 32-bit
+// grey and RGB documents, which only the enable condition can name.
+constexpr const char* kEnableCondition =
+    "in (PSHOP_ImageMode, BitmapMode, GrayScaleMode, IndexedMode, RGBMode, CMYKMode, HSLMode, HSBMode, "
+    "MultichannelMode, DuotoneMode, LabMode, Gray16Mode, RGB48Mode, Lab48Mode, CMYK64Mode, DeepMultichannelMode, "
+    "Duotone16Mode, Gray32Mode, RGB96Mode)";
+
 TEST(PiplInModule, HeaderAndEveryPropertyByteForByte) {
     std::vector<uint8_t> bytes = modulePipl();
     ASSERT_GE(bytes.size(), 10u);
@@ -74,7 +81,7 @@ TEST(PiplInModule, HeaderAndEveryPropertyByteForByte) {
         {"hstm", concat({bytesOf({0, 0, 0, 0}), text("STIF"), text("llun"), bytesOf({0x80, 0x3E}),
                          text("Quasarine Nebulite"), bytesOf({0})})},
         {"mode", bytesOf({0xFF, 0xC0})},
-        {"enbl", concat({text("true"), bytesOf({0})})},
+        {"enbl", concat({text(kEnableCondition), bytesOf({0})})},
         {"fmTC", concat({text("F1B8"), text("MIB8")})},
         {"fftT", concat({text("F1B8"), text("    ")})},
         // Each code in reading order, then as a little-endian integer.
@@ -130,7 +137,7 @@ TEST(PiplInModule, DecodesToWhatTheModuleOffers) {
     EXPECT_EQ(info.terminology->scope, "Quasarine Nebulite");
     EXPECT_EQ(info.modes, (std::vector<std::string>{"Bitmap", "Grayscale", "Indexed", "RGB", "CMYK",
                                                     "HSL", "HSB", "Multichannel", "Duotone", "Lab"}));
-    EXPECT_EQ(info.enableCondition, "true");
+    EXPECT_EQ(info.enableCondition, kEnableCondition);
     ASSERT_TRUE(info.fileTypeCreator);
     EXPECT_EQ(fourCharCode(info.fileTypeCreator->first), "8B1F");
     EXPECT_EQ(fourCharCode(info.fileTypeCreator->second), "8BIM");

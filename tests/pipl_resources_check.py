@@ -40,7 +40,10 @@ EXPECTED_PIPL = [
      + b"Quasarine Nebulite\x00",
      "has terminology: version 0, class 'FITS', event 'null', id 16000, scope"),
     (b"edom", b"\xff\xc0", "modes: the ten 8-bit modes, no 16-bit ones"),
-    (b"lbne", b"true\x00", "enabled always: a C string"),
+    (b"lbne", b"in (PSHOP_ImageMode, BitmapMode, GrayScaleMode, IndexedMode, RGBMode, CMYKMode, "
+              b"HSLMode, HSBMode, MultichannelMode, DuotoneMode, LabMode, Gray16Mode, RGB48Mode, "
+              b"Lab48Mode, CMYK64Mode, DeepMultichannelMode, Duotone16Mode, Gray32Mode, RGB96Mode)\x00",
+     "enabled for every mode, 32-bit grey and RGB among them: a C string"),
     (b"CTmf", b"F1B8" + b"MIB8", "file type '8B1F', creator '8BIM'"),
     (b"Ttff", b"F1B8" + b"    ", "file type list: '8B1F', creator blank"),
     (b"xEdR", b"FTS FIT FITSFI* " + b" STF TIFSTIF *IF", "read extensions, in reading order, then as integers"),
@@ -66,6 +69,13 @@ def expected_pipl(bits):
 MODE_NAMES = ["Bitmap", "Grayscale", "Indexed", "RGB", "CMYK", "HSL", "HSB",
               "Multichannel", "Duotone", "Lab", "Gray16", "RGB48"]
 SUPPORTED_MODES = MODE_NAMES[:10]
+# The documents a host offers Save As for, as the enable condition names
+# them: the mode bits' ten, the 16-bit modes (offered while the condition
+# was "true") and the 32-bit grey and RGB documents, which no mode bit names.
+ENABLED_MODES = {"BitmapMode", "GrayScaleMode", "IndexedMode", "RGBMode", "CMYKMode", "HSLMode",
+                 "HSBMode", "MultichannelMode", "DuotoneMode", "LabMode", "Gray16Mode", "RGB48Mode",
+                 "Lab48Mode", "CMYK64Mode", "DeepMultichannelMode", "Duotone16Mode", "Gray32Mode",
+                 "RGB96Mode"}
 FORMAT_FLAG_NAMES = ["reads all types", "saves image resources", "can read", "can write",
                      "can write if read"]
 SET_FORMAT_FLAGS = FORMAT_FLAG_NAMES[1:]
@@ -297,6 +307,23 @@ def flags_set(flag_bytes, names):
             if i // 8 < len(flag_bytes) and flag_bytes[i // 8] & (0x80 >> (i % 8))]
 
 
+def enabled_modes(condition):
+    """The modes an enable condition of the form `in (PSHOP_ImageMode, M, ...)`
+    admits, read as a host's expression parser reads it: words and commas
+    between the parentheses, the C string's NUL at the end; None for any
+    other form."""
+    if not condition.endswith(b"\0"):
+        return None
+    text = condition[:-1].decode("latin-1")
+    head, _, rest = text.partition("(")
+    if head.strip() != "in" or not rest.endswith(")"):
+        return None
+    words = [w.strip() for w in rest[:-1].split(",")]
+    if words[0] != "PSHOP_ImageMode" or not all(w.isidentifier() for w in words):
+        return None
+    return set(words[1:])
+
+
 # ---- Checks of the two resources ----------------------------------------------------------
 
 
@@ -323,6 +350,8 @@ def check_pipl(c, data, bits):
     # above and a wrong resource cannot agree by accident.
     if b"edom" in by_key:
         c.equal("modes offered", flags_set(by_key[b"edom"], MODE_NAMES), SUPPORTED_MODES)
+    if b"lbne" in by_key:
+        c.equal("modes the enable condition admits", enabled_modes(by_key[b"lbne"]), ENABLED_MODES)
     if b"ftmf" in by_key:
         c.equal("format flags set", flags_set(by_key[b"ftmf"], FORMAT_FLAG_NAMES),
                 SET_FORMAT_FLAGS)
@@ -583,6 +612,8 @@ def damaged_copies(pipl, aete):
     yield "code property of the other architecture", "pipl", pipl.replace(b"4668", b"68xw", 1)
     yield "enable condition without its NUL", "pipl", patch(
         pipl, pipl_data_offset(b"lbne") - 4, b"\x04")
+    yield "32-bit RGB not enabled", "pipl", pipl.replace(b"RGB96Mode", b"RGB48Mode", 1)
+    yield "32-bit grey not enabled", "pipl", pipl.replace(b", Gray32Mode", b" " * 12, 1)
     yield "16-bit gray offered", "pipl", patch(pipl, pipl_data_offset(b"edom"), b"\xff\xe0")
     yield "reads all types", "pipl", patch(pipl, pipl_data_offset(b"ftmf"), b"\xf8")
     yield "cannot write if read", "pipl", patch(pipl, pipl_data_offset(b"ftmf"), b"\x70")

@@ -115,7 +115,8 @@ def refused(folder):
         tifffile.imwrite(os.path.join(folder, name + ".tif"), data, **kwargs)
         print(name)
 
-    put("float32", np.linspace(0, 1, 64, dtype=np.float32).reshape(8, 8), photometric="minisblack")
+    put("float64", np.linspace(0, 1, 64, dtype=np.float64).reshape(8, 8), photometric="minisblack")
+    put("float32-miniswhite", np.linspace(0, 1, 64, dtype=np.float32).reshape(8, 8), photometric="miniswhite")
     put("int16", np.arange(64, dtype=np.int16).reshape(8, 8) - 32, photometric="minisblack")
     put("uint32", np.arange(64, dtype=np.uint32).reshape(8, 8), photometric="minisblack")
     colormap = np.zeros((3, 256), dtype=np.uint16)

@@ -63,41 +63,76 @@ void storeFloat(uint8_t* p, double v, int32_t bitpix) {
         storeBE(p, std::bit_cast<uint64_t>(v), 8);
 }
 
-// The integer image's pixels, with its null value and the PLIO rule applied.
-void storeIntegers(const TiledImage& image, std::span<const int64_t> values, std::span<const uint8_t> row,
-                   std::span<uint8_t> out) {
-    const uint32_t bytes = sampleBytes(image);
-    const Range range = rangeOf(image.bitpix);
+// How an integer image's decoded values become its samples: its null value
+// mapped to BLANK, the PLIO rule, the clamp to the BITPIX's range.
+struct IntegerRules {
+    Range range;
+    int64_t shift = 0;
+    bool mapNull = false;
+    int64_t null = 0;
+    int64_t blank = 0;
+};
+
+IntegerRules integerRulesOf(const TiledImage& image, std::span<const uint8_t> row) {
+    IntegerRules r{rangeOf(image.bitpix)};
     // CFITSIO's PLIO writer stores an unsigned 16-bit image's values as they
     // are, not offset by BZERO as every other algorithm does.
-    const int64_t shift = image.algorithm == Algorithm::plio && image.bitpix == 16 && image.bzero == 32768.0 ? 32768 : 0;
+    r.shift = image.algorithm == Algorithm::plio && image.bitpix == 16 && image.bzero == 32768.0 ? 32768 : 0;
     const bool hasNull = image.zblankColumn.present || image.zblankKeyword;
-    const int64_t null = scalarInteger(row, image.zblankColumn, image.zblank);
-    const bool mapNull = hasNull && image.blankKeyword && null != image.blank;
+    r.null = scalarInteger(row, image.zblankColumn, image.zblank);
+    r.mapNull = hasNull && image.blankKeyword && r.null != image.blank;
+    r.blank = image.blank;
+    return r;
+}
+
+// Samples of sizeof(Bits) bytes, big-endian, from values of any width.
+template <typename Bits, typename Value>
+void storeIntegersAs(std::span<const Value> values, const IntegerRules& r, uint8_t* out) {
     for (size_t i = 0; i < values.size(); ++i) {
         int64_t v = values[i];
-        if (mapNull && v == null)
-            v = image.blank;
+        if (r.mapNull && v == r.null)
+            v = r.blank;
         else
-            v = std::clamp(v - shift, range.low, range.high);
-        storeBE(out.data() + i * bytes, static_cast<uint64_t>(v), bytes);
+            v = std::clamp(v - r.shift, r.range.low, r.range.high);
+        codecs::storeBigEndian<Bits>(out + i * sizeof(Bits), static_cast<Bits>(v));
     }
 }
 
-// The tile's integers from COMPRESSED_DATA into work.wide.
+// The integer image's pixels, with its null value and the PLIO rule applied.
+template <typename Value>
+void storeIntegers(const TiledImage& image, std::span<const Value> values, std::span<const uint8_t> row,
+                   std::span<uint8_t> out) {
+    const IntegerRules r = integerRulesOf(image, row);
+    switch (sampleBytes(image)) {
+        case 1: storeIntegersAs<uint8_t>(values, r, out.data()); break;
+        case 2: storeIntegersAs<uint16_t>(values, r, out.data()); break;
+        case 4: storeIntegersAs<uint32_t>(values, r, out.data()); break;
+        default: storeIntegersAs<uint64_t>(values, r, out.data()); break;
+    }
+}
+
+// Where decodeCompressed left the tile's integers: work.ints (32-bit
+// codecs) or work.wide, and the element width of gzip'd or raw ones.
+struct Decoded {
+    bool narrow = false;
+    size_t gzipElement = 0;
+};
+
+// The tile's integers from COMPRESSED_DATA into work.ints or work.wide.
 TileResult decodeCompressed(const TiledImage& image, std::span<const uint8_t> in, const int64_t* size, size_t n,
-                            const TileWorkspace& work, size_t& gzipElement) {
+                            const TileWorkspace& work, Decoded& decoded) {
     const std::span<int64_t> wide = work.wide.first(n);
     const std::span<int32_t> ints = work.ints.first(n);
+    size_t& gzipElement = decoded.gzipElement;
     CodecResult r = CodecResult::unsupported;
     switch (image.algorithm) {
         case Algorithm::rice:
+            decoded.narrow = true;
             r = codecs::riceDecode(in, image.riceBytePix, image.riceBlockSize, ints);
-            std::copy(ints.begin(), ints.end(), wide.begin());
             break;
         case Algorithm::plio:
+            decoded.narrow = true;
             r = codecs::plioDecode(in, ints);
-            std::copy(ints.begin(), ints.end(), wide.begin());
             break;
         case Algorithm::hcompress: {
             // Rows of the tile are along axis 2 (1 for a one-axis image).
@@ -179,6 +214,19 @@ codecs::Dither ditherOf(Quantization q) {
     }
 }
 
+// How table row `row` (from 0) of a quantized image turns its integers into floats.
+codecs::Unquantize unquantizeOf(const TiledImage& image, std::span<const uint8_t> rowBytes, uint64_t row) {
+    codecs::Unquantize p;
+    p.scale = scalarReal(rowBytes, image.zscaleColumn, image.zscale);
+    p.zero = scalarReal(rowBytes, image.zzeroColumn, image.zzero);
+    p.dither = ditherOf(image.quantization);
+    p.hasNull = image.zblankColumn.present || image.zblankKeyword;
+    p.nullValue = static_cast<int32_t>(scalarInteger(rowBytes, image.zblankColumn, image.zblank));
+    p.ditherSeed = image.ditherSeed;
+    p.tileRow = row + 1;
+    return p;
+}
+
 }  // namespace
 
 TileWorkspaceSize tileWorkspaceSize(const TiledImage& image) {
@@ -197,8 +245,9 @@ bool plausibleTiling(const TiledImage& image) {
            codecs::plausibleTileRatio(image.algorithm, image.heapBytes, *decoded);
 }
 
-TileResult decodeTile(const TiledImage& image, uint64_t row, const TileArrays& arrays, const TileWorkspace& work,
-                      std::span<uint8_t> out) {
+TileResult decodeTileUpToQuantized(const TiledImage& image, uint64_t row, const TileArrays& arrays,
+                                   const TileWorkspace& work, std::span<uint8_t> out, QuantizedTile& quantized) {
+    quantized = QuantizedTile{};
     int64_t start[kMaxTiledAxes];
     int64_t size[kMaxTiledAxes];
     const auto n = static_cast<size_t>(tileGeometry(image, row, start, size));
@@ -211,38 +260,36 @@ TileResult decodeTile(const TiledImage& image, uint64_t row, const TileArrays& a
     if (!arrays.compressed.empty()) {
         if (!codecs::plausibleTileRatio(image.algorithm, arrays.compressed.size(), uint64_t{n} * bytes))
             return TileResult::ratio;
-        size_t element = 0;
-        if (TileResult r = decodeCompressed(image, arrays.compressed, size, n, work, element); r != TileResult::ok)
+        Decoded decoded;
+        if (TileResult r = decodeCompressed(image, arrays.compressed, size, n, work, decoded); r != TileResult::ok)
             return r;
         const std::span<const int64_t> values = work.wide.first(n);
+        const std::span<int32_t> ints = work.ints.first(n);
         if (image.bitpix > 0) {
-            storeIntegers(image, values, arrays.row, out);
+            if (decoded.narrow)
+                storeIntegers<int32_t>(image, ints, arrays.row, out);
+            else
+                storeIntegers<int64_t>(image, values, arrays.row, out);
             return TileResult::ok;
         }
         if (image.quantization == Quantization::lossless || image.algorithm == Algorithm::none) {
             // GZIP of the floats themselves, or NOCOMPRESS as astropy writes it
-            // (raw samples in COMPRESSED_DATA, whatever ZQUANTIZ says).
-            if (element != bytes) return TileResult::corrupt;
+            // (raw samples in COMPRESSED_DATA, whatever ZQUANTIZ says). Rice
+            // and PLIO make no lossless floats.
+            if (decoded.narrow || decoded.gzipElement != bytes) return TileResult::corrupt;
             for (size_t i = 0; i < n; ++i) storeBE(out.data() + i * bytes, static_cast<uint64_t>(values[i]), bytes);
             return TileResult::ok;
         }
-        codecs::Unquantize p;
-        p.scale = scalarReal(arrays.row, image.zscaleColumn, image.zscale);
-        p.zero = scalarReal(arrays.row, image.zzeroColumn, image.zzero);
-        p.dither = ditherOf(image.quantization);
-        p.hasNull = image.zblankColumn.present || image.zblankKeyword;
-        p.nullValue = static_cast<int32_t>(scalarInteger(arrays.row, image.zblankColumn, image.zblank));
-        p.ditherSeed = image.ditherSeed;
-        p.tileRow = row + 1;
-        const std::span<int32_t> ints = work.ints.first(n);
-        for (size_t i = 0; i < n; ++i) {
-            // Quantized values are 32-bit; a wider one is a damaged tile.
-            if (values[i] < INT32_MIN || values[i] > INT32_MAX) return TileResult::corrupt;
-            ints[i] = static_cast<int32_t>(values[i]);
+        if (!decoded.narrow) {
+            for (size_t i = 0; i < n; ++i) {
+                // Quantized values are 32-bit; a wider one is a damaged tile.
+                if (values[i] < INT32_MIN || values[i] > INT32_MAX) return TileResult::corrupt;
+                ints[i] = static_cast<int32_t>(values[i]);
+            }
         }
-        const std::span<double> reals = work.reals.first(n);
-        if (auto r = codecs::unquantize(ints, p, reals); r != CodecResult::ok) return fromCodec(r);
-        for (size_t i = 0; i < n; ++i) storeFloat(out.data() + i * bytes, reals[i], image.bitpix);
+        quantized.held = true;
+        quantized.ints = ints;
+        quantized.params = unquantizeOf(image, arrays.row, row);
         return TileResult::ok;
     }
     if (!arrays.uncompressed.empty()) {
@@ -263,6 +310,16 @@ TileResult decodeTile(const TiledImage& image, uint64_t row, const TileArrays& a
         return storeRaw(image, inflated.data(), element, image.bitpix < 0, n, out);
     }
     return TileResult::noData;
+}
+
+TileResult decodeTile(const TiledImage& image, uint64_t row, const TileArrays& arrays, const TileWorkspace& work,
+                      std::span<uint8_t> out) {
+    QuantizedTile quantized;
+    const TileResult r = decodeTileUpToQuantized(image, row, arrays, work, out, quantized);
+    if (r != TileResult::ok || !quantized.held) return r;
+    const size_t bytes = sampleBytes(image);
+    return fromCodec(
+        codecs::unquantizeBigEndian(quantized.ints, quantized.params, bytes, out.first(quantized.ints.size() * bytes)));
 }
 
 }  // namespace nebulite::tiled

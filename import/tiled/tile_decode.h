@@ -11,6 +11,7 @@
 #include <span>
 
 #include "codecs/gzip_tile.h"
+#include "codecs/quantize.h"
 #include "import/tiled/tiled_header.h"
 
 namespace nebulite::tiled {
@@ -68,5 +69,20 @@ constexpr uint32_t sampleBytes(const TiledImage& image) {
 // nonempty COMPRESSED_DATA, else UNCOMPRESSED_DATA, else the gzip fallback.
 TileResult decodeTile(const TiledImage& image, uint64_t row, const TileArrays& arrays, const TileWorkspace& work,
                       std::span<uint8_t> out);
+
+// A quantized tile's integers (in the workspace) and how they become its
+// floats, as decodeTile has them just before unquantizing.
+struct QuantizedTile {
+    bool held = false;
+    std::span<const int32_t> ints;
+    codecs::Unquantize params;
+};
+
+// decodeTile, except that a tile stored quantized stops at its integers:
+// `quantized` holds them and `out` is left alone. Any other tile is decoded
+// into `out` (quantized.held false). Every check of decodeTile is made but
+// unquantizing's own (seed and row), which the codecs make.
+TileResult decodeTileUpToQuantized(const TiledImage& image, uint64_t row, const TileArrays& arrays,
+                                   const TileWorkspace& work, std::span<uint8_t> out, QuantizedTile& quantized);
 
 }  // namespace nebulite::tiled

@@ -72,11 +72,9 @@ void* inflateAllocate(void*, unsigned items, unsigned size) {
 }
 void inflateRelease(void*, void* block) { moduleFree(block); }
 
-OSErr tileError(tiled::TileResult r) {
-    return r == tiled::TileResult::noMemory ? memFullErr : readErr;
-}
-
 }  // namespace
+
+OSErr tileError(tiled::TileResult r) { return r == tiled::TileResult::noMemory ? memFullErr : readErr; }
 
 // The table's NAXIS1 x NAXIS2 bytes, read piece by piece.
 bool TiledRows::readTable(PluginState& state) {
@@ -119,10 +117,9 @@ std::span<const uint8_t> TiledRows::readArray(PluginState& state, std::span<cons
     return {heap_.data(), static_cast<size_t>(array.bytes)};
 }
 
-// Table row `row` decoded into `out`. Only the array the decoder will use
-// is read: a nonempty COMPRESSED_DATA, else UNCOMPRESSED_DATA, else the
-// gzip fallback.
-void TiledRows::decodeRow(PluginState& state, uint64_t row, std::span<uint8_t> out) {
+// Table row `row`'s arrays. Only the array the decoder will use is read: a
+// nonempty COMPRESSED_DATA, else UNCOMPRESSED_DATA, else the gzip fallback.
+tiled::TileArrays TiledRows::readArrays(PluginState& state, uint64_t row) {
     tiled::TileArrays arrays;
     arrays.row = {table_.data() + row * image_.rowBytes, static_cast<size_t>(image_.rowBytes)};
     arrays.compressed = readArray(state, arrays.row, image_.compressed);
@@ -130,13 +127,22 @@ void TiledRows::decodeRow(PluginState& state, uint64_t row, std::span<uint8_t> o
         arrays.uncompressed = readArray(state, arrays.row, image_.uncompressed);
     if (arrays.compressed.empty() && arrays.uncompressed.empty() && state.result == noErr)
         arrays.gzipped = readArray(state, arrays.row, image_.gzipCompressed);
+    return arrays;
+}
+
+tiled::TileWorkspace TiledRows::workspace() {
+    return {{wide_.data(), work_.codec.wide},
+            {ints_.data(), work_.codec.ints},
+            {reals_.data(), work_.codec.reals},
+            {bytes_.data(), work_.codec.bytes},
+            {inflateAllocate, inflateRelease, nullptr}};
+}
+
+// Table row `row` decoded into `out`.
+void TiledRows::decodeRow(PluginState& state, uint64_t row, std::span<uint8_t> out) {
+    const tiled::TileArrays arrays = readArrays(state, row);
     if (state.result != noErr) return;
-    const tiled::TileWorkspace work{{wide_.data(), work_.codec.wide},
-                                    {ints_.data(), work_.codec.ints},
-                                    {reals_.data(), work_.codec.reals},
-                                    {bytes_.data(), work_.codec.bytes},
-                                    {inflateAllocate, inflateRelease, nullptr}};
-    const tiled::TileResult r = tiled::decodeTile(image_, row, arrays, work, out);
+    const tiled::TileResult r = tiled::decodeTile(image_, row, arrays, workspace(), out);
     if (r != tiled::TileResult::ok) recordError(state, tileError(r));
 }
 

@@ -26,6 +26,9 @@ namespace nebulite {
 constexpr uint64_t kMaxTileWork = uint64_t{512} << 20;
 bool tileWorkFits(const tiled::TiledImage& image);
 
+// What a tile that cannot be decoded gives the host.
+OSErr tileError(tiled::TileResult r);
+
 class TiledRows final : public RowSource {
 public:
     // The rows of `image`, whose table's data unit starts at `tableStart`
@@ -49,6 +52,11 @@ public:
     void seekPlane(PluginState& state, uint32_t plane) override;
     // The heap was read through the stream, whose checks are at its end.
     void verify(PluginState& state) override { input_.verifyToEnd(state); }
+    // Every tile of the planes read as for the rows, a quantized one only
+    // to its integers (import/tiled/tile_range.h); false, nothing read, for
+    // samples of 1 or 2 bytes. The band is decoded again by the next read.
+    bool physicalRange(PluginState& state, const WideRules& rules, std::span<const uint32_t> planes,
+                       WideRange& range) override;
     // Frees the table's rows and the band's memory.
     void release();
 
@@ -63,6 +71,8 @@ private:
     bool readTable(PluginState& state);
     std::span<const uint8_t> readArray(PluginState& state, std::span<const uint8_t> row,
                                        const tiled::HeapColumn& column);
+    tiled::TileArrays readArrays(PluginState& state, uint64_t row);
+    tiled::TileWorkspace workspace();
     void decodeRow(PluginState& state, uint64_t row, std::span<uint8_t> out);
     void decodeBand(PluginState& state, int64_t by, int64_t bz);
 

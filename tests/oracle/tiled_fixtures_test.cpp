@@ -29,17 +29,15 @@
 #include "import/tiled/tile_decode.h"
 #include "import/tiled/tile_table.h"
 #include "import/tiled/tiled_header.h"
+#include "tests/oracle/tiled_fixture_files.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace nebulite::tiled;
+using namespace tiled_fixtures;
 using nebulite::codecs::Algorithm;
 
-const fs::path kFolder = fs::path(NEBULITE_SOURCE_DIR) / "tests" / "data" / "tiled";
-
-constexpr size_t kBlock = 2880;
-constexpr size_t kCard = 80;
 
 // One line of expected.tsv.
 struct Fixture {
@@ -105,11 +103,6 @@ std::vector<Fixture> readFixtures() {
     return fixtures;
 }
 
-std::vector<uint8_t> readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // 64-bit FNV-1a, as make_tiled_fixtures.py computes it.
 uint64_t fnv1a64(std::span<const uint8_t> bytes) {
     uint64_t h = 0xCBF29CE484222325u;
@@ -132,51 +125,6 @@ std::vector<uint8_t> canonicalNaNs(std::vector<uint8_t> bytes, int bitpix) {
         for (size_t b = 0; b < sample; ++b) bytes[i + b] = static_cast<uint8_t>(quiet >> (8 * (sample - 1 - b)));
     }
     return bytes;
-}
-
-// One HDU's header in a file: its cards before END, and where its data begin.
-struct Header {
-    std::string cards;
-    uint32_t count = 0;
-    size_t dataStart = 0;
-};
-
-bool readHeader(const std::vector<uint8_t>& file, size_t at, Header& header) {
-    for (size_t pos = at; pos + kCard <= file.size(); pos += kCard) {
-        const std::string card(reinterpret_cast<const char*>(file.data() + pos), kCard);
-        if (card.compare(0, 8, "END     ") == 0) {
-            header.dataStart = (pos + kCard + kBlock - 1) / kBlock * kBlock;
-            return true;
-        }
-        header.cards += card;
-        ++header.count;
-    }
-    return false;
-}
-
-// The table of extension `hdu` (from 1): fpack's files hold an empty
-// primary and then only compressed tables, so each table's own
-// description says how far its data unit reaches.
-bool findTable(const std::vector<uint8_t>& file, int hdu, Header& header, TiledImage& image) {
-    Header primary;
-    if (!readHeader(file, 0, primary)) return false;
-    if (primary.cards.find("NAXIS   =                    0") == std::string::npos) {
-        ADD_FAILURE() << "the primary holds data";
-        return false;
-    }
-    size_t at = primary.dataStart;
-    for (int n = 1;; ++n) {
-        header = Header{};
-        image = TiledImage{};
-        if (!readHeader(file, at, header)) return false;
-        const TiledHeaderError e = parseTiledHeader(header.cards.data(), header.count, image);
-        if (e != TiledHeaderError::none) {
-            ADD_FAILURE() << "extension " << n << ": " << tiledHeaderErrorName(e);
-            return false;
-        }
-        if (n == hdu) return true;
-        at = header.dataStart + (image.dataBytes + kBlock - 1) / kBlock * kBlock;
-    }
 }
 
 Quantization quantizationNamed(const std::string& zquantiz) {
@@ -228,16 +176,8 @@ TEST_P(TiledFixture, DecodesToFunpacksImage) {
     for (uint32_t k = 0; k < image.naxis; ++k) total *= static_cast<uint64_t>(image.axes[k]);
     std::vector<uint8_t> ours(total * sample), tile(image.maxTilePixels * sample);
     for (uint64_t row = 0; row < image.rows; ++row) {
-        const std::span<const uint8_t> rowBytes(data + row * image.rowBytes, image.rowBytes);
-        TileArrays arrays{rowBytes, {}, {}, {}};
-        std::span<const uint8_t>* targets[3] = {&arrays.compressed, &arrays.gzipped, &arrays.uncompressed};
-        const HeapColumn* columns[3] = {&image.compressed, &image.gzipCompressed, &image.uncompressed};
-        for (int k = 0; k < 3; ++k) {
-            HeapArray a;
-            const DescriptorCheck check = heapArray(rowBytes, *columns[k], image.heapBytes, a);
-            ASSERT_TRUE(check == DescriptorCheck::ok || check == DescriptorCheck::absent) << "row " << row + 1;
-            *targets[k] = std::span<const uint8_t>(data + image.heapOffset + a.offset, a.bytes);
-        }
+        TileArrays arrays;
+        ASSERT_TRUE(tileArrays(image, data, row, arrays)) << "row " << row + 1;
         ASSERT_EQ(decodeTile(image, row, arrays, work, tile), TileResult::ok) << "row " << row + 1;
         int64_t start[kMaxTiledAxes], size[kMaxTiledAxes];
         const uint64_t n = tileGeometry(image, row, start, size);

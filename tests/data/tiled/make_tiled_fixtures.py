@@ -34,6 +34,13 @@ not do is let through, each where it applies and reported per case:
 tests/oracle/tiled_fixtures_test.cpp decodes every table with the module's
 tile decoder and compares the checksum; it needs neither fpack, funpack
 nor cfitsio.
+
+ranges.tsv gives for every table the smallest and largest defined physical
+value of funpack's image (BSCALE and BZERO applied; NaN and BLANK left out)
+over all its planes and, for a cube, over single planes and a pair, exact
+as hexadecimal floats: tests/oracle/tiled_range_test.cpp checks the range
+the module finds from the tiles (quantized ones without unquantizing every
+pixel) against them.
 """
 
 import os
@@ -252,6 +259,19 @@ CASES = [
     C("lossless", "float32_lossless_gzip2", -32, (50, 20), sky(100, 3), "-g2 -q 0", "GZIP_2", "NONE"),
     C("lossless", "float64_lossless_gzip2", -64, (50, 10), sky(100, 3), "-g2 -q 0", "GZIP_2", "NONE"),
     C("lossless", "float64_lossless_gzip1", -64, (50, 10), sky(100, 3), "-g -q 0", "GZIP_1", "NONE"),
+    # Cubes, for the range of some planes alone: quantized in tiles through
+    # two planes, with edges; quantized with nulls in row tiles; plain
+    # integers in tiles through two planes; quantized doubles with zeros
+    # through GZIP. Values around zero, and all below it. (Quantized tiles
+    # narrower than the image that hold nulls are left out: fpack 4.2.0
+    # writes them so that funpack and astropy read different images.)
+    C("cubes", "float32_cube_3d_tiles", -32, (40, 24, 3), sky(-2, 3), "-r -q21 4 -t 16,10,2", "RICE_1",
+      "SUBTRACTIVE_DITHER_1"),
+    C("cubes", "float32_cube_rows_nans", -32, (40, 12, 3), sky(-2, 3), "-r -q24 4", "RICE_1",
+      "SUBTRACTIVE_DITHER_1", nans=True),
+    C("cubes", "int32_cube_3d_tiles", 32, (13, 9, 3), block_kinds(-2**31, 2**31 - 1), "-r -t 5,4,2", "RICE_1"),
+    C("cubes", "float64_dither2_cube_planes", -64, (12, 10, 3), sky(-1000, 4), "-g -qz22 4 -t 12,10,1", "GZIP_1",
+      "SUBTRACTIVE_DITHER_2", zeros=True),
     # The bundled sample, a real image, under every algorithm that takes it.
     sample_case("m51", "m51_rice_tiles", "-r -t 16,16", "RICE_1"),
     sample_case("m51", "m51_gzip2", "-g2", "GZIP_2"),
@@ -304,7 +324,28 @@ def funpack_image(unpacked, image, bitpix, axes):
     stored = np.frombuffer(data, dtype=dtype)
     # BLANK stays a number: the stored value is what both readers must agree on.
     physical = stored.astype(np.float64) * header.get("BSCALE", 1.0) + header.get("BZERO", 0.0)
-    return stored, physical
+    defined = ~np.isnan(physical)
+    if bitpix > 0 and "BLANK" in header:
+        defined &= stored != header["BLANK"]
+    return stored, physical, defined
+
+
+def range_rows(name, hdu, case, axes, physical, defined):
+    """ranges.tsv lines of one table: all planes, and for a cube each plane
+    and a pair of them out of order."""
+    plane = int(np.prod(axes[:2]))
+    planes = axes[2] if len(axes) > 2 else 1
+    choices = [("all", list(range(planes)))]
+    if planes > 1:
+        choices += [(str(p), [p]) for p in range(planes)] + [("2,0", [2, 0])]
+    rows = []
+    for label, chosen in choices:
+        # The first cube only: axes past the third stay at 0.
+        picked = np.concatenate([np.arange(p * plane, (p + 1) * plane) for p in chosen])
+        values = physical[picked][defined[picked]]
+        low, high = (values.min().hex(), values.max().hex()) if values.size else ("-", "-")
+        rows.append([name, str(hdu), case, label, str(values.size), low, high])
+    return rows
 
 
 def run(command):
@@ -321,6 +362,7 @@ def main():
     for case in CASES:
         groups.setdefault(case.group, []).append(case)
     rows = []
+    ranges = []
     sizes = {}
     with tempfile.TemporaryDirectory() as work:
         for group, cases in groups.items():
@@ -367,7 +409,8 @@ def main():
                     zbitpix = table["ZBITPIX"]
                     axes = [table[f"ZNAXIS{i}"] for i in range(1, table["ZNAXIS"] + 1)]
                     tiles = [table.get(f"ZTILE{i}", axes[0] if i == 1 else 1) for i in range(1, len(axes) + 1)]
-                    stored, ours = funpack_image(unpacked, hdu, zbitpix, axes)
+                    stored, ours, defined = funpack_image(unpacked, hdu, zbitpix, axes)
+                    ranges += range_rows(name, hdu, case.name, axes, ours, defined)
                     note = ""
                     # astropy's physical values: the two readers agree on
                     # the image, whatever each keeps as its raw samples.
@@ -413,6 +456,14 @@ def main():
                 "# funpack's data unit with NaNs as the quiet NaN.\n")
         f.write("file\thdu\tcase\tfpack\tzcmptype\tzbitpix\tzquantiz\taxes\ttiles\tfnv1a64\n")
         for row in rows:
+            f.write("\t".join(row) + "\n")
+    with open(os.path.join(HERE, "ranges.tsv"), "w") as f:
+        f.write("# Made by make_tiled_fixtures.py; see there. The smallest and largest defined physical value\n"
+                "# of funpack's image of each table (NaN and BLANK left out), over the planes named (from 0;\n"
+                "# 'all' for every plane), as hexadecimal floats, with the count of defined values; '-' when\n"
+                "# there is none.\n")
+        f.write("file\thdu\tcase\tplanes\tdefined\tlow\thigh\n")
+        for row in ranges:
             f.write("\t".join(row) + "\n")
     total = sum(os.path.getsize(os.path.join(HERE, g + ".fits.fz")) for g in groups)
     print(f"{len(rows)} tables in {len(groups)} files, {total} bytes")
