@@ -45,6 +45,7 @@ extern "C" void ENTRYPOINT(int16_t selector, void* params, intptr_t* data, int16
 namespace {
 
 using bench::measure;
+using bench::measureInterleaved;
 using bench::Timing;
 using nebulite::host::Document;
 using nebulite::host::File;
