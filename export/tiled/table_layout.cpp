@@ -6,6 +6,7 @@
 #include "codecs/hcompress_encode.h"
 #include "codecs/raw_encode.h"
 #include "codecs/rice_encode.h"
+#include "export/tiled/tile_grid.h"
 #include "header/fits_units.h"
 
 namespace nebulite::tiledsave {
@@ -63,18 +64,21 @@ std::optional<uint64_t> maxTileBytes(const SaveParams& p, const TileGrid& g, boo
     const auto sample = static_cast<uint32_t>(p.bitpix < 0 ? -p.bitpix : p.bitpix) / 8;
     // The encoders' bounds are exact only while their products fit: keep a
     // tile's samples within 2^40 bytes, far past any tile a host can hold.
-    const auto tileBytes = checkedMul(g.tilePixels, 8, uint64_t{1} << 40);
-    if (!tileBytes) return std::nullopt;
+    if (!checkedMul(g.tilePixels, 8, uint64_t{1} << 40)) return std::nullopt;
+    TileShape shapes[4];
+    const uint32_t n = tileShapes(p, g, shapes);
     uint64_t bound = 0;
-    if (quantized) {
-        // The quantized integers under the algorithm, or the declined
+    for (uint32_t i = 0; i < n; ++i) {
+        TileGrid shape = g;
+        shape.tileRows = shapes[i].rows;
+        shape.tileColumns = shapes[i].columns;
+        shape.tilePixels = shapes[i].rows * shapes[i].columns;
+        // Quantized tiles: their integers under the algorithm, or a declined
         // tile's floats under GZIP_1.
-        const uint64_t ints = integerBound(p.algorithm, g, 4);
-        if (ints == 0) return std::nullopt;
-        bound = std::max(ints, codecs::gzipMaxEncodedBytes(g.tilePixels, sample));
-    } else {
-        bound = integerBound(p.algorithm, g, sample);
-        if (bound == 0) return std::nullopt;
+        const uint64_t b = integerBound(p.algorithm, shape, quantized ? 4 : sample);
+        if (b == 0) return std::nullopt;
+        bound = std::max(bound, b);
+        if (quantized) bound = std::max(bound, codecs::gzipMaxEncodedBytes(shape.tilePixels, sample));
     }
     return bound;
 }

@@ -48,4 +48,13 @@ TileRect tileRect(const SaveParams& p, const TileGrid& grid, uint64_t row) {
     return r;
 }
 
+uint32_t tileShapes(const SaveParams& p, const TileGrid& grid, TileShape (&shapes)[4]) {
+    const uint64_t lastRows = p.height - (grid.down - 1) * grid.tileRows;
+    const uint64_t lastColumns = p.width - (grid.across - 1) * grid.tileColumns;
+    uint32_t n = 0;
+    for (uint64_t rows : {grid.tileRows, lastRows})
+        for (uint64_t columns : {grid.tileColumns, lastColumns}) shapes[n++] = {rows, columns};
+    return n;
+}
+
 }  // namespace nebulite::tiledsave

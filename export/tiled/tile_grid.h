@@ -23,4 +23,14 @@ struct TileRect {
 };
 TileRect tileRect(const SaveParams& params, const TileGrid& grid, uint64_t row);
 
+// The shapes the tiles take: whole, cut at the right edge, cut at the
+// bottom, cut at both. Working sizes are taken over all of them, since an
+// encoder's scratch need not shrink with the tile (the noise estimate
+// takes a tile narrower than 9 pixels as one long row).
+struct TileShape {
+    uint64_t rows = 0;
+    uint64_t columns = 0;
+};
+uint32_t tileShapes(const SaveParams& params, const TileGrid& grid, TileShape (&shapes)[4]);
+
 }  // namespace nebulite::tiledsave

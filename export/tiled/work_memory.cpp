@@ -5,6 +5,7 @@
 
 #include "codecs/hcompress_encode.h"
 #include "codecs/quantize_encode.h"
+#include "export/tiled/tile_grid.h"
 
 namespace nebulite::tiledsave {
 
@@ -35,17 +36,24 @@ std::optional<WorkSizes> workSizesFor(const Layout& layout) {
     w.pixels = *pixels;
     w.ints = *ints;
     w.table = *table;
-    if (p.algorithm == codecs::Algorithm::hcompress) {
-        if (g.tileRows > codecs::kHcompressMaxSide || g.tileColumns > codecs::kHcompressMaxSide) return std::nullopt;
-        const size_t s = codecs::hcompressEncodeScratchBytes(static_cast<uint32_t>(g.tileRows),
-                                                             static_cast<uint32_t>(g.tileColumns));
-        if (s == 0) return std::nullopt;
-        w.scratch = s;
+    if (g.tileRows > codecs::kHcompressMaxSide || g.tileColumns > codecs::kHcompressMaxSide) {
+        if (p.algorithm == codecs::Algorithm::hcompress) return std::nullopt;
     }
-    if (layout.quantized)
-        w.scratch = std::max<uint64_t>(w.scratch, codecs::quantizeScratchBytes(static_cast<size_t>(g.tileColumns),
-                                                                              static_cast<size_t>(g.tileRows),
-                                                                              layout.sampleBytes));
+    TileShape shapes[4];
+    const uint32_t n = tileShapes(p, g, shapes);
+    for (uint32_t i = 0; i < n; ++i) {
+        const TileShape s = shapes[i];
+        if (p.algorithm == codecs::Algorithm::hcompress) {
+            const size_t b = codecs::hcompressEncodeScratchBytes(static_cast<uint32_t>(s.rows),
+                                                                 static_cast<uint32_t>(s.columns));
+            if (b == 0) return std::nullopt;
+            w.scratch = std::max<uint64_t>(w.scratch, b);
+        }
+        if (layout.quantized)
+            w.scratch = std::max<uint64_t>(w.scratch, codecs::quantizeScratchBytes(static_cast<size_t>(s.columns),
+                                                                                  static_cast<size_t>(s.rows),
+                                                                                  layout.sampleBytes));
+    }
     w.output = std::max({uint64_t{kBlockBytes}, layout.maxTileBytes, std::min(kOutputBytes, layout.heapBound)});
     uint64_t block = 0;
     for (uint64_t part : {w.band, w.pixels, w.ints, w.scratch, w.output, w.table}) {
