@@ -1,5 +1,6 @@
 #include "export/tiled/tile_encoder.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -102,7 +103,14 @@ EncodedTile encodeFloatTile(const Layout& layout, const TileRect& rect, uint64_t
         t.error = SaveError::encodeFailed;
         return t;
     }
-    if (!z.quantized) {
+    // The table says ZBLANK whether or not a NaN comes (its header is fixed
+    // before the first tile), so a tile without NaNs must not hold the null
+    // value either. Only a tile spanning some 2^31 steps, centred by a
+    // rounded zero, can reach it; such a tile is kept exactly instead.
+    bool declined = !z.quantized;
+    if (!declined && !z.anyNull)
+        declined = std::find(ints.begin(), ints.end(), codecs::kQuantizeNullValue) != ints.end();
+    if (declined) {
         // fpack keeps such a tile (constant, a straight ramp, a range the
         // integers cannot span) exactly: its floats gzipped in the fallback
         // column, ZSCALE and ZZERO 0.
