@@ -9,7 +9,7 @@
 // is only ever sought within what was written; the file is whole blocks,
 // starts with the primary header and holds a table import/tiled describes
 // with the image's geometry; the restored header is the image header card
-// for card; every tile decodes; lossless tiles (and float tiles kept in the
+// for card; both HDUs sum to minus zero (CHECKSUM); every tile decodes; lossless tiles (and float tiles kept in the
 // gzip fallback) give back the very bytes, quantized ones the same NaNs and
 // every other value within half a step of its own; the memory held never
 // passes the planned bound and is all given back.
@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "codecs/big_endian.h"
+#include "export/tiled/checksum.h"
 #include "export/tiled/plan.h"
 #include "export/tiled/tiled_writer.h"
 #include "fuzz/codec_fuzz.h"
@@ -131,6 +132,11 @@ void readBack(const std::vector<uint8_t>& file, const Layout& L, const std::vect
     CODEC_CHECK(tiled::parseTiledHeader(table.data(), count, image) == tiled::TiledHeaderError::none);
     CODEC_CHECK(image.bitpix == L.params.bitpix && image.rows == L.grid.count);
     CODEC_CHECK(L.tableStart + roundUpToBlock(image.dataBytes) == file.size());
+    // Each HDU, header and data, sums to minus zero: CHECKSUM holds.
+    OnesSum primarySum, tableSum;
+    primarySum.add({file.data(), kBlockBytes}, 0);
+    tableSum.add({file.data() + kBlockBytes, file.size() - kBlockBytes}, 0);
+    CODEC_CHECK(primarySum.value() == 0xffffffffu && tableSum.value() == 0xffffffffu);
 
     std::vector<char> restored((count + 4) * size_t{kCardBytes});
     const int64_t n = tiled::restoreImageHeader(table.data(), count, restored.data(), count + 4);

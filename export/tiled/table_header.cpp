@@ -145,18 +145,20 @@ const char* algorithmName(const Layout& layout) {
     }
 }
 
-void writePrimaryHeader(CardSink& out) {
+void writePrimaryHeader(const char (&checksum)[16], CardSink& out) {
     Card("SIMPLE").logical(true).comment("conforms to FITS").to(out);
     Card("BITPIX").integer(8).comment("no data: the image is in extension 1").to(out);
     Card("NAXIS").integer(0).comment("no data array").to(out);
     Card("EXTEND").logical(true).comment("a tile-compressed image follows").to(out);
+    Card("CHECKSUM").string(std::string_view(checksum, 16)).comment("HDU checksum").to(out);
+    Card("DATASUM").string("0").comment("data unit checksum").to(out);
     Card("END").to(out);
 }
 
 uint64_t tableHeaderCards(const Layout& layout) {
     const uint64_t axes = layout.params.naxis;
     return 8 + 2 * uint64_t{layout.table.columns} + 1 + axes + 1 + parameterCards(layout) + quantizeCards(layout) +
-           (layout.addExtname ? 1 : 0) + layout.imageCards + 1;
+           (layout.addExtname ? 1 : 0) + layout.imageCards + 2 + 1;
 }
 
 void writeTableHeader(const Layout& layout, const TableFacts& facts, std::span<const char> imageCards,
@@ -213,6 +215,9 @@ void writeTableHeader(const Layout& layout, const TableFacts& facts, std::span<c
         std::memcpy(moved, keyword, 8);
         out.card(moved);
     }
+    char digits[24];
+    Card("CHECKSUM").string(std::string_view(facts.checksum, 16)).comment("HDU checksum").to(out);
+    Card("DATASUM").string(decimalText(facts.dataSum, digits)).comment("data unit checksum").to(out);
     Card("END").to(out);
 }
 

@@ -24,6 +24,8 @@ struct TableFacts {
     uint64_t longestGzip = 0;          // ... GZIP_COMPRESSED_DATA
     uint64_t longestUncompressed = 0;  // ... UNCOMPRESSED_DATA
     int32_t ditherSeed = 1;            // ZDITHER0
+    uint32_t dataSum = 0;              // DATASUM
+    char checksum[16] = {'0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0'};  // CHECKSUM
 };
 
 // Where the cards go, 80 bytes at a time.
@@ -38,15 +40,17 @@ protected:
     ~CardSink() = default;
 };
 
-// Cards of the primary header, END included.
-constexpr uint64_t kPrimaryCards = 5;
-void writePrimaryHeader(CardSink& out);
+// Cards of the primary header, END included: SIMPLE, BITPIX, NAXIS, EXTEND,
+// CHECKSUM, DATASUM (of no data: 0).
+constexpr uint64_t kPrimaryCards = 7;
+void writePrimaryHeader(const char (&checksum)[16], CardSink& out);
 
 // Cards of the table header for `layout`, END included (the image's moved
 // cards counted in layout.imageCards).
 uint64_t tableHeaderCards(const Layout& layout);
 
-// The table header: exactly tableHeaderCards(layout) cards. `imageCards` is
+// The table header: exactly tableHeaderCards(layout) cards, CHECKSUM and
+// DATASUM last before END, as fpack leaves them. `imageCards` is
 // the image header the layout was planned with.
 void writeTableHeader(const Layout& layout, const TableFacts& facts, std::span<const char> imageCards,
                       CardSink& out);

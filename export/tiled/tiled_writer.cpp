@@ -123,8 +123,9 @@ bool TiledWriter::flushTableRows() {
     if (rows == 0) return true;
     const uint64_t heapEnd = filePosition_;
     const uint64_t at = layout_.tableStart + windowFirst_ * layout_.table.rowBytes;
-    if (!seek(at) || !write(table_.first(static_cast<size_t>(rows * layout_.table.rowBytes))) || !seek(heapEnd))
-        return false;
+    const std::span<const uint8_t> bytes = table_.first(static_cast<size_t>(rows * layout_.table.rowBytes));
+    dataSum_.add(bytes, windowFirst_ * layout_.table.rowBytes);
+    if (!seek(at) || !write(bytes) || !seek(heapEnd)) return false;
     windowFirst_ = nextTile_;
     return true;
 }
@@ -196,6 +197,8 @@ bool TiledWriter::encodeBand() {
                             : tile.column == Column::uncompressed ? facts_.longestUncompressed
                                                                   : facts_.longestCompressed;
         longest = std::max(longest, tile.elements);
+        dataSum_.add(output_.subspan(static_cast<size_t>(outputFill_), static_cast<size_t>(tile.bytes)),
+                     layout_.tableBytes + facts_.heapBytes);
         if (tile.column == Column::gzipFallback) ++stats_.declinedTiles;
         stats_.anyNull = stats_.anyNull || tile.anyNull;
         facts_.heapBytes += tile.bytes;
@@ -230,16 +233,54 @@ SaveError TiledWriter::add(std::span<const uint8_t> bytes) {
     return SaveError::none;
 }
 
+namespace {
+
+// A header's cards summed, not written: the first of its two passes.
+class SummedCards final : public CardSink {
+public:
+    void card(const char* card) override {
+        uint8_t bytes[kCardBytes];
+        std::memcpy(bytes, card, kCardBytes);
+        sum.add(bytes, cardBytes(cards++));
+    }
+    // The blank cards that fill the last block count too (spaces are not zeros).
+    uint32_t close() {
+        char blank[kCardBytes];
+        std::memset(blank, ' ', kCardBytes);
+        while (!atBlockBoundary(cardBytes(cards))) card(blank);
+        return sum.value();
+    }
+    OnesSum sum;
+    uint64_t cards = 0;
+};
+
+}  // namespace
+
 bool TiledWriter::writeHeaders() {
+    // Each header is made twice: summed with CHECKSUM all zeros (its data's
+    // sum added), then written with the text that makes the HDU sum to
+    // minus zero.
+    facts_.dataSum = dataSum_.value();
+    SummedCards tableSum;
+    writeTableHeader(layout_, facts_, imageCards_, tableSum);
+    OnesSum hdu;
+    hdu.add(tableSum.close());
+    hdu.add(facts_.dataSum);
+    checksumText(hdu.value(), facts_.checksum);
     if (!seek(kBlockBytes)) return false;
     HeaderCards table(*this);
     writeTableHeader(layout_, facts_, imageCards_, table);
     if (!table.close()) return false;
+
+    const TableFacts zeros;
+    SummedCards primarySum;
+    writePrimaryHeader(zeros.checksum, primarySum);
+    char checksum[16];
+    checksumText(primarySum.close(), checksum);
     // The primary header: all of its block but the first byte, then that
     // byte alone, the last write of all.
     HeaderCards primary(*this);
-    std::memset(output_.data(), ' ', kBlockBytes);
-    writePrimaryHeader(primary);
+    writePrimaryHeader(checksum, primary);
     char blank[kCardBytes];
     std::memset(blank, ' ', kCardBytes);
     for (uint64_t i = kPrimaryCards; i < kCardsPerBlock; ++i) primary.card(blank);

@@ -10,7 +10,8 @@
 // writes each band's tiles into the heap as soon as its rows are in;
 // finish() closes the heap on a block boundary, writes the table's rows in
 // place, then the table header with its final PCOUNT, and the primary
-// header last of all, its first byte alone at the very end.
+// header last of all, its first byte alone at the very end. Both headers
+// carry CHECKSUM and DATASUM, as fpack's do.
 //
 // A write that fails (a full disk) stops everything: the file then starts
 // with a zero byte where SIMPLE's S belongs, and no reader takes it for a
@@ -21,6 +22,7 @@
 #include <cstdint>
 #include <span>
 
+#include "export/tiled/checksum.h"
 #include "export/tiled/layout.h"
 #include "export/tiled/table_header.h"
 #include "export/tiled/tile_encoder.h"
@@ -98,6 +100,7 @@ private:
     uint64_t windowFirst_ = 0;  // the first table row held in table_
     int32_t seed_ = 0;
     TableFacts facts_;
+    OnesSum dataSum_;           // of the table's data unit, piece by piece as written
     WriterStats stats_;
 };
 
