@@ -51,7 +51,7 @@ struct WorkSizes {
     uint64_t table = 0;    // the table's rows held before they are written in place
     uint64_t block = 0;    // the one block holding all of the above
     uint64_t deflate = 0;  // zlib's working memory while a tile is deflated
-    uint64_t total = 0;    // block + deflate: the most the writer holds at once
+    uint64_t total = 0;    // block + deflate and the blocks' bookkeeping: the most the writer holds at once
 };
 
 struct Layout {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
+#include <limits>
 #include <cstring>
 
 #include "codecs/big_endian.h"
@@ -81,6 +83,15 @@ EncodedTile encodeIntegerTile(const Layout& layout, const TileRect& rect, std::s
     return finished(encodeIntegers(a, px, rect, work, out), Column::compressed, 1);
 }
 
+// True when some finite sample lies within `step` of the largest finite T.
+template <typename T>
+bool nearRangeEnd(std::span<const T> px, double step) {
+    const double edge = static_cast<double>(std::numeric_limits<T>::max()) - step;
+    for (const T x : px)
+        if (std::isfinite(x) && std::fabs(static_cast<double>(x)) > edge) return true;
+    return false;
+}
+
 template <typename T>
 EncodedTile encodeFloatTile(const Layout& layout, const TileRect& rect, uint64_t row, int32_t seed,
                             std::span<const uint8_t> band, const TileWork& work, std::span<uint8_t> out) {
@@ -110,6 +121,10 @@ EncodedTile encodeFloatTile(const Layout& layout, const TileRect& rect, uint64_t
     bool declined = !z.quantized;
     if (!declined && !z.anyNull)
         declined = std::find(ints.begin(), ints.end(), codecs::kQuantizeNullValue) != ints.end();
+    // A value within a step of the type's largest would come back up to
+    // half a step further out, past it: an infinity for a finite sample
+    // (fpack's files do that). Such a tile is kept exactly too.
+    if (!declined) declined = nearRangeEnd(px, z.scale);
     if (declined) {
         // fpack keeps such a tile (constant, a straight ramp, a range the
         // integers cannot span) exactly: its floats gzipped in the fallback

@@ -74,9 +74,9 @@ void* TiledWriter::take(size_t bytes) {
     if (bytes > SIZE_MAX - kPrefix) return nullptr;
     auto* block = static_cast<uint8_t*>(memory_.allocate(bytes + kPrefix));
     if (block == nullptr) return nullptr;
-    const uint64_t size = bytes;
+    const uint64_t size = bytes + kPrefix;
     std::memcpy(block, &size, sizeof size);
-    held_ += bytes;
+    held_ += size;
     stats_.peakBytes = std::max(stats_.peakBytes, held_);
     return block + kPrefix;
 }

@@ -65,7 +65,9 @@ std::optional<WorkSizes> workSizesFor(const Layout& layout) {
     const bool deflates = layout.quantized || p.algorithm == codecs::Algorithm::gzip1 ||
                           p.algorithm == codecs::Algorithm::gzip2;
     w.deflate = deflates ? kDeflateWorkBytes : 0;
-    w.total = w.block + w.deflate;
+    // The writer keeps each block's size in 16 bytes in front of it (zlib's
+    // five blocks' share is within kDeflateWorkBytes).
+    w.total = w.block + kPartAlignment + w.deflate;
     return w;
 }
 

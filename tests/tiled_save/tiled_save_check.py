@@ -14,7 +14,8 @@ roundtrip  synthetic images (noise, gradients, stars, constants, NaNs) of
            funpack restores holds every card of the image header, in order,
            byte for byte, and so does import/tiled's restore; astropy's holds
            every keyword with its value; both HDUs' CHECKSUM and DATASUM
-           hold (astropy, fitsverify). 64-bit integers, which neither
+           hold (astropy, fitsverify); the module opens the .fz to the image
+           it opens the decoded samples to. 64-bit integers, which neither
            funpack nor astropy reads, are held against numpy and zlib
            decoding the tiles from the file. The writer's memory stays
            within its planned bound.
@@ -376,6 +377,23 @@ class Runner:
             check(same(ours, original), f"{label}: import/tiled decodes other samples")
 
         expected = ours if quantized else original
+
+        # The module itself (import/tiled's band reader behind `nebulite open`)
+        # opens the .fz to the very image it opens the samples import/tiled
+        # decoded to, as a plain file with the restored header.
+        plain = fz + ".decoded.fits"
+        with open(plain, "wb") as f:
+            head = "".join(ours_cards) + "END".ljust(80)
+            head += " " * (-len(head) % 2880)
+            f.write(head.encode("latin-1"))
+            body = open(raw, "rb").read()
+            f.write(body + b"\0" * (-len(body) % 2880))
+        shown = [fz + ".fz.pnm", fz + ".plain.pnm"]
+        opened = [run([self.nebulite, "open", path, out]) for path, out in zip((fz, plain), shown)]
+        if check(all(o.returncode == 0 for o in opened), f"{label}: nebulite open: "
+                 f"{' '.join(o.stderr.decode().strip() for o in opened)}"):
+            check(open(shown[0], "rb").read() == open(shown[1], "rb").read(),
+                  f"{label}: the module opens the .fz to another image")
         if bitpix == 64:
             check(same(numpy_gzip_decode(fz, original.shape, bitpix), original),
                   f"{label}: zlib and numpy decode other samples")
