@@ -13,10 +13,6 @@ namespace nebulite::tiledsave {
 
 namespace {
 
-// Each block handed out carries its size in front, so that zlib's frees
-// (which give no size) are counted too; the prefix keeps the alignment.
-constexpr size_t kPrefix = kPartAlignment;
-
 // The parts of the one work block, in order, each aligned.
 std::span<uint8_t> carve(uint8_t*& at, uint64_t bytes) {
     std::span<uint8_t> part(at, static_cast<size_t>(bytes));
@@ -61,41 +57,14 @@ private:
 TiledWriter::TiledWriter(const Layout& layout, std::span<const char> imageCards, ByteSink& sink, WriterMemory& memory)
     : layout_(layout), imageCards_(imageCards), sink_(sink), memory_(memory) {}
 
-TiledWriter::~TiledWriter() { give(block_); }
+TiledWriter::~TiledWriter() { memory_.give(block_); }
 
 SaveError TiledWriter::fail(SaveError e) {
     if (error_ == SaveError::none) error_ = e;
-    give(block_);
+    memory_.give(block_);
     block_ = nullptr;
     return error_;
 }
-
-void* TiledWriter::take(size_t bytes) {
-    if (bytes > SIZE_MAX - kPrefix) return nullptr;
-    auto* block = static_cast<uint8_t*>(memory_.allocate(bytes + kPrefix));
-    if (block == nullptr) return nullptr;
-    const uint64_t size = bytes + kPrefix;
-    std::memcpy(block, &size, sizeof size);
-    held_ += size;
-    stats_.peakBytes = std::max(stats_.peakBytes, held_);
-    return block + kPrefix;
-}
-
-void TiledWriter::give(void* block) {
-    if (block == nullptr) return;
-    uint8_t* start = static_cast<uint8_t*>(block) - kPrefix;
-    uint64_t size = 0;
-    std::memcpy(&size, start, sizeof size);
-    held_ -= size;
-    memory_.release(start);
-}
-
-void* TiledWriter::deflateAllocate(void* opaque, unsigned items, unsigned size) {
-    const auto bytes = checkedMul(items, size, SIZE_MAX);
-    return bytes ? static_cast<TiledWriter*>(opaque)->take(static_cast<size_t>(*bytes)) : nullptr;
-}
-
-void TiledWriter::deflateRelease(void* opaque, void* block) { static_cast<TiledWriter*>(opaque)->give(block); }
 
 bool TiledWriter::write(std::span<const uint8_t> bytes) {
     ++stats_.writes;
@@ -149,7 +118,7 @@ SaveError TiledWriter::begin() {
     if (error_ != SaveError::none) return error_;
     if (stage_ != Stage::planned) return fail(SaveError::sequence);
     const WorkSizes& w = layout_.work;
-    block_ = take(static_cast<size_t>(w.block));
+    block_ = memory_.take(static_cast<size_t>(w.block));
     if (block_ == nullptr) return fail(SaveError::noMemory);
     uint8_t* at = static_cast<uint8_t*>(block_);
     band_ = carve(at, w.band);
@@ -159,7 +128,7 @@ SaveError TiledWriter::begin() {
     work_.scratch = carve(at, w.scratch);
     output_ = carve(at, w.output);
     table_ = carve(at, w.table);
-    work_.deflate = {deflateAllocate, deflateRelease, this};
+    work_.deflate = memory_.deflate();
     seed_ = layout_.params.ditherSeed;
     stage_ = Stage::writing;
     // The headers' and the table's room: zeros, so that until the headers
@@ -301,7 +270,7 @@ SaveError TiledWriter::finish() {
     if (!writeHeaders()) return fail(SaveError::writeFailed);
     stats_.heapBytes = facts_.heapBytes;
     stats_.ditherSeed = layout_.quantized && layout_.params.dither != codecs::Dither::none ? seed_ : 0;
-    give(block_);
+    memory_.give(block_);
     block_ = nullptr;
     return SaveError::none;
 }

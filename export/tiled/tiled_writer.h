@@ -23,6 +23,7 @@
 #include <span>
 
 #include "export/tiled/checksum.h"
+#include "export/tiled/counted_memory.h"
 #include "export/tiled/layout.h"
 #include "export/tiled/table_header.h"
 #include "export/tiled/tile_encoder.h"
@@ -37,14 +38,14 @@ struct WriterStats {
     bool anyNull = false;        // some NaN was quantized to ZBLANK
     int32_t ditherSeed = 0;      // ZDITHER0 as written (quantized, dithered images)
     uint64_t writes = 0;         // calls of ByteSink::write
-    uint64_t peakBytes = 0;      // the most memory held at once, zlib's included
+    uint64_t peakBytes = 0;      // the most memory held at once so far, zlib's included
 };
 
 class TiledWriter {
 public:
-    // `layout` comes from planSave with the same `imageCards`, which stay
-    // alive and unchanged until finish() (the table header carries them).
-    // The sink is empty, at position 0.
+    // `layout` comes from planSave with the same `imageCards`; both stay
+    // alive and unchanged while the writer lives (the table header carries
+    // the cards, written at finish()). The sink is empty, at position 0.
     TiledWriter(const Layout& layout, std::span<const char> imageCards, ByteSink& sink, WriterMemory& memory);
     ~TiledWriter();
     TiledWriter(const TiledWriter&) = delete;
@@ -56,17 +57,17 @@ public:
 
     // The first error, which every later call returns too.
     SaveError error() const { return error_; }
-    const WriterStats& stats() const { return stats_; }
+    WriterStats stats() const {
+        WriterStats s = stats_;
+        s.peakBytes = memory_.peak();
+        return s;
+    }
 
 private:
     friend class HeaderCards;
     enum class Stage : uint8_t { planned, writing, finished };
 
     SaveError fail(SaveError e);
-    void* take(size_t bytes);
-    void give(void* block);
-    static void* deflateAllocate(void* opaque, unsigned items, unsigned size);
-    static void deflateRelease(void* opaque, void* block);
 
     bool write(std::span<const uint8_t> bytes);
     bool seek(uint64_t position);
@@ -80,7 +81,7 @@ private:
     const Layout& layout_;
     std::span<const char> imageCards_;
     ByteSink& sink_;
-    WriterMemory& memory_;
+    CountedMemory memory_;
     Stage stage_ = Stage::planned;
     SaveError error_ = SaveError::none;
 
@@ -90,7 +91,6 @@ private:
     std::span<uint8_t> table_;
     TileWork work_{};
 
-    uint64_t held_ = 0;         // memory held now
     uint64_t filePosition_ = 0; // the end of what has been written
     uint64_t outputFill_ = 0;   // heap bytes waiting in output_
     uint64_t bandFill_ = 0;

@@ -5,6 +5,7 @@
 
 #include "codecs/hcompress_encode.h"
 #include "codecs/quantize_encode.h"
+#include "export/tiled/counted_memory.h"
 #include "export/tiled/tile_grid.h"
 
 namespace nebulite::tiledsave {
@@ -67,7 +68,7 @@ std::optional<WorkSizes> workSizesFor(const Layout& layout) {
     w.deflate = deflates ? kDeflateWorkBytes : 0;
     // The writer keeps each block's size in 16 bytes in front of it (zlib's
     // five blocks' share is within kDeflateWorkBytes).
-    w.total = w.block + kPartAlignment + w.deflate;
+    w.total = w.block + CountedMemory::kOverhead + w.deflate;
     return w;
 }
 

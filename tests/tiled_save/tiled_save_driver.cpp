@@ -186,7 +186,7 @@ int write(int argc, char** argv) {
         done += n;
     }
     if (e == SaveError::none) e = writer.finish();
-    const WriterStats& s = writer.stats();
+    const WriterStats s = writer.stats();
     const WorkSizes& w = L.work;
     std::printf(
         "{\"result\": \"%s\", \"heapBytes\": %llu, \"fileBytes\": %llu, \"declinedTiles\": %llu, \"anyNull\": %s, "
