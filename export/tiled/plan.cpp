@@ -18,8 +18,7 @@ using codecs::Algorithm;
 SaveError checkGeometry(const SaveParams& p) {
     if (p.naxis != 2 && p.naxis != 3) return SaveError::badGeometry;
     if (p.width == 0 || p.height == 0) return SaveError::badGeometry;
-    if (p.planes != 1 && p.planes != 3) return SaveError::badGeometry;
-    if (p.planes == 3 && p.naxis != 3) return SaveError::badGeometry;
+    if (p.planes == 0 || (p.planes > 1 && p.naxis != 3)) return SaveError::badGeometry;
     const int32_t b = p.bitpix;
     if (b != 8 && b != 16 && b != 32 && b != 64 && b != -32 && b != -64) return SaveError::badBitpix;
     return SaveError::none;

@@ -30,7 +30,7 @@ struct SaveParams {
     uint32_t naxis = 2;          // 2, or 3 for a cube (the image header's NAXIS)
     uint64_t width = 0;          // NAXIS1
     uint64_t height = 0;         // NAXIS2
-    uint64_t planes = 1;         // NAXIS3: 1 or 3
+    uint64_t planes = 1;         // NAXIS3: 1 for an image of NAXIS 2 (3 planes for RGB, 4 for CMYK...)
     codecs::Algorithm algorithm = codecs::Algorithm::rice;  // rice, gzip1, gzip2, hcompress, none
     // Tile size within a plane (tiles are one plane deep); 0 x 0 for the
     // default: row by row, or HCOMPRESS's bands as fpack makes them. A tile
@@ -47,7 +47,7 @@ struct SaveParams {
 
 enum class SaveError : uint8_t {
     none,
-    badGeometry,      // an axis of 0, NAXIS not 2 or 3, planes not 1 or 3, a plane count without NAXIS 3
+    badGeometry,      // an axis of 0, NAXIS not 2 or 3, planes past 1 without NAXIS 3
     badBitpix,
     algorithmRefused, // an algorithm that cannot hold these samples (64-bit Rice or HCOMPRESS, unquantized Rice)
     badTile,          // a tile of 0 on one side only, or too large for its codec

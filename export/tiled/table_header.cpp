@@ -145,8 +145,8 @@ const char* algorithmName(const Layout& layout) {
     }
 }
 
-void writePrimaryHeader(const char (&checksum)[16], CardSink& out) {
-    Card("SIMPLE").logical(true).comment("conforms to FITS").to(out);
+void writePrimaryHeader(const char* simpleCard, const char (&checksum)[16], CardSink& out) {
+    out.card(simpleCard);
     Card("BITPIX").integer(8).comment("no data: the image is in extension 1").to(out);
     Card("NAXIS").integer(0).comment("no data array").to(out);
     Card("EXTEND").logical(true).comment("a tile-compressed image follows").to(out);

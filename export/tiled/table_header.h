@@ -41,9 +41,12 @@ protected:
 };
 
 // Cards of the primary header, END included: SIMPLE, BITPIX, NAXIS, EXTEND,
-// CHECKSUM, DATASUM (of no data: 0).
+// CHECKSUM, DATASUM (of no data: 0). SIMPLE is `simpleCard`, the image
+// header's own (its comment too), so that a reader that takes the primary's
+// SIMPLE card for the image (the module's merge of an extension's header
+// with the primary's) gets the card the uncompressed file has.
 constexpr uint64_t kPrimaryCards = 7;
-void writePrimaryHeader(const char (&checksum)[16], CardSink& out);
+void writePrimaryHeader(const char* simpleCard, const char (&checksum)[16], CardSink& out);
 
 // Cards of the table header for `layout`, END included (the image's moved
 // cards counted in layout.imageCards).

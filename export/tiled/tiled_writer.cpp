@@ -243,13 +243,13 @@ bool TiledWriter::writeHeaders() {
 
     const TableFacts zeros;
     SummedCards primarySum;
-    writePrimaryHeader(zeros.checksum, primarySum);
+    writePrimaryHeader(imageCards_.data(), zeros.checksum, primarySum);
     char checksum[16];
     checksumText(primarySum.close(), checksum);
     // The primary header: all of its block but the first byte, then that
     // byte alone, the last write of all.
     HeaderCards primary(*this);
-    writePrimaryHeader(checksum, primary);
+    writePrimaryHeader(imageCards_.data(), checksum, primary);
     char blank[kCardBytes];
     std::memset(blank, ' ', kCardBytes);
     for (uint64_t i = kPrimaryCards; i < kCardsPerBlock; ++i) primary.card(blank);
