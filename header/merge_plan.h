@@ -23,7 +23,8 @@ struct CardRun {
 bool keptFromExtension(const char* card);
 // The primary's cards that describe the observation, not its own empty data
 // unit: all but SIMPLE, BITPIX, NAXIS, NAXISn, EXTEND, GROUPS, PCOUNT,
-// GCOUNT, BZERO, BSCALE, BLANK and END.
+// GCOUNT, BZERO, BSCALE, BLANK, END, and CHECKSUM and DATASUM (which sum
+// the primary HDU alone: nothing of the image).
 bool keptFromPrimary(const char* card);
 
 // Takes the plan's cards one by one; false stops the walk.
