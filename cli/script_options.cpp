@@ -4,31 +4,13 @@
 #include <cctype>
 
 #include "cli/support.h"
+#include "host/option_descriptors.h"
 #include "options/cli_flags.h"
 #include "options/descriptor_apply.h"
 
 namespace nebulite::cli {
 
 namespace {
-
-host::DescriptorItem itemOf(const options::DescriptorEntry& entry) {
-    const options::DescriptorValue& v = entry.value;
-    switch (v.type) {
-        case options::ValueType::integer: return host::DescriptorItem::ofInteger(entry.key, v.integer);
-        case options::ValueType::floating: return host::DescriptorItem::ofFloat(entry.key, v.number);
-        case options::ValueType::boolean: return host::DescriptorItem::ofBoolean(entry.key, v.boolean);
-        case options::ValueType::enumerated:
-            return host::DescriptorItem::ofEnumerated(entry.key, v.enumType, v.enumValue);
-        case options::ValueType::text: return host::DescriptorItem::ofText(entry.key, v.text.view());
-    }
-    return host::DescriptorItem::ofInteger(entry.key, 0);
-}
-
-host::Descriptor descriptorOf(const options::DescriptorEntries& entries) {
-    host::Descriptor d;
-    for (const options::DescriptorEntry& e : entries.view()) d.items.push_back(itemOf(e));
-    return d;
-}
 
 bool listed(const std::vector<std::string_view>& names, std::string_view name) {
     return std::find(names.begin(), names.end(), name) != names.end();
@@ -72,9 +54,9 @@ options::SaveOptions saveOptionsFrom(const std::vector<std::pair<std::string, st
     return o;
 }
 
-host::Descriptor openDescriptor(const options::OpenOptions& options) { return descriptorOf(options::openEntries(options)); }
+host::Descriptor openDescriptor(const options::OpenOptions& options) { return host::openDescriptorOf(options); }
 
-host::Descriptor saveDescriptor(const options::SaveOptions& options) { return descriptorOf(options::saveEntries(options)); }
+host::Descriptor saveDescriptor(const options::SaveOptions& options) { return host::saveDescriptorOf(options); }
 
 std::optional<options::Compression> compressionForName(const std::string& path, bool floatingPoint) {
     if (path.size() < 3) return std::nullopt;
