@@ -13,6 +13,15 @@
 // A save of an 8- or 16-bit image must succeed and leave a file of whole
 // blocks holding the header and every row. When the header the module wrote
 // has the cards a reader needs, the file must open again as the same image.
+//
+// Bit 2 of byte 3 set: bytes 4 to 7 are save options (compression, tile,
+// quantize level, orientation, BITPIX of floats) and the rest starts at
+// byte 8. The document is then saved twice more, as the options ask and as
+// they ask without compression: a compressed save must succeed, or be
+// refused through the host's error string for a reason the options or the
+// image give (never for a header that describes the image), and must open
+// again as the uncompressed one does: the same samples (compressed exactly)
+// or the same geometry (quantized), and the same header.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -20,6 +29,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
+#include "host/option_descriptors.h"
 
 namespace {
 
@@ -98,6 +108,98 @@ bool keywordPrefixOddity(const std::vector<uint8_t>& file, const Document& docum
     return false;
 }
 
+// ---- Saves with options ------------------------------------------------------------------------
+
+using nebulite::options::Compression;
+using nebulite::options::SaveOptions;
+
+SaveOptions saveOptionsFrom(const uint8_t* b) {
+    SaveOptions o;
+    o.compression = static_cast<Compression>(b[0] % 5);
+    if (b[0] & 0x08) o.orientation = nebulite::options::Orientation::sky;
+    if (b[0] & 0x10) o.floatBitpix = nebulite::options::FloatBitpix::minus32;
+    if (b[0] & 0x20) o.tile = nebulite::options::TileSize{1u + b[1] % 48u, 1u + b[2] % 48u};
+    o.quantize = (b[0] & 0x40) ? 0.0 : b[3] / 8.0;
+    return o;
+}
+
+std::string keywordOf(const std::string& card) { return card.substr(0, 8); }
+
+// The primary header's BITPIX, NAXIS and NAXISn say what the image is.
+bool sizeCardsDescribe(const std::vector<uint8_t>& file, const Image& image, int planes) {
+    int64_t bitpix = 0, naxis = -1, axes[3] = {0, 0, 0};
+    for (size_t i = 0; 80 * i + 80 <= file.size(); ++i) {
+        const std::string card = cardAt(file, i);
+        const std::string key = keywordOf(card);
+        if (key == "END     ") break;
+        if (card.substr(8, 2) != "= ") continue;
+        if (key == "BITPIX  ") bitpix = intOf(card);
+        if (key == "NAXIS   ") naxis = intOf(card);
+        for (int a = 0; a < 3; ++a)
+            if (key == "NAXIS" + std::to_string(a + 1) + "  ") axes[a] = intOf(card);
+    }
+    return bitpix != 0 && axes[0] == image.columns && axes[1] == image.rows &&
+           (planes == 1 ? naxis == 2 || (naxis == 3 && axes[2] == 1) : naxis == 3 && axes[2] == planes);
+}
+
+bool contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+
+void checkOptionSaves(Host& host, const Document& kept, const SaveOptions& asked, int planesWritten) {
+    SaveOptions plainOptions = asked;
+    plainOptions.compression = Compression::none;
+    host.setup().saveScript.present = true;
+    host.setup().saveScript.descriptor = nebulite::host::saveDescriptorOf(plainOptions);
+    Document forPlain = kept;
+    File plain = File::memory();
+    const Outcome a = host.save(forPlain, plain);
+    host.setup().saveScript.descriptor = nebulite::host::saveDescriptorOf(asked);
+    Document forPacked = kept;
+    File packed = File::memory();
+    const Outcome b = host.save(forPacked, packed);
+    host.setup().saveScript = HostSetup{}.saveScript;
+    checkClean(a, "save with options, uncompressed");
+    checkClean(b, "save with options, compressed");
+    FUZZ_CHECK(forPacked == kept, "the compressed save changed the document");
+    FUZZ_CHECK(a.ok(), "save with options, uncompressed: " + describe(a));
+    if (asked.compression == Compression::none) return;
+    if (!b.ok()) {
+        FUZZ_CHECK(b.result == errReportString, "compressed save: " + describe(b));
+        const std::string& why = b.reported;
+        const bool fromOptions = contains(why, "HCOMPRESS needs") || contains(why, "compressed exactly by GZIP") ||
+                                 contains(why, "HCOMPRESS tiles of") || contains(why, "leave a last tile");
+        const bool fromHeader = contains(why, "do not describe the image");
+        FUZZ_CHECK(fromOptions || fromHeader, "compressed save refused: " + why);
+        if (fromHeader && !known("keyword-prefix"))
+            FUZZ_CHECK(!sizeCardsDescribe(plain.contents(), kept.image, planesWritten),
+                       "compressed save refused a header that describes the image: " + why);
+        FUZZ_CHECK(packed.contents().empty(), "a refused save wrote something");
+        return;
+    }
+    const std::vector<uint8_t>& bytes = packed.contents();
+    FUZZ_CHECK(bytes.size() % 2880 == 0 && bytes.size() >= 3 * 2880, "compressed file of " + std::to_string(bytes.size()));
+    FUZZ_CHECK(cardAt(bytes, 0).rfind("SIMPLE  =", 0) == 0, "the compressed file does not start as FITS");
+    FUZZ_CHECK(cardAt(bytes, 36).rfind("XTENSION= 'BINTABLE'", 0) == 0, "no table after the primary");
+
+    File plainAgain = File::memory(plain.contents());
+    const Outcome ra = host.read(plainAgain);
+    checkClean(ra, "reopening the uncompressed save");
+    const Document fromPlain = ra.ok() ? host.takeDocument() : Document{};
+    File packedAgain = File::memory(bytes);
+    const Outcome rb = host.read(packedAgain);
+    checkClean(rb, "reopening the compressed save");
+    FUZZ_CHECK(ra.result == rb.result, "reopened: uncompressed " + describe(ra) + ", compressed " + describe(rb));
+    if (!rb.ok()) return;
+    const Document fromPacked = host.takeDocument();
+    const Image& x = fromPlain.image;
+    const Image& y = fromPacked.image;
+    FUZZ_CHECK(x.rows == y.rows && x.columns == y.columns && x.planes == y.planes && x.depth == y.depth &&
+                   x.mode == y.mode,
+               "the compressed save reopens to another geometry");
+    FUZZ_CHECK(fromPlain.resources == fromPacked.resources, "the compressed save reopens with another header");
+    const bool quantized = kept.image.depth == 32 && asked.quantize > 0.0;
+    if (!quantized) FUZZ_CHECK(x == y, "the compressed save reopens to other samples");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -126,7 +228,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     image.setSample(p, r, c, v % (image.maxSample() + 1));
             }
     image.depth = depth;  // the host's record may say 1 bit
-    document.resources[kHistoryResource] = recordsFrom(data + 4, size - 4, (data[3] & 1) != 0);
+    const bool withOptions = (data[3] & 4) != 0 && size >= 8;
+    const size_t recordsStart = withOptions ? 8 : 4;
+    document.resources[kHistoryResource] = recordsFrom(data + recordsStart, size - recordsStart, (data[3] & 1) != 0);
     if (document.resources[kHistoryResource].empty()) document.resources.clear();
     const Document kept = document;
 
@@ -141,6 +245,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     FUZZ_CHECK(save.ok(), d);
     FUZZ_CHECK(save.messages.empty(), d);
+    if (withOptions && !writeOnly) checkOptionSaves(host, kept, saveOptionsFrom(data + 4), shape.planesWritten);
 
     // For looking at a failure: NEBULITE_FUZZ_DUMP=path keeps the file written.
     if (const char* dump = std::getenv("NEBULITE_FUZZ_DUMP")) {
