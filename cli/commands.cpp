@@ -86,7 +86,7 @@ std::optional<host::Descriptor> saveScriptFor(const Parsed& p, const std::string
     options::SaveOptions o = saveOptionsFrom(p.flags, command);
     bool asked = hasAny(p, saveOptionFlags());
     if (!p.has("--compress")) {
-        if (auto byName = compressionForName(out, document.image.depth == 32)) {
+        if (auto byName = compressionForName(out, savesFloatingPoint(document, o))) {
             o.compression = *byName;
             asked = true;
         }

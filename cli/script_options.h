@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/descriptor.h"
+#include "host/document.h"
 #include "options/open_options.h"
 #include "options/save_options.h"
 
@@ -34,6 +35,12 @@ options::SaveOptions saveOptionsFrom(const std::vector<std::pair<std::string, st
 // saveEntries give its keys.
 host::Descriptor openDescriptor(const options::OpenOptions& options);
 host::Descriptor saveDescriptor(const options::SaveOptions& options);
+
+// Whether the module saves `document` with the options `asked` as
+// floating-point samples: the option model's BITPIX rule (a 32-bit
+// document goes back to the BITPIX its kept header has, unless -32 is
+// asked for), measured against the document the CLI holds.
+bool savesFloatingPoint(const host::Document& document, const options::SaveOptions& asked);
 
 // A `.fz` output name asks for tile compression: RICE_1 for integer
 // samples, GZIP_2 for floating-point ones (fpack's defaults), unless
