@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The open/save benchmark: nebulite (CLI + module) against a cfitsio peer.
 #
-#   bash bench/run.sh [--runs N] [--only open16,open8,openrgb8,openf32,opengz16,openfz16,openfzf32,openf64,save16,save8,png16]
+#   bash bench/run.sh [--runs N] [--only open16,open8,openrgb8,openf32,opengz16,openfz16,openfzf32,openf64,save16,save8,savefz16,png16]
 #
 # Builds a Release tree in $NEBULITE_BENCH_BUILD (default /tmp/nebulite-bench-build)
 # from this checkout, makes the inputs in $NEBULITE_BENCH_WORK (default a
