@@ -332,7 +332,7 @@ void writeCompressedFile(PluginState& state, WriteOperation& write, const option
     record.data = nullptr;
     buffer.release();
     if (state.result != noErr) return;
-    if (record.depth == 32) completeFloatHeaderText(write);
+    if (record.depth == 32) completeFloatHeaderText(write, state.headerLength);
     recordError(state, resultOf(writer.finish()));
 }
 

@@ -20,6 +20,6 @@ void completeFloatHeader(PluginState& state, WriteOperation& write);
 
 // The same cards put into the header's text, for a header not yet written
 // (a compressed save writes it after the data).
-void completeFloatHeaderText(WriteOperation& write);
+void completeFloatHeaderText(WriteOperation& write, uint32_t headerLength);
 
 }  // namespace nebulite
