@@ -118,11 +118,14 @@ Message refusalOf(const tiledsave::Plan& plan, const tiledsave::SaveParams& p, u
         case SaveError::badTile:
             return options::compose(name, " cannot code tiles of ", p.tileRows, "x", p.tileColumns,
                                     " of this image: choose smaller tiles");
-        case SaveError::badHeader:
-            return options::compose("its header's BITPIX, NAXIS and NAXISn do not describe the image, which a "
-                                    "compressed file needs");
         case SaveError::badGeometry:
-            return options::compose("an image of ", p.planes, " planes and NAXIS ", p.naxis, " cannot be compressed");
+            // NAXIS comes from the header; the document's own geometry always fits.
+            if (p.naxis == 2 || p.naxis == 3)
+                return options::compose("an image of ", p.planes, " planes and NAXIS ", p.naxis, " cannot be compressed");
+            [[fallthrough]];
+        case SaveError::badHeader:
+            return options::compose("its header's SIMPLE, BITPIX, NAXIS and NAXISn, first and once each, do not "
+                                    "describe the image, which a compressed file needs");
         default:
             return options::compose("it cannot be compressed (", tiledsave::saveErrorName(plan.error), ")");
     }

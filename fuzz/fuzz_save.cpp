@@ -108,6 +108,17 @@ bool keywordPrefixOddity(const std::vector<uint8_t>& file, const Document& docum
     return false;
 }
 
+// For looking at a failure: NEBULITE_FUZZ_DUMP=path keeps the file written
+// there, and the saves with options at path.plain and path.packed.
+void dumpFile(const File& file, const char* suffix) {
+    const char* dump = std::getenv("NEBULITE_FUZZ_DUMP");
+    if (dump == nullptr) return;
+    if (std::FILE* out = std::fopen((std::string(dump) + suffix).c_str(), "wb")) {
+        std::fwrite(file.contents().data(), 1, file.contents().size(), out);
+        std::fclose(out);
+    }
+}
+
 // ---- Saves with options ------------------------------------------------------------------------
 
 using nebulite::options::Compression;
@@ -125,13 +136,26 @@ SaveOptions saveOptionsFrom(const uint8_t* b) {
 
 std::string keywordOf(const std::string& card) { return card.substr(0, 8); }
 
-// The primary header's BITPIX, NAXIS and NAXISn say what the image is.
+// The primary header starts with SIMPLE, BITPIX, NAXIS and NAXISn, once
+// each and in that order (no XTENSION, PCOUNT or GCOUNT after them), and
+// they say what the image is.
 bool sizeCardsDescribe(const std::vector<uint8_t>& file, const Image& image, int planes) {
     int64_t bitpix = 0, naxis = -1, axes[3] = {0, 0, 0};
     for (size_t i = 0; 80 * i + 80 <= file.size(); ++i) {
         const std::string card = cardAt(file, i);
         const std::string key = keywordOf(card);
         if (key == "END     ") break;
+        int64_t place = -1;
+        if (key == "SIMPLE  ") place = 0;
+        if (key == "BITPIX  ") place = 1;
+        if (key == "NAXIS   ") place = 2;
+        if (key.rfind("NAXIS", 0) == 0 && key[5] >= '1' && key[5] <= '9') {
+            const size_t digits = key.find_last_not_of(' ') + 1;
+            const std::string n = key.substr(5, digits - 5);
+            if (n.size() <= 3 && n.find_first_not_of("0123456789") == std::string::npos) place = 2 + std::stoi(n);
+        }
+        if (key == "XTENSION" || key == "PCOUNT  " || key == "GCOUNT  ") place = INT64_MAX;
+        if (place >= 0 && static_cast<size_t>(place) != i) return false;
         if (card.substr(8, 2) != "= ") continue;
         if (key == "BITPIX  ") bitpix = intOf(card);
         if (key == "NAXIS   ") naxis = intOf(card);
@@ -157,6 +181,8 @@ void checkOptionSaves(Host& host, const Document& kept, const SaveOptions& asked
     File packed = File::memory();
     const Outcome b = host.save(forPacked, packed);
     host.setup().saveScript = HostSetup{}.saveScript;
+    dumpFile(plain, ".plain");
+    dumpFile(packed, ".packed");
     checkClean(a, "save with options, uncompressed");
     checkClean(b, "save with options, compressed");
     FUZZ_CHECK(forPacked == kept, "the compressed save changed the document");
@@ -245,15 +271,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     FUZZ_CHECK(save.ok(), d);
     FUZZ_CHECK(save.messages.empty(), d);
+    dumpFile(file, "");
     if (withOptions && !writeOnly) checkOptionSaves(host, kept, saveOptionsFrom(data + 4), shape.planesWritten);
-
-    // For looking at a failure: NEBULITE_FUZZ_DUMP=path keeps the file written.
-    if (const char* dump = std::getenv("NEBULITE_FUZZ_DUMP")) {
-        if (std::FILE* out = std::fopen(dump, "wb")) {
-            std::fwrite(file.contents().data(), 1, file.contents().size(), out);
-            std::fclose(out);
-        }
-    }
 
     // Whole blocks: header, then every row of every written plane, then fill.
     const std::vector<uint8_t>& bytes = file.contents();

@@ -1,6 +1,7 @@
 #include "export/tiled/image_cards.h"
 
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -56,6 +57,21 @@ int indexOf(std::string_view keyword, std::string_view stem) {
     return n <= 999 ? n : 0;
 }
 
+// Where a structural keyword stands in an image header that comes back as
+// it went in: readers restore SIMPLE, BITPIX, NAXIS and NAXISn to the head
+// of the header in this order, whatever their place in the table, and
+// XTENSION, PCOUNT and GCOUNT have no place in a primary header. -1 for
+// every other keyword.
+int64_t structuralPlace(std::string_view keyword) {
+    if (keywordIs(keyword, "SIMPLE")) return 0;
+    if (keywordIs(keyword, "BITPIX")) return 1;
+    if (keywordIs(keyword, "NAXIS")) return 2;
+    if (const int n = axisNumber(keyword); n > 0) return 2 + n;
+    if (keywordIs(keyword, "XTENSION") || keywordIs(keyword, "PCOUNT") || keywordIs(keyword, "GCOUNT"))
+        return INT64_MAX;
+    return -1;
+}
+
 void setKeyword(char (&keyword)[8], std::string_view name) {
     std::memset(keyword, ' ', 8);
     std::memcpy(keyword, name.data(), name.size() < 8 ? name.size() : 8);
@@ -94,7 +110,7 @@ ImageCards examineImageCards(std::span<const char> cards, const SaveParams& para
         return out;
     }
     const uint64_t axes[3] = {params.width, params.height, params.planes};
-    bool end = false, bitpixOk = false, naxisOk = false;
+    bool end = false, bitpixOk = false, naxisOk = false, inPlace = true;
     uint32_t axesOk = 0;
     for (uint64_t i = 0; i < count && !end; ++i) {
         const char* card = cards.data() + i * kCardBytes;
@@ -107,6 +123,8 @@ ImageCards examineImageCards(std::span<const char> cards, const SaveParams& para
             case CardRoute::rename: ++out.moved; break;
         }
         ++out.beforeEnd;
+        if (const int64_t place = structuralPlace(std::string_view(card, 8)); place >= 0)
+            inPlace = inPlace && static_cast<uint64_t>(place) == i;
         if (keywordIs(c.keyword, "BITPIX")) bitpixOk = intValue(c.value) == params.bitpix;
         if (keywordIs(c.keyword, "NAXIS")) naxisOk = intValue(c.value) == static_cast<int64_t>(params.naxis);
         if (keywordIs(c.keyword, "EXTNAME")) out.hasExtname = true;
@@ -117,7 +135,7 @@ ImageCards examineImageCards(std::span<const char> cards, const SaveParams& para
         }
     }
     const uint32_t axesWanted = params.naxis == 3 ? 0b1110u : 0b0110u;
-    if (!end || !bitpixOk || !naxisOk || axesOk != axesWanted) out.error = SaveError::badHeader;
+    if (!end || !inPlace || !bitpixOk || !naxisOk || axesOk != axesWanted) out.error = SaveError::badHeader;
     return out;
 }
 

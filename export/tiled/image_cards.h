@@ -37,7 +37,10 @@ struct ImageCards {
 
 // Reads the image header (80-byte cards from SIMPLE through END; anything
 // after END is ignored). badHeader unless it starts with SIMPLE, has END,
-// and its BITPIX, NAXIS and NAXISn say what `params` says.
+// its BITPIX, NAXIS and NAXISn say what `params` says, and SIMPLE, BITPIX,
+// NAXIS and NAXISn stand first, once each, in that order, with no
+// XTENSION, PCOUNT or GCOUNT after them (a reader restores them to the
+// head of the header, so a card elsewhere would come back elsewhere).
 ImageCards examineImageCards(std::span<const char> cards, const SaveParams& params);
 
 }  // namespace nebulite::tiledsave

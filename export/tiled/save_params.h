@@ -52,7 +52,7 @@ enum class SaveError : uint8_t {
     algorithmRefused, // an algorithm that cannot hold these samples (64-bit Rice or HCOMPRESS, unquantized Rice)
     badTile,          // a tile of 0 on one side only, or too large for its codec
     badQuantize,      // a seed outside 1..10000, a level that is not finite, quantizing under NOCOMPRESS
-    badHeader,        // the image cards do not start with SIMPLE, end with END, or disagree with the geometry
+    badHeader,        // the image cards do not start with SIMPLE, BITPIX, NAXIS, NAXISn (once each), end with END, or disagree with the geometry
     tooLarge,         // a size past 64 bits, or a tile past what a span holds
     noMemory,         // the allocator gave nothing (zlib's working memory included)
     writeFailed,      // the sink failed: the file is left without its headers
