@@ -22,18 +22,20 @@
 // image give (never for a header that describes the image), and must open
 // again as the uncompressed one does: the same samples (compressed exactly)
 // or the same geometry (quantized), and the same header.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_save_options.h"
 #include "fuzz/fuzz_support.h"
-#include "host/option_descriptors.h"
 
 namespace {
 
 using namespace fuzzing;
+using namespace fuzzing::save;
 
 struct ModeShape {
     int16_t mode;
@@ -48,11 +50,6 @@ constexpr ModeShape kShapes[] = {
     {plugInModeGrayScale, 2, 1},
 };
 constexpr int16_t kDepths[] = {8, 16, 8, 16, 8, 16, 1, 32};
-
-std::string pad80(std::string text) {
-    text.resize(80, ' ');
-    return text;
-}
 
 std::vector<ResourceRecord> recordsFrom(const uint8_t* data, size_t size, bool raw) {
     std::vector<ResourceRecord> records;
@@ -76,16 +73,6 @@ std::vector<ResourceRecord> recordsFrom(const uint8_t* data, size_t size, bool r
     return records;
 }
 
-std::string cardAt(const std::vector<uint8_t>& file, size_t index) {
-    return std::string(file.begin() + static_cast<std::ptrdiff_t>(80 * index),
-                       file.begin() + static_cast<std::ptrdiff_t>(80 * index + 80));
-}
-
-int64_t intOf(const std::string& card) {
-    std::string v = card.substr(10, 20);
-    return std::strtoll(v.c_str(), nullptr, 10);
-}
-
 // A card among the first the document's records fill that starts like a
 // keyword the writer rewrites without being that keyword.
 bool keywordPrefixOddity(const std::vector<uint8_t>& file, const Document& document) {
@@ -106,124 +93,6 @@ bool keywordPrefixOddity(const std::vector<uint8_t>& file, const Document& docum
         }
     }
     return false;
-}
-
-// For looking at a failure: NEBULITE_FUZZ_DUMP=path keeps the file written
-// there, and the saves with options at path.plain and path.packed.
-void dumpFile(const File& file, const char* suffix) {
-    const char* dump = std::getenv("NEBULITE_FUZZ_DUMP");
-    if (dump == nullptr) return;
-    if (std::FILE* out = std::fopen((std::string(dump) + suffix).c_str(), "wb")) {
-        std::fwrite(file.contents().data(), 1, file.contents().size(), out);
-        std::fclose(out);
-    }
-}
-
-// ---- Saves with options ------------------------------------------------------------------------
-
-using nebulite::options::Compression;
-using nebulite::options::SaveOptions;
-
-SaveOptions saveOptionsFrom(const uint8_t* b) {
-    SaveOptions o;
-    o.compression = static_cast<Compression>(b[0] % 5);
-    if (b[0] & 0x08) o.orientation = nebulite::options::Orientation::sky;
-    if (b[0] & 0x10) o.floatBitpix = nebulite::options::FloatBitpix::minus32;
-    if (b[0] & 0x20) o.tile = nebulite::options::TileSize{1u + b[1] % 48u, 1u + b[2] % 48u};
-    o.quantize = (b[0] & 0x40) ? 0.0 : b[3] / 8.0;
-    return o;
-}
-
-std::string keywordOf(const std::string& card) { return card.substr(0, 8); }
-
-// The primary header starts with SIMPLE, BITPIX, NAXIS and NAXISn, once
-// each and in that order (no XTENSION, PCOUNT or GCOUNT after them), and
-// they say what the image is.
-bool sizeCardsDescribe(const std::vector<uint8_t>& file, const Image& image, int planes) {
-    int64_t bitpix = 0, naxis = -1, axes[3] = {0, 0, 0};
-    for (size_t i = 0; 80 * i + 80 <= file.size(); ++i) {
-        const std::string card = cardAt(file, i);
-        const std::string key = keywordOf(card);
-        if (key == "END     ") break;
-        int64_t place = -1;
-        if (key == "SIMPLE  ") place = 0;
-        if (key == "BITPIX  ") place = 1;
-        if (key == "NAXIS   ") place = 2;
-        if (key.rfind("NAXIS", 0) == 0 && key[5] >= '1' && key[5] <= '9') {
-            const size_t digits = key.find_last_not_of(' ') + 1;
-            const std::string n = key.substr(5, digits - 5);
-            if (n.size() <= 3 && n.find_first_not_of("0123456789") == std::string::npos) place = 2 + std::stoi(n);
-        }
-        if (key == "XTENSION" || key == "PCOUNT  " || key == "GCOUNT  ") place = INT64_MAX;
-        if (place >= 0 && static_cast<size_t>(place) != i) return false;
-        if (card.substr(8, 2) != "= ") continue;
-        if (key == "BITPIX  ") bitpix = intOf(card);
-        if (key == "NAXIS   ") naxis = intOf(card);
-        for (int a = 0; a < 3; ++a)
-            if (key == "NAXIS" + std::to_string(a + 1) + "  ") axes[a] = intOf(card);
-    }
-    return bitpix != 0 && axes[0] == image.columns && axes[1] == image.rows &&
-           (planes == 1 ? naxis == 2 || (naxis == 3 && axes[2] == 1) : naxis == 3 && axes[2] == planes);
-}
-
-bool contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
-
-void checkOptionSaves(Host& host, const Document& kept, const SaveOptions& asked, int planesWritten) {
-    SaveOptions plainOptions = asked;
-    plainOptions.compression = Compression::none;
-    host.setup().saveScript.present = true;
-    host.setup().saveScript.descriptor = nebulite::host::saveDescriptorOf(plainOptions);
-    Document forPlain = kept;
-    File plain = File::memory();
-    const Outcome a = host.save(forPlain, plain);
-    host.setup().saveScript.descriptor = nebulite::host::saveDescriptorOf(asked);
-    Document forPacked = kept;
-    File packed = File::memory();
-    const Outcome b = host.save(forPacked, packed);
-    host.setup().saveScript = HostSetup{}.saveScript;
-    dumpFile(plain, ".plain");
-    dumpFile(packed, ".packed");
-    checkClean(a, "save with options, uncompressed");
-    checkClean(b, "save with options, compressed");
-    FUZZ_CHECK(forPacked == kept, "the compressed save changed the document");
-    FUZZ_CHECK(a.ok(), "save with options, uncompressed: " + describe(a));
-    if (asked.compression == Compression::none) return;
-    if (!b.ok()) {
-        FUZZ_CHECK(b.result == errReportString, "compressed save: " + describe(b));
-        const std::string& why = b.reported;
-        const bool fromOptions = contains(why, "HCOMPRESS needs") || contains(why, "compressed exactly by GZIP") ||
-                                 contains(why, "HCOMPRESS tiles of") || contains(why, "leave a last tile");
-        const bool fromHeader = contains(why, "do not describe the image");
-        FUZZ_CHECK(fromOptions || fromHeader, "compressed save refused: " + why);
-        if (fromHeader && !known("keyword-prefix"))
-            FUZZ_CHECK(!sizeCardsDescribe(plain.contents(), kept.image, planesWritten),
-                       "compressed save refused a header that describes the image: " + why);
-        FUZZ_CHECK(packed.contents().empty(), "a refused save wrote something");
-        return;
-    }
-    const std::vector<uint8_t>& bytes = packed.contents();
-    FUZZ_CHECK(bytes.size() % 2880 == 0 && bytes.size() >= 3 * 2880, "compressed file of " + std::to_string(bytes.size()));
-    FUZZ_CHECK(cardAt(bytes, 0).rfind("SIMPLE  =", 0) == 0, "the compressed file does not start as FITS");
-    FUZZ_CHECK(cardAt(bytes, 36).rfind("XTENSION= 'BINTABLE'", 0) == 0, "no table after the primary");
-
-    File plainAgain = File::memory(plain.contents());
-    const Outcome ra = host.read(plainAgain);
-    checkClean(ra, "reopening the uncompressed save");
-    const Document fromPlain = ra.ok() ? host.takeDocument() : Document{};
-    File packedAgain = File::memory(bytes);
-    const Outcome rb = host.read(packedAgain);
-    checkClean(rb, "reopening the compressed save");
-    FUZZ_CHECK(ra.result == rb.result, "reopened: uncompressed " + describe(ra) + ", compressed " + describe(rb));
-    if (!rb.ok()) return;
-    const Document fromPacked = host.takeDocument();
-    const Image& x = fromPlain.image;
-    const Image& y = fromPacked.image;
-    FUZZ_CHECK(x.rows == y.rows && x.columns == y.columns && x.planes == y.planes && x.depth == y.depth &&
-                   x.mode == y.mode,
-               "the compressed save reopens to another geometry");
-    FUZZ_CHECK(fromPlain.resources == fromPacked.resources, "the compressed save reopens with another header");
-    const bool quantized = kept.image.depth == 32 && asked.quantize > 0.0;
-    if (!quantized) FUZZ_CHECK(x == y, "the compressed save reopens to other samples");
 }
 
 }  // namespace
