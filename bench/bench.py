@@ -13,6 +13,8 @@ in a pass of its own before the rows it hands over. The peer maps the same
 file through the same curve between the points nebulite recorded (one
 pass, nothing measured). Their cost over the plain open of the same file
 is printed below the table.
+
+The savefz16 row (save_fz.py) saves a frame as RICE_1 against fpack instead.
 bench/run.sh builds the programs and calls this.
 """
 
@@ -27,6 +29,8 @@ import tempfile
 import time
 
 import numpy as np
+
+import save_fz
 
 MIB = 1 << 20
 
@@ -174,6 +178,10 @@ def make_inputs(work, only):
             write_pgm(os.path.join(work, "png16.pgm"), frame, 65535)
             write_fits(p, (frame.astype(np.int32) - 32768).astype(np.int16), 16, [("BZERO", "32768"), ("BSCALE", "1")])
         made["png16"] = p
+    if want("savefz16"):
+        # A generator of its own: the other inputs stay as they were.
+        fz_rng = np.random.default_rng(8192)
+        made["savefz16"] = save_fz.make_input(os.path.join(work, "savefz16.pgm"), fz_rng, sky, write_pgm)
     return made
 
 
@@ -313,8 +321,13 @@ def main():
     failures = 0
     png_rows = []
     plain_runs = {}
+    fz_row = None
     for name, src in inputs.items():
         w = args.work
+        if name == "savefz16":
+            fz_row = save_fz.run_row(args.nebulite, src, w, args.runs, best_of, data_unit)
+            print(f"{name}: {'done' if fz_row else 'skipped (fpack or funpack not installed)'}", flush=True)
+            continue
         if name == "png16":
             # Writing a 16-bit PNG: nebulite (reading the FITS file first)
             # against pnmtopng (reading the PGM), both through libpng.
@@ -396,6 +409,8 @@ def main():
               f"{args.runs}: nebulite open FITS -> PNG against netpbm's pnmtopng PGM -> PNG")
         print(f"  nebulite {neb[0]:.3f} s, {size_n / MIB:.1f} MiB | pnmtopng {peer[0]:.3f} s, {size_p / MIB:.1f} MiB | "
               f"time ratio {neb[0] / peer[0]:.2f}, size ratio {size_n / size_p:.3f}")
+    if fz_row and not save_fz.print_row(fz_row, args.runs):
+        failures += 1
     return 1 if failures else 0
 
 

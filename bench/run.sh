@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The open/save benchmark: nebulite (CLI + module) against a cfitsio peer.
 #
-#   bash bench/run.sh [--runs N] [--only open16,open8,openrgb8,openf32,opengz16,openfz16,openfzf32,openf64,openreal,openfzreal,save16,save8,png16,asinh16,asinhf32]
+#   bash bench/run.sh [--runs N] [--only open16,open8,openrgb8,openf32,opengz16,openfz16,openfzf32,openf64,openreal,openfzreal,save16,save8,savefz16,png16,asinh16,asinhf32]
 #
 # Then the in-process opens and saves, tile decoding, and demosaicing (a
 # 6248 x 4176 mosaic against its three-plane twin and cfitsio + OpenCV).

@@ -86,7 +86,7 @@ std::optional<host::Descriptor> saveScriptFor(const Parsed& p, const std::string
     options::SaveOptions o = saveOptionsFrom(p.flags, command);
     bool asked = hasAny(p, saveOptionFlags());
     if (!p.has("--compress")) {
-        if (auto byName = compressionForName(out, document.image.depth == 32)) {
+        if (auto byName = compressionForName(out, savesFloatingPoint(document, o))) {
             o.compression = *byName;
             asked = true;
         }
@@ -445,11 +445,23 @@ int runConvert(Context& context, const Args& args) {
             depth = 8;
         else if (d == "16")
             depth = 16;
+        else if (d == "32")
+            depth = 32;
         else
-            usageError("--depth must be 8 or 16", "convert");
+            usageError("--depth must be 8, 16 or 32", "convert");
     }
+    if (depth == 32 && (gray || rgb)) usageError("--depth 32 converts nothing: give it without --gray or --rgb", "convert");
     saveOptionsFrom(p.flags, "convert");  // a mistake is told before the input is read
-    Document document = openFits(context, p.positional[0]);
+    // A 32-bit document is the module's to make (the depth open option):
+    // the host converts nothing to or from floats.
+    std::optional<host::Descriptor> open;
+    if (depth == 32) {
+        options::OpenOptions o;
+        o.depth = options::Depth::bits32;
+        open = openDescriptor(o);
+        depth = 0;
+    }
+    Document document = openFits(context, p.positional[0], open);
     if (gray) toGray(document.image);
     if (rgb) toRgb(document.image);
     if (depth != 0) toDepth(document.image, depth);
@@ -564,13 +576,14 @@ constexpr TextBuilder saveHelp() {
 
 constexpr TextBuilder convertHelp() {
     TextBuilder text;
-    text += "usage: nebulite convert IN.fits OUT.fits [--gray | --rgb] [--depth 8|16]\n"
+    text += "usage: nebulite convert IN.fits OUT.fits [--gray | --rgb] [--depth 8|16|32]\n"
             "                        [SAVE OPTIONS]\n\n"
             "Opens IN through the module, converts in the host, and saves through the\n"
             "module with the header it kept.\n"
             "  --gray      RGB to grey by Rec. 601 luminance (0.299 R + 0.587 G + 0.114 B)\n"
             "  --rgb       grey to RGB by copying the grey plane three times\n"
-            "  --depth N   8 to 16: round(v * 32768 / 255); 16 to 8: round(v * 255 / 32768)\n"
+            "  --depth N   8 to 16: round(v * 32768 / 255); 16 to 8: round(v * 255 / 32768);\n"
+            "              32: IN opened as a 32-bit document, its values as floats\n"
             "OUT is replaced only when the save succeeds.\n\n";
     text += kSaveOptionsHelp;
     return text;

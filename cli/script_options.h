@@ -13,6 +13,7 @@
 
 #include "cli/option_descriptors.h"
 #include "host/descriptor.h"
+#include "host/document.h"
 #include "options/open_options.h"
 #include "options/save_options.h"
 
@@ -36,6 +37,12 @@ options::OpenOptions openOptionsFrom(const std::vector<std::pair<std::string, st
                                      std::string_view command);
 options::SaveOptions saveOptionsFrom(const std::vector<std::pair<std::string, std::string>>& flags,
                                      std::string_view command);
+
+// Whether the module saves `document` with the options `asked` as
+// floating-point samples: the option model's BITPIX rule (a 32-bit
+// document goes back to the BITPIX its kept header has, unless -32 is
+// asked for), measured against the document the CLI holds.
+bool savesFloatingPoint(const host::Document& document, const options::SaveOptions& asked);
 
 // A `.fz` output name asks for tile compression: RICE_1 for integer
 // samples, GZIP_2 for floating-point ones (fpack's defaults), unless

@@ -30,13 +30,9 @@ void BlockWriter::flush(PluginState& state) {
     }
 }
 
-namespace {
-
-// Host samples, already in the buffer, into the file's: 16 bits through
-// storedSample16, big-endian; 8 bits as they are. One pointer, read and
-// written at the same place, so that the loop vectorises without a check
-// for overlap.
-void convertInPlace(uint8_t* samples, uint32_t count, int16_t sampleBytes, double bzero) {
+// One pointer, read and written at the same place, so that the loop
+// vectorises without a check for overlap.
+void storeLevelSamples(uint8_t* samples, uint32_t count, int16_t sampleBytes, double bzero) {
     if (sampleBytes != 2) return;
     const uint16_t flip = storedFlip16(bzero);
     const uint32_t n = count / 2;
@@ -49,8 +45,6 @@ void convertInPlace(uint8_t* samples, uint32_t count, int16_t sampleBytes, doubl
     }
 }
 
-}  // namespace
-
 uint8_t* BlockWriter::slotFor(uint32_t count) const {
     if (buffer_ == nullptr || count > kGatherBytes - filled_) return nullptr;
     return buffer_ + filled_;
@@ -58,7 +52,7 @@ uint8_t* BlockWriter::slotFor(uint32_t count) const {
 
 void BlockWriter::take(PluginState& state, uint32_t count, int16_t sampleBytes, double bzero) {
     if (state.result != noErr || count > kGatherBytes - filled_) return;
-    convertInPlace(buffer_ + filled_, count, sampleBytes, bzero);
+    storeLevelSamples(buffer_ + filled_, count, sampleBytes, bzero);
     filled_ += count;
     if (filled_ == kGatherBytes) flush(state);
 }
@@ -71,7 +65,7 @@ void BlockWriter::addSamples(PluginState& state, const uint8_t* host, uint32_t c
         uint32_t n = kGatherBytes - filled_;
         if (n > count) n = count;
         std::memcpy(buffer_ + filled_, host, n);
-        convertInPlace(buffer_ + filled_, n, sampleBytes, bzero);
+        storeLevelSamples(buffer_ + filled_, n, sampleBytes, bzero);
         filled_ += n;
         host += n;
         count -= n;

@@ -17,6 +17,11 @@ namespace nebulite {
 inline constexpr uint32_t kGatherBytes = 64 * kBlockBytes;
 static_assert(kGatherBytes % kBlockBytes == 0 && kGatherBytes % 2 == 0);
 
+// `count` bytes of host samples of `sampleBytes` each, in place, into the
+// file's: 16 bits through storedSample16 with `bzero`, big-endian; 8 bits
+// as they are.
+void storeLevelSamples(uint8_t* samples, uint32_t count, int16_t sampleBytes, double bzero);
+
 class BlockWriter {
 public:
     BlockWriter() = default;

@@ -25,15 +25,6 @@ BlankRule blankRuleOf(const CardBuffer& header, const SavePlan& plan) {
 
 namespace {
 
-// The card at `slot` of the header in the file, written over.
-void writeCardAt(PluginState& state, const WriteOperation& write, int32_t slot, const char* card) {
-    if (state.result != noErr || slot < 0) return;
-    const int64_t offset = static_cast<int64_t>(cardBytes(static_cast<uint64_t>(slot)));
-    if (!recordError(state, fileSeekTo(state.formatRecord->dataFork, offset))) return;
-    writeExact(state, static_cast<int32_t>(kCardBytes), card);
-    (void)write;
-}
-
 // A range card with `value`, keeping its keyword and comment.
 void rangeCard(const char* kept, double value, char* card) {
     std::memcpy(card, kept, kCardBytes);
@@ -44,31 +35,56 @@ void rangeCard(const char* kept, double value, char* card) {
     putRightAligned(card, text, 30);
 }
 
-}  // namespace
+// The header's card at `slot`, when the slot lies within the header written.
+const char* headerCardAt(const WriteOperation& write, uint32_t headerLength, int32_t slot) {
+    if (slot < 0 || cardBytes(static_cast<uint64_t>(slot) + 1) > headerLength) return nullptr;
+    return write.header.cardAt(static_cast<uint32_t>(slot));
+}
 
-void completeFloatHeader(PluginState& state, WriteOperation& write) {
-    if (state.result != noErr) return;
+// Each card the data fills in, handed to `put(slot, card)`; only slots of
+// the header's `headerLength` bytes.
+template <typename Put>
+void fillFloatCards(const WriteOperation& write, uint32_t headerLength, Put put) {
     const FloatWriteStats& stats = write.written;
     const bool anyValue = stats.low <= stats.high;
     char card[kCardBytes];
     for (int i = 0; i < WriteOperation::kMaxRangeCards && anyValue; ++i) {
-        if (int32_t slot = write.rangeLowSlots[i]; slot >= 0) {
-            rangeCard(write.header.cardAt(static_cast<uint32_t>(slot)), stats.low, card);
-            writeCardAt(state, write, slot, card);
+        if (const char* kept = headerCardAt(write, headerLength, write.rangeLowSlots[i])) {
+            rangeCard(kept, stats.low, card);
+            put(write.rangeLowSlots[i], card);
         }
-        if (int32_t slot = write.rangeHighSlots[i]; slot >= 0) {
-            rangeCard(write.header.cardAt(static_cast<uint32_t>(slot)), stats.high, card);
-            writeCardAt(state, write, slot, card);
+        if (const char* kept = headerCardAt(write, headerLength, write.rangeHighSlots[i])) {
+            rangeCard(kept, stats.high, card);
+            put(write.rangeHighSlots[i], card);
         }
     }
-    if (write.historySlot >= 0 && stats.clamped > 0) {
+    if (headerCardAt(write, headerLength, write.historySlot) != nullptr && stats.clamped > 0) {
         // At most 20 digits and 3: the text fits its card.
         char text[96];
         std::snprintf(text, sizeof text, "HISTORY Nebulite: %llu values beyond BITPIX %d's range clamped",
                       static_cast<unsigned long long>(stats.clamped), int{write.plan.bitpix});
         setCardText(card, text);
-        writeCardAt(state, write, write.historySlot, card);
+        put(write.historySlot, card);
     }
+}
+
+}  // namespace
+
+void completeFloatHeader(PluginState& state, WriteOperation& write) {
+    if (state.result != noErr) return;
+    // Each card written over its place in the file.
+    fillFloatCards(write, state.headerLength, [&](int32_t slot, const char* card) {
+        if (state.result != noErr) return;
+        const int64_t offset = static_cast<int64_t>(cardBytes(static_cast<uint64_t>(slot)));
+        if (!recordError(state, fileSeekTo(state.formatRecord->dataFork, offset))) return;
+        writeExact(state, static_cast<int32_t>(kCardBytes), card);
+    });
+}
+
+void completeFloatHeaderText(WriteOperation& write, uint32_t headerLength) {
+    fillFloatCards(write, headerLength, [&](int32_t slot, const char* card) {
+        if (char* at = write.header.cardAt(static_cast<uint32_t>(slot)); at != nullptr) std::memcpy(at, card, kCardBytes);
+    });
 }
 
 }  // namespace nebulite

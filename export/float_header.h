@@ -18,4 +18,8 @@ BlankRule blankRuleOf(const CardBuffer& header, const SavePlan& plan);
 // Writes the range cards and the HISTORY card over their places in the file.
 void completeFloatHeader(PluginState& state, WriteOperation& write);
 
+// The same cards put into the header's text, for a header not yet written
+// (a compressed save writes it after the data).
+void completeFloatHeaderText(WriteOperation& write, uint32_t headerLength);
+
 }  // namespace nebulite

@@ -82,6 +82,20 @@ void noteRangeSlot(WriteOperation& write, const CardRole& role, uint32_t slot) {
     if (role.rangeHigh) keep(write.rangeHighSlots);
 }
 
+// The cards from `slot` on moved one slot down: the remembered places of
+// the range cards go with them.
+void noteInsertAt(WriteOperation& write, uint32_t slot) {
+    for (int32_t* slots : {write.rangeLowSlots, write.rangeHighSlots})
+        for (int i = 0; i < WriteOperation::kMaxRangeCards; ++i)
+            if (slots[i] >= static_cast<int32_t>(slot)) ++slots[i];
+}
+
+// A header replaced by a synthesized one has no range cards to fill in.
+void forgetRangeSlots(WriteOperation& write) {
+    for (int32_t& s : write.rangeLowSlots) s = -1;
+    for (int32_t& s : write.rangeHighSlots) s = -1;
+}
+
 }  // namespace
 
 bool rewriteHeader(PluginState& state, WriteOperation& write, bool mendCutStrings) {
@@ -128,8 +142,12 @@ bool rewriteHeader(PluginState& state, WriteOperation& write, bool mendCutString
         }
     }
 
-    // Nothing more to do for a document without a kept header.
-    if (header.text()[0] != 'S') return true;
+    // Nothing more to do for a document without a kept header: WriteStart
+    // writes a header of its own instead, without the cards noted here.
+    if (header.text()[0] != 'S') {
+        forgetRangeSlots(write);
+        return true;
+    }
     char card[kCardBytes];
     // A header must end; one that lost its END gets it after the last card.
     if (endSlot < 0) {
@@ -151,6 +169,7 @@ bool rewriteHeader(PluginState& state, WriteOperation& write, bool mendCutString
         char planesText[24];
         makeValueCard(card, "NAXIS3", decimalText(image.planes, planesText));
         if (!insertCardAt(state, header, static_cast<uint32_t>(naxis2Slot + 1), endSlot, card)) return false;
+        noteInsertAt(write, static_cast<uint32_t>(naxis2Slot + 1));
         ++endSlot;
     }
     // A document opened through a stretch is not the file's data: its

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "document/open_record.h"
+#include "export/compressed_save.h"
 #include "document/whole_header.h"
 #include "export/write_layout.h"
 #include "header/fits_units.h"
@@ -34,14 +35,6 @@ options::Message applyKey(void* context, options::FourCharCode key, const option
     return options::applySaveKey(*static_cast<options::SaveOptions*>(context), key, value);
 }
 
-// The host tells the user, as it tells of any step of an action that failed.
-void refuseAsAsked(PluginState& state, std::string_view why) {
-    char text[256];
-    const int length = std::snprintf(text, sizeof text, "this image cannot be saved as asked: %.*s",
-                                     static_cast<int>(why.size()), why.data());
-    refuseThroughHost(state, std::string_view(text, length < 0 ? 0 : std::min(static_cast<size_t>(length), sizeof text - 1)));
-}
-
 // The BITPIX of the whole-header record the document kept, if any.
 std::optional<int16_t> keptBitpix(PluginState& state) {
     const FormatRecord& record = *state.formatRecord;
@@ -68,6 +61,13 @@ std::optional<int16_t> keptBitpix(PluginState& state) {
 
 }  // namespace
 
+void refuseSaveAsAsked(PluginState& state, std::string_view why) {
+    char text[256];
+    const int length = std::snprintf(text, sizeof text, "this image cannot be saved as asked: %.*s",
+                                     static_cast<int>(why.size()), why.data());
+    refuseThroughHost(state, std::string_view(text, length < 0 ? 0 : std::min(static_cast<size_t>(length), sizeof text - 1)));
+}
+
 options::SaveFacts saveFactsOf(PluginState& state) {
     const FormatRecord& record = *state.formatRecord;
     const ImageSize size = imageSizeOf(record);
@@ -91,13 +91,21 @@ bool readSaveChoices(PluginState& state) {
     readScriptDescriptor(state, kSaveKeys.data(), applyKey, &asked, refused);
     if (state.result != noErr) return false;
     if (!refused.empty()) {
-        refuseAsAsked(state, refused.view());
+        refuseSaveAsAsked(state, refused.view());
         return false;
     }
     const options::SaveResolution r = options::resolve(asked, saveFactsOf(state));
     if (!r.ok()) {
-        refuseAsAsked(state, r.message.view());
+        refuseSaveAsAsked(state, r.message.view());
         return false;
+    }
+    if (r.resolved.compression != options::Compression::none) {
+        // What the compressed file's writer, its memory or the module's
+        // own reader would refuse is told now, before anything is written.
+        if (const options::Message why = compressedSaveRefusal(state, r.resolved); !why.empty()) {
+            refuseSaveAsAsked(state, why.view());
+            return false;
+        }
     }
     state.saveOptions = asked;
     return true;

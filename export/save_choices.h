@@ -4,10 +4,16 @@
 // save's WriteFinish, and the options used handed back for the action.
 #pragma once
 
+#include <string_view>
+
 #include "options/resolve_save.h"
 #include "shell/plugin_state.h"
 
 namespace nebulite {
+
+// Ends the step with `why` for the user, after "this image cannot be saved
+// as asked: ", through the host where it can (shell/host_report.h).
+void refuseSaveAsAsked(PluginState& state, std::string_view why);
 
 // What the save options are measured against: the document in the host's
 // record and what it kept.

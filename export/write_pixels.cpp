@@ -6,6 +6,7 @@
 
 #include "document/kept_header.h"
 #include "export/block_writer.h"
+#include "export/compressed_save.h"
 #include "export/float_header.h"
 #include "export/rewrite.h"
 #include "export/save_choices.h"
@@ -109,10 +110,19 @@ void doEstimateStart(PluginState& state) {
     const uint32_t perSample = plannedSampleBytes(state);
     if (!imageCanBeSaved(state, perSample)) return;
     uint64_t size = *sampleBytes(record, perSample) + state.headerLength;
+    uint64_t least = size;
+    // A compressed file: from its headers and table (tiles that all but
+    // vanish) to every tile at its worst.
+    if (const std::optional<options::ResolvedSave> compressed = compressedSaveOf(state)) {
+        if (const std::optional<SizeBounds> bounds = compressedSizeBounds(state, *compressed)) {
+            least = bounds->least;
+            size = bounds->most;
+        }
+    }
     // The estimate's fields are 32-bit: a larger file is estimated at their
     // largest value, never at what a wrapped count would say.
     const auto estimate = static_cast<int32_t>(size > kMaxByteCount ? kMaxByteCount : size);
-    record.minDataBytes = estimate;
+    record.minDataBytes = static_cast<int32_t>(least > kMaxByteCount ? kMaxByteCount : least);
     record.maxDataBytes = estimate;
     record.data = nullptr;
 }
@@ -222,6 +232,11 @@ void doWriteStart(PluginState& state) {
         synthesizeHeader(state, *write);
         state.headerLength = kBlockBytes;
         header.headerBlocks = 1;
+    }
+    // A tile-compressed file carries the same header in its table.
+    if (const std::optional<options::ResolvedSave> compressed = compressedSaveOf(state)) {
+        writeCompressedFile(state, *write, *compressed);
+        return;
     }
     const int16_t planes = write->planesWritten;
     // The samples go to the file through the block writer, whose buffer is

@@ -13,17 +13,29 @@
 // A save of an 8- or 16-bit image must succeed and leave a file of whole
 // blocks holding the header and every row. When the header the module wrote
 // has the cards a reader needs, the file must open again as the same image.
+//
+// Bit 2 of byte 3 set: bytes 4 to 7 are save options (compression, tile,
+// quantize level, orientation, BITPIX of floats) and the rest starts at
+// byte 8. The document is then saved twice more, as the options ask and as
+// they ask without compression: a compressed save must succeed, or be
+// refused through the host's error string for a reason the options or the
+// image give (never for a header that describes the image), and must open
+// again as the uncompressed one does: the same samples (compressed exactly)
+// or the same geometry (quantized), and the same header.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_save_options.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {
 
 using namespace fuzzing;
+using namespace fuzzing::save;
 
 struct ModeShape {
     int16_t mode;
@@ -38,11 +50,6 @@ constexpr ModeShape kShapes[] = {
     {plugInModeGrayScale, 2, 1},
 };
 constexpr int16_t kDepths[] = {8, 16, 8, 16, 8, 16, 1, 32};
-
-std::string pad80(std::string text) {
-    text.resize(80, ' ');
-    return text;
-}
 
 std::vector<ResourceRecord> recordsFrom(const uint8_t* data, size_t size, bool raw) {
     std::vector<ResourceRecord> records;
@@ -64,16 +71,6 @@ std::vector<ResourceRecord> recordsFrom(const uint8_t* data, size_t size, bool r
         i = end + 1;
     }
     return records;
-}
-
-std::string cardAt(const std::vector<uint8_t>& file, size_t index) {
-    return std::string(file.begin() + static_cast<std::ptrdiff_t>(80 * index),
-                       file.begin() + static_cast<std::ptrdiff_t>(80 * index + 80));
-}
-
-int64_t intOf(const std::string& card) {
-    std::string v = card.substr(10, 20);
-    return std::strtoll(v.c_str(), nullptr, 10);
 }
 
 // A card among the first the document's records fill that starts like a
@@ -126,7 +123,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     image.setSample(p, r, c, v % (image.maxSample() + 1));
             }
     image.depth = depth;  // the host's record may say 1 bit
-    document.resources[kHistoryResource] = recordsFrom(data + 4, size - 4, (data[3] & 1) != 0);
+    const bool withOptions = (data[3] & 4) != 0 && size >= 8;
+    const size_t recordsStart = withOptions ? 8 : 4;
+    document.resources[kHistoryResource] = recordsFrom(data + recordsStart, size - recordsStart, (data[3] & 1) != 0);
     if (document.resources[kHistoryResource].empty()) document.resources.clear();
     const Document kept = document;
 
@@ -141,14 +140,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     FUZZ_CHECK(save.ok(), d);
     FUZZ_CHECK(save.messages.empty(), d);
-
-    // For looking at a failure: NEBULITE_FUZZ_DUMP=path keeps the file written.
-    if (const char* dump = std::getenv("NEBULITE_FUZZ_DUMP")) {
-        if (std::FILE* out = std::fopen(dump, "wb")) {
-            std::fwrite(file.contents().data(), 1, file.contents().size(), out);
-            std::fclose(out);
-        }
-    }
+    dumpFile(file, "");
+    if (withOptions && !writeOnly) checkOptionSaves(host, kept, saveOptionsFrom(data + 4), shape.planesWritten);
 
     // Whole blocks: header, then every row of every written plane, then fill.
     const std::vector<uint8_t>& bytes = file.contents();

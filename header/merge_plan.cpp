@@ -72,7 +72,7 @@ bool keptFromExtension(const char* card) { return !keywordIn(card, {"XTENSION", 
 bool keptFromPrimary(const char* card) {
     if (axisNumber(keywordOf(card)) > 0) return false;
     return !keywordIn(card, {"SIMPLE", "BITPIX", "NAXIS", "EXTEND", "GROUPS", "PCOUNT", "GCOUNT", "BZERO",
-                             "BSCALE", "BLANK", "ROWORDER", "END"});
+                             "BSCALE", "BLANK", "ROWORDER", "CHECKSUM", "DATASUM", "END"});
 }
 
 bool walkMergedHeader(CardRun primary, CardRun extension, uint64_t* keys, CardSink sink) {

@@ -23,9 +23,11 @@ struct CardRun {
 bool keptFromExtension(const char* card);
 // The primary's cards that describe the observation, not its own empty data
 // unit: all but SIMPLE, BITPIX, NAXIS, NAXISn, EXTEND, GROUPS, PCOUNT,
-// GCOUNT, BZERO, BSCALE, BLANK, ROWORDER and END. (ROWORDER says which way
-// the primary's own rows run: carried over, it would tell a reader of the
-// saved image that the extension's rows run that way too.)
+// GCOUNT, BZERO, BSCALE, BLANK, ROWORDER, CHECKSUM, DATASUM and END.
+// (ROWORDER says which way the primary's own rows run: carried over, it
+// would tell a reader of the saved image that the extension's rows run that
+// way too. CHECKSUM and DATASUM sum the primary HDU alone: nothing of the
+// image.)
 bool keptFromPrimary(const char* card);
 
 // Takes the plan's cards one by one; false stops the walk.

@@ -67,6 +67,10 @@ public:
     // The file cannot grow beyond `n` bytes: a full disk. Writes past it
     // move fewer bytes than asked.
     File& capacity(size_t n);
+    // Write number `k` (0-based, counted per sequence) answers HFILE_ERROR
+    // and moves nothing; with `onward`, every later one too: a device that
+    // fails, which no capacity plays (a write over bytes already there).
+    File& failWriteAt(int64_t k, bool onward = false);
 
     bool inMemory() const { return memory_; }
     const std::string& path() const { return path_; }
@@ -94,6 +98,8 @@ private:
     std::optional<int64_t> failReadsFrom_;
     std::optional<size_t> endReadsAt_;
     std::optional<size_t> capacity_;
+    std::optional<int64_t> failWriteAt_;
+    bool failWritesOnward_ = false;
     int64_t readCalls_ = 0;
     int64_t writeCalls_ = 0;
     intptr_t fd_ = -1;     // disk files while attached

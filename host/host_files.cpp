@@ -122,6 +122,12 @@ File& File::capacity(size_t n) {
     return *this;
 }
 
+File& File::failWriteAt(int64_t k, bool onward) {
+    failWriteAt_ = k;
+    failWritesOnward_ = onward;
+    return *this;
+}
+
 File::File(File&& other) noexcept { *this = std::move(other); }
 
 File& File::operator=(File&& other) noexcept {
@@ -133,6 +139,8 @@ File& File::operator=(File&& other) noexcept {
     failReadsFrom_ = other.failReadsFrom_;
     endReadsAt_ = other.endReadsAt_;
     capacity_ = other.capacity_;
+    failWriteAt_ = other.failWriteAt_;
+    failWritesOnward_ = other.failWritesOnward_;
     readCalls_ = other.readCalls_;
     writeCalls_ = other.writeCalls_;
     // An attached file is not moved: the descriptor stays with the original.
@@ -167,7 +175,12 @@ bool FileHooks::read(int handle, void* buffer, unsigned count, unsigned* moved) 
 bool FileHooks::write(int handle, const void* buffer, unsigned count, unsigned* moved) {
     File* file = attachedMemoryFile(handle);
     if (file == nullptr) return false;
-    ++file->writeCalls_;
+    const int64_t index = file->writeCalls_++;
+    if (file->failWriteAt_ &&
+        (index == *file->failWriteAt_ || (file->failWritesOnward_ && index > *file->failWriteAt_))) {
+        *moved = static_cast<unsigned>(-1);  // HFILE_ERROR
+        return true;
+    }
     size_t n = count;
     if (file->capacity_) {
         size_t room = file->position_ < *file->capacity_ ? *file->capacity_ - file->position_ : 0;

@@ -325,8 +325,7 @@ TEST_F(CliOptions, RecordHoldsTheResolvedOptionsAndReplayOpensTheSame) {
     EXPECT_EQ(slurp(at("c.pgm")), slurp(at("d.pgm")));
 }
 
-// Enabled when the module's saves compress.
-TEST_F(CliOptions, DISABLED_SaveOptionsReachTheFile) {
+TEST_F(CliOptions, SaveOptionsReachTheFile) {
     ASSERT_EQ(run("open " + sample_ + " " + at("m51.pgm")).status, 0);
     // A .fz name: RICE_1 for integer samples.
     ASSERT_EQ(run("save " + at("m51.pgm") + " " + at("m51.fits.fz")).status, 0);

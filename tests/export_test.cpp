@@ -2,6 +2,7 @@
 // headers, the samples and the block fill, the estimate, and failures.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "tests/module_state.h"
@@ -321,6 +322,63 @@ TEST(HeaderRewrite, ColourWithoutNaxis3GetsOneAfterNaxis2) {
     EXPECT_EQ(out[5], fixture::card("NAXIS3  =                    3"));
     EXPECT_EQ(out[6].substr(0, 8), "OBJECT  ");
     EXPECT_EQ(value(out, "NAXIS"), "3");
+}
+
+// A 32-bit document's range cards get the range of the values written over
+// their own places: after a card that goes in before them (NAXIS3 for a
+// colour image whose kept header has none), and nowhere when the records
+// start no header (the save writes a header of its own, without them).
+TEST(HeaderRewrite, RangeCardsOfA32BitSaveLandOnTheirOwnCards) {
+    Document d;
+    d.image.rows = 3;
+    d.image.columns = 4;
+    d.image.planes = 3;
+    d.image.depth = 32;
+    d.image.mode = plugInModeRGBColor;
+    d.image.allocate();
+    for (int p = 0, i = 0; p < 3; ++p)
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 4; ++c, ++i) d.image.setRealSample(p, r, c, static_cast<float>(i) * 0.5f - 1.0f);
+    const std::vector<std::string> after = {"BSCALE  =                  1.0", "DATAMIN =                  0.0",
+                                            "DATAMAX =                  1.0", "OBJECT  = 'x'"};
+    struct Case {
+        const char* name;
+        const char* first;
+        bool kept;
+    } cases[] = {
+        {"colour, kept header without NAXIS3", "SIMPLE  =                    T", true},
+        {"records that start no header", "XIMPLE  =                    T", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> cards = {c.first, "BITPIX  =                  -32", "NAXIS   =                    2",
+                                          "NAXIS1  =                    4", "NAXIS2  =                    3"};
+        cards.insert(cards.end(), after.begin(), after.end());
+        Saved s = save(withHeader(d, cards));
+        ASSERT_TRUE(s.outcome.ok()) << s.outcome.result;
+        const std::vector<std::string> out = headerCards(s.bytes);
+        ASSERT_EQ(s.bytes.size(), headerBytes(s.bytes) + 2880u) << "the file is not its header and one block of data";
+        // Every sample as it was, big-endian floats after the header.
+        for (size_t i = 0; i < 36; ++i) {
+            const uint8_t* b = s.bytes.data() + headerBytes(s.bytes) + 4 * i;
+            const uint32_t bits = uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
+            float v = 0;
+            std::memcpy(&v, &bits, 4);
+            ASSERT_EQ(v, static_cast<float>(i) * 0.5f - 1.0f) << "sample " << i;
+        }
+        if (!c.kept) {
+            // The header the same document gets without any records.
+            EXPECT_EQ(out, headerCards(save(d).bytes));
+            continue;
+        }
+        ASSERT_GE(out.size(), 11u);
+        EXPECT_EQ(out[5], fixture::card("NAXIS3  =                    3"));
+        EXPECT_EQ(out[6], fixture::card(after[0]));
+        EXPECT_EQ(std::stod(value(out, "DATAMIN")), -1.0);
+        EXPECT_EQ(std::stod(value(out, "DATAMAX")), 16.5);
+        EXPECT_EQ(out[9], fixture::card(after[3]));
+        EXPECT_EQ(out[10], fixture::card("END"));
+    }
 }
 
 TEST(HeaderRewrite, BzeroCardGrowsAFullHeaderByABlock) {
