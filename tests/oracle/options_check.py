@@ -374,10 +374,10 @@ def part_stretches(cli, work, checks):
 
 
 def auto_mtf_reference():
-    spec = importlib.util.spec_from_file_location(
+    found = importlib.util.spec_from_file_location(
         "mapping_reference", os.path.join(HERE, "..", "mapping", "astropy_reference.py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module.auto_mtf
 
 
